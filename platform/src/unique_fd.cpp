@@ -1,0 +1,14 @@
+#include "platform/unique_fd.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+void UniqueFD::reset(int fd)
+{
+    if (fd_ >= 0 && fd_ != fd)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+}  // namespace platform
