@@ -1,0 +1,68 @@
+#pragma once
+// A TCP server that plays the scanner for tests of the client library and the bridge.
+// Every member function is thread-safe.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace scanner_sim {
+
+// One command received from a client.
+struct Command {
+    int connection = 0;  // 0-based, in accept order
+    bool binary = false;  // an 8-byte packet; otherwise text
+    std::string bytes;  // exactly as received; texts keep their terminating "\r"
+};
+
+struct Options {
+    uint16_t port = 0;  // 0 = any free port (see ScannerSim::port())
+    std::string bindAddress = "127.0.0.1";
+
+    // Outbound frames are written in pieces of this many bytes with a pause in between (0 = whole).
+    size_t chunkSize = 0;
+    std::chrono::microseconds chunkPause{500};
+
+    // Called on the server thread for every received command, after it is logged.
+    std::function<void(const Command&)> onCommand;
+};
+
+class ScannerSim {
+public:
+    explicit ScannerSim(Options options = {});
+    ~ScannerSim();  // stops and joins
+    ScannerSim(const ScannerSim&) = delete;
+    ScannerSim& operator=(const ScannerSim&) = delete;
+
+    // Binds, listens and starts the server thread; throws std::runtime_error on failure.
+    // A restart listens on the port bound before.
+    void start();
+    void stop();
+    uint16_t port() const;
+
+    // Received log.
+    std::vector<Command> commands() const;
+    std::string receivedBytes(int connection) const;
+    // Waits until at least minCount commands (any connection) have exactly these bytes.
+    bool waitForCommand(const std::string& bytes, std::chrono::milliseconds timeout, int minCount = 1);
+    int acceptCount() const;
+    bool waitForAccepts(int count, std::chrono::milliseconds timeout);
+    int closeCount() const;  // connections ended, by either side
+    bool clientConnected() const;
+    // Waits until no client is connected (the current one, if any, has closed).
+    bool waitForClientClosed(std::chrono::milliseconds timeout);
+
+    // Faults.
+    void closeClient();  // closes the current connection; the next client is accepted
+    void setSilent(bool silent);  // sends no answers and no idle traffic (sendRaw still sends)
+    void setRefusing(bool refusing);  // closes the listening socket; false listens again (may throw)
+    bool sendRaw(const std::string& bytes);  // false when no client is connected or the write failed
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace scanner_sim
