@@ -1,0 +1,24 @@
+# Internals as a static library (tests link it); the shared library adds the exported functions.
+add_library(quillan_core STATIC
+  src/cquillan.cpp
+  src/debug_log.cpp
+  src/debug_options.cpp
+  src/fifo_size_setting.cpp
+  src/handle_table.cpp
+  src/local_command.cpp
+  src/quillan_dll.cpp
+  src/send_command.cpp
+  src/tcp_client.cpp)
+target_include_directories(quillan_core PUBLIC include PRIVATE src)
+target_link_libraries(quillan_core PUBLIC platform Threads::Threads PkgConfig::TINYXML2)
+foreach(sub quillan_lin quillan_stream)
+  if(TARGET ${sub})
+    target_link_libraries(quillan_core PUBLIC ${sub})
+  endif()
+endforeach()
+
+add_library(quillan SHARED src/exports.cpp)
+target_link_libraries(quillan PRIVATE quillan_core)
+target_include_directories(quillan PUBLIC include)
+target_link_options(quillan PRIVATE -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/exports.map -Wl,--no-undefined)
+set_target_properties(quillan PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/exports.map)

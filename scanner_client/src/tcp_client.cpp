@@ -1,0 +1,292 @@
+#include "tcp_client.h"
+
+#include "platform/system_error.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quillan {
+namespace {
+
+std::string errorText(int error)
+{
+    if (error == 0)
+        return "<no error message>\n";
+    return format("(errno %d): %s", error, platform::systemErrorText(error));
+}
+
+void setOption(int fd, int level, int name, const void* value, socklen_t size) { ::setsockopt(fd, level, name, value, size); }
+
+void setIntOption(int fd, int level, int name, int value) { setOption(fd, level, name, &value, sizeof(value)); }
+
+void setTimeOption(int fd, int name, int ms)
+{
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    setOption(fd, SOL_SOCKET, name, &tv, sizeof(tv));
+}
+
+void setBlocking(int fd, bool blocking)
+{
+    int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK));
+}
+
+}  // namespace
+
+TcpClient::TcpClient() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TcpClient::~TcpClient() { Stop(); }
+
+void TcpClient::SetCallbacks(Callback connected, Callback disconnected, DataCallback data, void* context,
+                             ReadDataCallable readData)
+{
+    connectedCallback_ = std::move(connected);
+    disconnectedCallback_ = std::move(disconnected);
+    dataCallback_ = std::move(data);
+    context_ = context;
+    readData_ = std::move(readData);
+}
+
+void TcpClient::Reset()
+{
+    connectedCallback_ = nullptr;
+    disconnectedCallback_ = nullptr;
+    dataCallback_ = nullptr;
+    readData_ = nullptr;
+    context_ = nullptr;
+    closeSocket();
+    connected_ = false;
+    timeoutMs_ = 0;
+    ip_.clear();
+    port_.clear();
+    autoReconnect_ = true;
+}
+
+void TcpClient::log(const std::string& text)
+{
+    if (log_)
+        log_->line(this, text);
+}
+
+void TcpClient::Start(const std::string& ip, const std::string& port, int timeoutMs)
+{
+    log("Starting the TCP thread");
+    connected_ = false;
+    ip_ = ip;
+    port_ = port;
+    timeoutMs_ = timeoutMs;
+    autoReconnect_ = true;
+    uint64_t drain = 0;
+    while (::read(wake_.get(), &drain, sizeof(drain)) > 0) {
+    }
+    thread_ = std::jthread([this](std::stop_token stop) { ThreadProc(stop); });
+}
+
+bool TcpClient::Stop()
+{
+    if (!thread_.joinable())
+        return true;
+    if (onThread())
+        return false;
+    log("Stoping the TCP thread");
+    thread_.request_stop();
+    uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof(one));
+    thread_.join();
+    thread_ = std::jthread();
+    return true;
+}
+
+bool TcpClient::onThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+
+int TcpClient::Send(const char* data, int length)
+{
+    std::lock_guard lock(socketMutex_);
+    if (!connected_ || !socket_.isValid() || length < 0)
+        return -1;
+    int sent = 0;
+    while (sent < length) {
+        ssize_t n = ::send(socket_.get(), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        sent += static_cast<int>(n);
+    }
+    return length;
+}
+
+void TcpClient::publishSocket(platform::UniqueFD fd)
+{
+    std::lock_guard lock(socketMutex_);
+    socket_ = std::move(fd);
+}
+
+void TcpClient::closeSocket()
+{
+    // shutdown first, so a sender blocked in send() returns before the lock is taken.
+    int fd = socket_.get();
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+    std::lock_guard lock(socketMutex_);
+    socket_.reset();
+}
+
+bool TcpClient::waitWake(int timeoutMs)
+{
+    pollfd p{wake_.get(), POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+void TcpClient::OnConnected()
+{
+    log("connected");
+    connected_ = true;
+    if (connectedCallback_)
+        connectedCallback_();
+}
+
+void TcpClient::OnDisconnected()
+{
+    log("disconnected");
+    connected_ = false;
+    if (disconnectedCallback_)
+        disconnectedCallback_();
+}
+
+platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_token& stop)
+{
+    auto started = std::chrono::steady_clock::now();
+    auto waitRestOfSecond = [&] {
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        if (elapsed.count() < 1000 && !stop.stop_requested())
+            waitWake(static_cast<int>(1000 - elapsed.count()));
+    };
+
+    platform::UniqueFD fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.isValid()) {
+        log(format("[%s]Error%d", ip_.c_str(), errno));
+        waitRestOfSecond();
+        return {};
+    }
+    log(format("recv timeout %d", timeoutMs_));
+    setTimeOption(fd.get(), SO_RCVTIMEO, timeoutMs_);
+    setTimeOption(fd.get(), SO_SNDTIMEO, kSendTimeoutMs);
+    setIntOption(fd.get(), SOL_SOCKET, SO_RCVBUF, kSocketBufferBytes);
+    setIntOption(fd.get(), SOL_SOCKET, SO_SNDBUF, kSocketBufferBytes);
+    setIntOption(fd.get(), SOL_SOCKET, SO_KEEPALIVE, 1);
+    setIntOption(fd.get(), IPPROTO_TCP, TCP_KEEPIDLE, 3);
+    setIntOption(fd.get(), IPPROTO_TCP, TCP_KEEPINTVL, 1);
+    setIntOption(fd.get(), IPPROTO_TCP, TCP_KEEPCNT, 10);
+    setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
+
+    log("connecting");
+    setBlocking(fd.get(), false);
+    int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+    int error = rc == 0 ? 0 : errno;
+    int ready = 1;
+    if (rc != 0 && error == EINPROGRESS) {
+        pollfd p[2] = {{fd.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
+        ready = ::poll(p, 2, 1000);
+        error = 0;
+        if (ready > 0 && (p[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            socklen_t len = sizeof(error);
+            ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &len);
+        } else {
+            error = ready < 0 ? errno : ETIMEDOUT;
+            ready = 0;
+        }
+    }
+    if (error != 0) {
+        log(format("Trying to connect. Error: %d  %s", ready, errorText(error).c_str()));
+        waitRestOfSecond();
+        return {};
+    }
+    setBlocking(fd.get(), true);
+    return fd;
+}
+
+TcpClient::Loss TcpClient::receive(int fd, std::stop_token& stop, char* buffer, int& lastResult)
+{
+    while (!stop.stop_requested()) {
+        pollfd p[2] = {{fd, POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+        int ready = ::poll(p, 2, timeoutMs_ > 0 ? timeoutMs_ : -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (stop.stop_requested())
+            break;
+        if (ready <= 0 || !(p[0].revents & (POLLIN | POLLERR | POLLHUP))) {
+            lastResult = ready;
+            return Loss::Select;
+        }
+        ssize_t n = ::recv(fd, buffer, kReceiveChunk, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0) {
+            lastResult = static_cast<int>(n);
+            return Loss::Recv;
+        }
+        lastResult = static_cast<int>(n);
+        if (dataCallback_)
+            dataCallback_(buffer, static_cast<unsigned long>(n));
+        if (readData_)
+            readData_(buffer, static_cast<int>(n));
+    }
+    return Loss::None;
+}
+
+void TcpClient::ThreadProc(std::stop_token stop)
+{
+    log("TCP thread has started");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(std::atoi(port_.c_str())));
+    bool addressValid = ::inet_pton(AF_INET, ip_.c_str(), &addr.sin_addr) == 1;
+    if (!addressValid)
+        log(format("invalid scanner address \"%s\"", ip_.c_str()));
+
+    std::vector<char> buffer(kReceiveChunk);
+    while (addressValid && !stop.stop_requested()) {
+        platform::UniqueFD fd = connectOnce(addr, stop);
+        if (!fd.isValid())
+            continue;
+        int raw = fd.get();
+        publishSocket(std::move(fd));
+        OnConnected();
+        log("receiving");
+
+        int lastResult = 0;
+        int error = 0;
+        Loss loss = receive(raw, stop, buffer.data(), lastResult);
+        error = errno;
+        if (loss == Loss::None)
+            break;
+        closeSocket();
+        OnDisconnected();
+        const char* where = loss == Loss::Select ? "select" : "recv";
+        if (autoReconnect_) {
+            log(format("connection is lost in %s, try to reconnect. Error: %d  %s", where, lastResult,
+                       errorText(loss == Loss::Recv && lastResult == 0 ? 0 : error).c_str()));
+        } else {
+            log(format("connection is lost in %s, Exit. Error: %d  %s", where, lastResult,
+                       errorText(loss == Loss::Recv && lastResult == 0 ? 0 : error).c_str()));
+            break;
+        }
+    }
+    if (!addressValid)
+        waitWake(-1);
+    closeSocket();
+    OnDisconnected();
+    log("Exit TCP client thread.");
+}
+
+}  // namespace quillan

@@ -1,0 +1,13 @@
+# Host-program view: links the shared library only, plus the simulator.
+lb_add_test(NAME quillan_abi_test THREADS
+  SOURCES abi_test.cpp
+  LIBS quillan scanner_sim)
+
+# Uses the internal host-directory hook, so it links the internals rather than the shared library.
+lb_add_test(NAME quillan_debug_files_test THREADS
+  SOURCES debug_files_test.cpp
+  LIBS quillan_core scanner_sim)
+
+lb_add_test(NAME quillan_dll_object_test THREADS
+  SOURCES dll_object_test.cpp
+  LIBS quillan_core scanner_sim)

@@ -1,0 +1,12 @@
+lb_add_test(NAME quillan_settings_test
+  SOURCES settings_test.cpp
+  LIBS quillan_core)
+target_include_directories(quillan_settings_test PRIVATE ${PROJECT_SOURCE_DIR}/scanner_client/src)
+
+add_test(NAME quillan_exported_symbols
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/exported_symbols.sh $<TARGET_FILE:quillan>)
+set_tests_properties(quillan_exported_symbols PROPERTIES LABELS unit)
+
+if(TARGET scanner_sim)
+  include(abi.cmake)
+endif()
