@@ -4,6 +4,8 @@ add_library(quillan_core STATIC
   src/debug_log.cpp
   src/debug_options.cpp
   src/fifo_size_setting.cpp
+  src/find_xml_text.cpp
+  src/info_strings.cpp
   src/handle_table.cpp
   src/local_command.cpp
   src/quillan_dll.cpp
