@@ -1,0 +1,200 @@
+#!/usr/bin/python3
+"""Golden byte vectors of the scanner protocol, built with struct alone.
+
+Written apart from the C++ encoders so that both cannot share one mistake.
+  golden_vectors.py              print "name hex" lines
+  golden_vectors.py --check EXE  run EXE (it prints the same lines from the C++ encoders) and compare
+"""
+import struct
+import subprocess
+import sys
+
+
+def crc32_mpeg2(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else (crc << 1)
+            crc &= 0xFFFFFFFF
+    return crc
+
+
+def container(blocks, magic=0x021A01FF):
+    """blocks: list of (tag, body); the end block with the CRC is added."""
+    body = b"".join(struct.pack("<II", tag, 8 + len(b)) + b for tag, b in blocks)
+    total = 8 + len(body) + 12
+    head = struct.pack("<II", magic, total) + body + struct.pack("<II", 0x021AFFFF, 12)
+    return head + struct.pack(">I", crc32_mpeg2(head))
+
+
+def xml_container(text):
+    return container([(0x021A0103, text.encode() + b"\0")])
+
+
+def lin1dd_image(serial, zs, zr, xs, xe, w, h):
+    f32 = lambda v: struct.unpack("<i", struct.pack("<f", v))[0]
+    params = [f32(zs), f32(zr), f32(xs), f32(xe), 0, w, h, 0, 0, 0, 0]
+
+    def table(cell00):
+        cells = [0.0] * 16 * 4  # nx = nz = 1: (1+1) x (1+1) cells of 16 coefficients
+        for index, value in cell00.items():
+            cells[index] = value
+        return (struct.pack("<II", 1, 1) + struct.pack("<2d", 0.0, float(w)) +
+                struct.pack("<2d", 0.0, float(h)) + struct.pack("<64d", *cells))
+
+    k = (xe - xs) / h
+    x_table = table({0: -xs / 2, 4: xs / w, 1: -k / 2, 5: k / w})
+    z_table = table({0: zs, 1: zr / h})
+    records = [(1, struct.pack("<Q", serial)), (2, struct.pack("<11i", *params)), (3, x_table + z_table)]
+    return b"LIN1DD\0\0" + b"".join(struct.pack("<II", t, len(b)) + b for t, b in records)
+
+
+def type7_frame(image):
+    length = len(image) + 10
+    head = struct.pack("<BBI", 7, 0x19, length) + image
+    return head + struct.pack(">I", crc32_mpeg2(head))
+
+
+# Values of the status-only golden case (the C++ side fills the same fields).
+STATUS = dict(
+    picture_counter=0x1234, time_stamp=0x89ABCDEF, encoder_htl=1000, encoder_ttl=2000, io_state=0b1010,
+    io_high=0x9, user_io_counter=77, exposure=0x123456,
+    header_word23=5, cpu_fifo=11, fpga_fifo=12, temperature=41, status33=1, status34=2, status35=3,
+    ethernet_bw=900, dma_bw=800, statistic_user=0xBEEF,
+    roi_x=(16, 1024, 0), roi_z=(32, 512, 1),
+    laser_active=1, trigger_source=-1, trigger_amount=10, camera_running=1,
+    line_time=1000, trigger_delay=7, sync_out_delay=300, sync_out=200, signal_enable=3,
+    content=(1, 1, 0, 1), trigger_encoder_step=4, signal_selection=2, width_min=3, width_max=40,
+    amount_profiles_y=100, strength_min=15, count_direction=1, encoder_trigger_function=4,
+    io_lines=[
+        # function, laseroff, profileenable, resetcounter, inputfunction, inputload, output, outputfunction,
+        # repeat, signaledge, basetime, picture, htl, ttl
+        (5, 1, 0, 1, 1, 0, 1, 0, 2, 1, 1, 0, 1, 0),
+        (5, 0, 1, 0, 0, 1, 2, 1, 1, 2, 0, 1, 0, 1),
+        (3, 0, 0, 0, 1, 1, 3, 0, 0, 0, 0, 0, 0, 0),
+        (4, 1, 1, 1, 0, 0, 1, 1, 3, 3, 1, 1, 1, 1),
+    ],
+)
+
+
+def u24(value):
+    return struct.pack("<I", value)[:3]
+
+
+def status_blocks(s, series_b=True):
+    g = bytearray(52)
+    io = s["io_state"]
+    struct.pack_into("<HIIxxxxI", g, 8, s["picture_counter"], s["time_stamp"], s["encoder_htl"], s["encoder_ttl"])
+    g[30] = ((io >> 0 & 1) << 1) | ((io >> 1 & 1) << 5)
+    g[31] = ((io >> 2 & 1) << 1) | ((io >> 3 & 1) << 5)
+    g[34] = s["io_high"] & 0x0F
+    struct.pack_into("<II", g, 43, s["user_io_counter"], s["exposure"] & 0xFFFFFF)
+
+    st = bytearray(60)
+    struct.pack_into("<H", st, 8, s["header_word23"])
+    struct.pack_into("<II", st, 12, s["cpu_fifo"], s["fpga_fifo"])
+    st[32:36] = bytes([s["temperature"], s["status33"], s["status34"], s["status35"]])
+    struct.pack_into("<HH", st, 46, s["ethernet_bw"], s["dma_bw"])
+    struct.pack_into("<H", st, 53, s["statistic_user"])
+
+    rx = bytearray(16)
+    struct.pack_into("<HHH", rx, 10, *s["roi_x"])
+    rz = bytearray(16)
+    struct.pack_into("<HHH", rz, 10, *s["roi_z"])
+
+    f = bytearray(160)
+    f[8] = 0x40 if s["laser_active"] else 0
+    if s["trigger_source"] == -1:
+        trigger = (s["trigger_amount"] & 0x7F) | 0x08
+    else:
+        trigger = s["trigger_source"] & 0x7F
+    f[9] = trigger | (0x80 if s["camera_running"] else 0)
+    f[10:13] = u24(s["line_time"])
+    f[13:16] = u24(s["trigger_delay"])
+    f[22:25] = u24(s["sync_out_delay"])
+    f[25:28] = u24(s["sync_out"])
+    f[29] = s["signal_enable"]
+    f[31] = sum(bit << i for i, bit in enumerate(s["content"]))
+    struct.pack_into("<H", f, 36, s["trigger_encoder_step"])
+    f[47:50] = bytes([s["signal_selection"], s["width_min"], s["width_max"]])
+    struct.pack_into("<H", f, 52, s["amount_profiles_y"])
+    struct.pack_into("<H", f, 67, s["strength_min"])
+    function = s["encoder_trigger_function"]
+    variant = function <= 2  # 0..2 are sent with bit 2 set, 3 and 4 as 0 and 1 without it
+    f[71] = (s["count_direction"] & 1) | (0x04 if variant else 0)
+    f[72] = function if variant else function - 3
+    for n, line in enumerate(s["io_lines"]):
+        (function_, laseroff, profileenable, resetcounter, inputfunction, inputload, output, outputfunction,
+         repeat, signaledge, basetime, picture, htl, ttl) = line
+        at = 136 + 6 * n
+        f[at] = function_
+        f[at + 1] = laseroff | profileenable << 1 | resetcounter << 2
+        f[at + 2] = (output & 0x7F) | outputfunction << 7
+        f[at + 3] = inputfunction << 1 | inputload << 2
+        f[at + 4] = basetime | picture << 1 | htl << 2 | ttl << 3
+        f[at + 5] = (repeat & 3) | (signaledge & 3) << 2
+    fpga_tag = 0x021A0402 if series_b else 0x021A0401
+    return [(0x021A0101, bytes(g[8:])), (0x021A0102, bytes(st[8:])), (0x021A0201, bytes(rx[8:])),
+            (0x021A0202, bytes(rz[8:])), (fpga_tag, bytes(f[8:]))]
+
+
+def vectors():
+    lin = type7_frame(lin1dd_image(12345678, 100.0, 200.0, 60.0, 120.0, 2048, 1088))
+    return {
+        "crc_check": struct.pack(">I", crc32_mpeg2(b"123456789")),
+        "empty_container": container([]),
+        "xml_device": xml_container("<device/>"),
+        "sync_container": container([], magic=0x021A0100),
+        "lin1dd_frame": lin,
+        "status_container": container(status_blocks(STATUS)),
+    }
+
+
+# Values stated with the protocol; the script's own encoders must reproduce them.
+KNOWN = {
+    "crc_check": "0376e6e7",
+    "empty_container": "ff011a0214000000ffff1a020c000000264f14d8",
+    "xml_device": "ff011a022600000003011a02120000003c6465766963652f3e00ffff1a020c000000ae8167b3",
+    "sync_container": "00011a0214000000ffff1a020c000000cdd39a68",
+}
+
+
+def self_check(table):
+    errors = []
+    for name, want in KNOWN.items():
+        if table[name].hex() != want:
+            errors.append(f"{name}: {table[name].hex()} != {want}")
+    lin = table["lin1dd_frame"]
+    if len(lin) != 1198 or lin[:6].hex() != "0719ae040000" or lin[-4:].hex() != "61ee1027":
+        errors.append(f"lin1dd_frame: length {len(lin)}, head {lin[:6].hex()}, crc {lin[-4:].hex()}")
+    if len(table["status_container"]) != 8 + 52 + 60 + 16 + 16 + 160 + 12:
+        errors.append("status_container: wrong length")
+    return errors
+
+
+def main(argv):
+    table = vectors()
+    errors = self_check(table)
+    if len(argv) == 3 and argv[1] == "--check":
+        out = subprocess.run([argv[2]], check=True, capture_output=True, text=True).stdout
+        theirs = dict(line.split(" ", 1) for line in out.splitlines() if line)
+        for name, value in table.items():
+            got = theirs.get(name, "<missing>").strip()
+            if got != value.hex():
+                errors.append(f"C++ {name} differs:\n  C++    {got}\n  python {value.hex()}")
+        for name in theirs.keys() - table.keys():
+            errors.append(f"C++ prints an unknown vector {name}")
+    elif len(argv) != 1:
+        print(__doc__, file=sys.stderr)
+        return 2
+    else:
+        for name, value in table.items():
+            print(name, value.hex())
+    for e in errors:
+        print("golden_vectors:", e, file=sys.stderr)
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,27 @@
+#pragma once
+// LIN1DD linearization data with analytic tables, sent as a legacy type-7 frame.
+#include <cstdint>
+#include <string>
+
+namespace scanner_sim {
+
+struct LinGeometry {
+    uint64_t serialNumber = 12345678;
+    float zStart = 100;  // mm
+    float zRange = 200;  // mm
+    float xStart = 60;  // field width at zStart, mm
+    float xEnd = 120;  // field width at zStart + zRange, mm
+    int32_t widthX = 2048;  // sensor columns
+    int32_t widthZ = 1088;  // sensor rows
+    bool modeRecord = false;  // add record 7 (the scanner linearizes itself)
+};
+
+// Tables with nx = nz = 1 over U = [0, widthX], V = [0, widthZ]; only cell (0, 0) is non-zero:
+//   z = zStart + zRange v / widthZ
+//   x = (u / widthX - 1/2) (xStart + k v),  k = (xEnd - xStart) / widthZ
+std::string lin1ddImage(const LinGeometry& geometry);
+
+// 07 19 <u32 length> <image> <CRC>
+std::string lin1ddFrame(const LinGeometry& geometry);
+
+}  // namespace scanner_sim
