@@ -9,6 +9,7 @@ add_library(quillan_core STATIC
   src/handle_table.cpp
   src/local_command.cpp
   src/quillan_dll.cpp
+  src/read_data_names.cpp
   src/send_command.cpp
   src/tcp_client.cpp)
 target_include_directories(quillan_core PUBLIC include PRIVATE src)
