@@ -4,6 +4,7 @@
 #include <string>
 
 #include "golden_frames.h"
+#include "stream/frame_check.h"
 #include "stream/stream_parser.h"
 #include "test_frames.h"
 
@@ -386,4 +387,41 @@ TEST(StreamParser, StatisticsLineOncePerSecond)
     ASSERT_EQ(h.sink.logs.size(), 2u);
     EXPECT_EQ(h.sink.logs[1], "0.0 MByte/s 0.0 Hz Periode: 1000.000 us MaxPeriode: 0.000 MinPeriod: 999999.000 "
                               "FiFo: 12.5 % SyncCnt: 1 FrameCntErr: 0 CRCErr: 0 WriteIn: 100 ReadOut: 50");
+}
+
+TEST(StreamParser, MutatedStreamsStoreOnlyWholeCheckedFrames)
+{
+    const std::vector<Bytes> pieces = {
+        profile(1), testframes::imageContainer(2, 0), fromHex(golden::kXmlContainer), fromHex(golden::kSyncContainer),
+        testframes::legacyFrame(2, 400, 3, 0), fromHex(golden::kLinearizationFrame), statusOnly(4),
+        testframes::legacyFrame(5, 400),
+    };
+    std::mt19937 random(777);
+    size_t stored = 0;
+    for (int run = 0; run < 300; ++run) {
+        Bytes stream;
+        for (int i = 0; i < 12; ++i) {
+            Bytes p = pieces[random() % pieces.size()];
+            switch (random() % 5) {
+            case 0: p[random() % p.size()] ^= static_cast<uint8_t>(1 + random() % 255); break;  // flipped byte
+            case 1: p.resize(random() % p.size()); break;                                         // cut short
+            case 2: testframes::putLE32(p, 4 * (1 + random() % 4), static_cast<uint32_t>(random())); break;  // bad field
+            default: break;
+            }
+            stream.insert(stream.end(), p.begin(), p.end());
+        }
+        Harness h;
+        h.sink.linValid = run % 2;
+        std::vector<size_t> sizes;
+        for (int i = 0; i < 16; ++i)
+            sizes.push_back(1 + random() % 300);
+        h.feedInChunks(stream, sizes);
+        for (const auto* frames : {&h.sink.profiles, &h.sink.images, &h.sink.legacy})
+            for (const Bytes& f : *frames)
+                ASSERT_EQ(checkFrame(f.data(), f.size()), FrameCheck::Ok) << "run " << run;
+        for (const std::string& text : h.sink.xml)
+            ASSERT_LT(text.size(), 0x20000u);
+        stored += h.sink.profiles.size() + h.sink.images.size() + h.sink.legacy.size();
+    }
+    EXPECT_GT(stored, 300u);
 }
