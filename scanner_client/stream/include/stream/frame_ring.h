@@ -1,0 +1,85 @@
+#pragma once
+// Byte ring of whole frames between the receive thread (one writer) and reader threads.
+// All frames in the ring have one length; a frame never wraps. When the ring is full the
+// writer overwrites the oldest frame and moves the read position past it, so a reader
+// never sees a frame that is being written: it copies its frame out under the ring's lock.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "stream/fifo_levels.h"
+
+namespace quillan::stream {
+
+class FrameRing {
+public:
+    // Throws std::bad_alloc when the buffer cannot be allocated.
+    explicit FrameRing(size_t capacity);
+    FrameRing(const FrameRing&) = delete;
+    FrameRing& operator=(const FrameRing&) = delete;
+
+    size_t capacity() const { return capacity_; }
+
+    struct PushResult {
+        bool stored = false;       // false for an empty frame or one larger than the ring
+        bool emptied = false;      // frames of another length were dropped first
+        uint32_t overwritten = 0;  // unread frames overwritten by this one
+    };
+    // Writer: appends a copy of the frame.
+    PushResult push(const uint8_t* frame, size_t length);
+
+    struct ReadResult {
+        bool delivered = false;
+        bool moreQueued = false;  // frames remain after this one
+        uint64_t sequence = 0;    // number of the frame, counting every frame pushed
+    };
+    // Reader: copies the oldest unread frame into `out` and consumes it; with
+    // `newestOnly` the older unread frames are skipped. Nothing while delivery is off.
+    ReadResult read(std::vector<uint8_t>& out, bool newestOnly = false);
+    // Reader: copies the oldest unread frame without consuming it.
+    ReadResult peek(std::vector<uint8_t>& out);
+    // Reader: consumes the oldest unread frame if it is still the frame `sequence`.
+    bool consume(uint64_t sequence);
+
+    // Copies the frame stored last, read or not; false when none was stored since the last reset.
+    bool lastStored(std::vector<uint8_t>& out) const;
+    bool storedSinceReset() const;
+
+    // Empties the ring; the frame length stays.
+    void reset();
+    // Readers deliver only while delivery is on (while the stream is synchronised).
+    void setDelivery(bool on) { delivery_.store(on); }
+    bool delivery() const { return delivery_.load(); }
+
+    FifoLevels levels() const;
+    size_t queuedFrames() const;
+    // Unread frames overwritten since construction.
+    uint64_t droppedFrames() const;
+
+private:
+    const uint8_t* slot(size_t index) const { return buffer_.get() + index * frameSize_; }
+    bool readableLocked() const { return delivery_.load() && count_ > 0; }
+    void clearLocked();
+    void popLocked(size_t frames);
+
+    const size_t capacity_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    std::atomic<bool> delivery_{false};
+
+    mutable std::mutex mutex_;
+    size_t frameSize_ = 0;
+    size_t slots_ = 0;
+    size_t writeSlot_ = 0;
+    size_t readSlot_ = 0;
+    size_t count_ = 0;           // unread frames
+    uint64_t firstSequence_ = 0;  // sequence of the frame at readSlot_
+    uint64_t nextSequence_ = 0;
+    size_t lastSlot_ = 0;
+    bool haveLast_ = false;
+    uint64_t dropped_ = 0;
+};
+
+}  // namespace quillan::stream
