@@ -1,0 +1,212 @@
+// LIN1DD image layout: "LIN1DD\0" plus one byte, then records
+// {u32 tag, u32 body length, body}, all little-endian.
+#include "lin/linearization.h"
+
+#include "platform/bytes.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <sys/stat.h>
+
+namespace quillan {
+namespace {
+
+constexpr uint8_t kMagic[7] = {'L', 'I', 'N', '1', 'D', 'D', 0};
+constexpr size_t kMagicSize = 8;
+constexpr size_t kRecordHeader = 8;
+constexpr size_t kCellDoubles = 16;
+constexpr size_t kCellBytes = kCellDoubles * 8;
+constexpr size_t kParameterBytes = 4 * kLinParameterCount;
+// Far above any real image; larger files are refused as out of memory.
+constexpr long kMaxFileSize = 256L << 20;
+
+enum RecordTag : uint32_t {
+    kTagSerial = 1,
+    kTagParameters = 2,
+    kTagTables = 3,
+    kTagLinearizationMode = 7,
+};
+
+void loadDoubles(const uint8_t* src, size_t count, std::vector<double>& out)
+{
+    out.resize(count);
+    for (size_t i = 0; i < count; ++i)
+        out[i] = platform::loadF64LE(src + 8 * i);
+}
+
+// Knots must be finite and non-decreasing, which the interval search relies on.
+bool axisUsable(const std::vector<double>& axis)
+{
+    for (size_t i = 0; i < axis.size(); ++i) {
+        if (!std::isfinite(axis[i]))
+            return false;
+        if (i > 0 && !(axis[i - 1] <= axis[i]))
+            return false;
+    }
+    return true;
+}
+
+void clear(LinData& d)
+{
+    d.serialNumber = 0;
+    d.xTable.loaded = 0;
+    d.zTable.loaded = 0;
+    d.parametersLoaded = 0;
+}
+
+}  // namespace
+
+int ParseLinTable(const uint8_t* bytes, size_t length, size_t& consumed, LinTableData& out)
+{
+    consumed = 0;
+    out.table_ = LinTable{};
+    if (length < 8)
+        return kLinBadTable;
+
+    const uint32_t nx = platform::loadLE32(bytes);
+    const uint32_t nz = platform::loadLE32(bytes + 4);
+    out.table_.nx = nx;
+    out.table_.nz = nz;
+    if (nx == 0 || nz == 0 || nx > kLinMaxIntervals || nz > kLinMaxIntervals)
+        return kLinBadTable;
+
+    // With the caps above none of these products can overflow.
+    const size_t uCount = size_t{nx} + 1;
+    const size_t vCount = size_t{nz} + 1;
+    const size_t cellCount = uCount * vCount;
+    size_t offset = 8;
+    const size_t uOffset = offset;
+    if ((length - offset) / 8 < uCount)
+        return kLinBadTable;
+    offset += 8 * uCount;
+    const size_t vOffset = offset;
+    if ((length - offset) / 8 < vCount)
+        return kLinBadTable;
+    offset += 8 * vCount;
+    const size_t cellOffset = offset;
+    if ((length - offset) / kCellBytes < cellCount)
+        return kLinBadTable;
+    offset += kCellBytes * cellCount;
+
+    try {
+        loadDoubles(bytes + uOffset, uCount, out.u_);
+        loadDoubles(bytes + vOffset, vCount, out.v_);
+        if (!axisUsable(out.u_) || !axisUsable(out.v_))
+            return kLinBadTable;
+        loadDoubles(bytes + cellOffset, cellCount * kCellDoubles, out.cells_);
+        out.rows_.resize(uCount);
+    } catch (const std::bad_alloc&) {
+        return kLinNoMemory;
+    }
+    for (size_t i = 0; i < uCount; ++i)
+        out.rows_[i] = out.cells_.data() + i * vCount * kCellDoubles;
+
+    out.table_.uAxis = out.u_.data();
+    out.table_.vAxis = out.v_.data();
+    out.table_.rows = out.rows_.data();
+    out.table_.cells = out.cells_.data();
+    out.table_.loaded = 1;
+    consumed = offset;
+    return kLinOk;
+}
+
+int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
+{
+    LinData& d = out.data_;
+    clear(d);
+    out.linearizationMode_ = false;
+
+    if (length > kMagicSize && std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
+        return kLinBadMagic;
+
+    size_t offset = kMagicSize;
+    while (offset < length) {
+        if (length - offset < kRecordHeader)
+            return kLinRecordHeaderCut;
+        const uint32_t tag = platform::loadLE32(bytes + offset);
+        const size_t n = platform::loadLE32(bytes + offset + 4);
+        const size_t bodyOffset = offset + kRecordHeader;
+        if (n > length - bodyOffset)
+            return kLinRecordBodyCut;
+        const uint8_t* body = bytes + bodyOffset;
+
+        switch (tag) {
+        case kTagSerial:
+            if (n != 8)
+                return kLinBadSerialRecord;
+            d.serialNumber = platform::loadLE64(body);
+            break;
+        case kTagParameters:
+            for (size_t i = 0; i < kLinParameterCount && 4 * (i + 1) <= n; ++i)
+                d.parameters[i] = static_cast<int32_t>(platform::loadLE32(body + 4 * i));
+            if (n < kParameterBytes)
+                return kLinShortParameters;
+            d.parametersLoaded = 1;
+            break;
+        case kTagTables: {
+            d.xTable.loaded = 0;
+            d.zTable.loaded = 0;
+            size_t usedX = 0;
+            size_t usedZ = 0;
+            int rc = ParseLinTable(body, n, usedX, out.x_);
+            d.xTable = out.x_.table();
+            if (rc != kLinOk)
+                return rc;
+            rc = ParseLinTable(body + usedX, n - usedX, usedZ, out.z_);
+            d.zTable = out.z_.table();
+            if (rc != kLinOk)
+                return rc;
+            break;
+        }
+        case kTagLinearizationMode:
+            out.linearizationMode_ = true;
+            break;
+        default:
+            break;
+        }
+        offset = bodyOffset + n;
+    }
+    return kLinOk;
+}
+
+int LoadLin1ddFile(const char* path, Linearization& out)
+{
+    if (path == nullptr)
+        return kLinFileOpenFailed;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr)
+        return kLinFileOpenFailed;
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fclose(f);
+        return kLinFileOpenFailed;
+    }
+
+    std::vector<uint8_t> buffer;
+    int rc = kLinOk;
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0)
+        size = std::ftell(f);
+    if (size <= 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+        rc = kLinFileReadFailed;
+    } else if (size > kMaxFileSize) {
+        rc = kLinFileNoMemory;
+    } else {
+        try {
+            buffer.resize(static_cast<size_t>(size));
+        } catch (const std::bad_alloc&) {
+            rc = kLinFileNoMemory;
+        }
+        if (rc == kLinOk && std::fread(buffer.data(), 1, buffer.size(), f) != buffer.size())
+            rc = kLinFileReadFailed;
+    }
+    std::fclose(f);
+    if (rc != kLinOk)
+        return rc;
+    return ParseLin1dd(buffer.data(), buffer.size(), out);
+}
+
+}  // namespace quillan
