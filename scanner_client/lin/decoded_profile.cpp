@@ -1,0 +1,34 @@
+#include "lin/decoded_profile.h"
+
+#include <algorithm>
+
+namespace quillan {
+
+void ClearDecodedProfile(DecodedProfile& profile)
+{
+    static_cast<ProfileHeader&>(profile) = ProfileHeader{};
+    const int used = std::clamp(profile.columnCount, 0, kMaxProfileColumns);
+    std::fill(profile.columns, profile.columns + used, ProfileColumn{});
+    profile.columnCount = 0;
+}
+
+void SetProfileRoi(ProfileHeader& h, uint16_t offsetX, uint16_t widthX, uint16_t stepX, uint16_t offsetZ,
+                   uint16_t heightZ, uint16_t stepZ)
+{
+    constexpr int kLimit = kMaxProfileColumns;
+    h.offsetX = offsetX;
+    h.stepX = stepX;
+    h.widthX = std::min<int>(widthX, kLimit);
+    h.offsetZ = offsetZ;
+    h.stepZ = stepZ;
+    h.heightZ = (heightZ == 0 || heightZ >= kLimit) ? kLimit : heightZ;
+
+    h.effWidthX = h.widthX == 0 ? 1 : h.widthX;
+    h.effHeightZ = h.heightZ;
+    h.effOffsetX = offsetX < kLimit ? offsetX : 0;
+    h.effOffsetZ = offsetZ < kLimit ? offsetZ : 0;
+    h.effStepX = stepX < kLimit - 1 ? stepX : 0;
+    h.effStepZ = stepZ < kLimit - 1 ? stepZ : 0;
+}
+
+}  // namespace quillan
