@@ -3,12 +3,15 @@ add_library(quillan_core STATIC
   src/cquillan.cpp
   src/debug_log.cpp
   src/debug_options.cpp
+  src/fifo_readers.cpp
   src/fifo_size_setting.cpp
+  src/get_info.cpp
   src/find_xml_text.cpp
   src/info_strings.cpp
   src/handle_table.cpp
   src/local_command.cpp
   src/quillan_dll.cpp
+  src/read_data.cpp
   src/read_data_names.cpp
   src/send_command.cpp
   src/tcp_client.cpp)

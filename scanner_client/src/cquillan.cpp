@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <thread>
 
 namespace quillan {
 namespace {
@@ -18,7 +19,7 @@ constexpr uint32_t kCaptureFinished = 0xFFFFFFFFu;
 constexpr uint8_t kStartPacket[8] = {0x02, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02};
 }  // namespace
 
-CQuillan::CQuillan() { statisticsTick_ = platform::tickCountMs(); }
+CQuillan::CQuillan() = default;
 
 CQuillan::~CQuillan()
 {
@@ -60,28 +61,23 @@ bool CQuillan::Connect(const char* ip, const char* port, int timeoutMs, void* co
     readDebugOptions(hostDirectory_);
     tcp_.SetLog(log_);
 
-    fifo_.reset(fifoSize > 0 ? new (std::nothrow) uint8_t[static_cast<size_t>(fifoSize)] : nullptr);
-    if (!fifo_) {
+    try {
+        ring_ = fifoSize > 0 ? std::make_unique<stream::FrameRing>(static_cast<size_t>(fifoSize)) : nullptr;
+    } catch (const std::bad_alloc&) {
+        ring_.reset();
+    }
+    if (!ring_) {
         logGlobal("Failed to allocate memory");
         return true;
     }
     if (debugActive())
         log_->raw("\n\n\n\n\n" + logPrefix(this) + format("memory allocated [%u bytes]", fifoSize) + "\n");
 
-    fifoWrite_ = 0;
-    fifoRead_ = 0;
-    fifoSize_ = fifoSize;
     tcp_.Reset();
     tcp_.SetCallbacks([this] { InitializeAcquisition(); }, [this] { OnTcpDisconnected(); },
                       [this](char* data, unsigned long length) { OnReceive(data, length); }, context,
                       std::move(readData));
-
     status_ = 0;
-    synchronised_ = false;
-    byteCount_ = 0;
-    frameLength_ = kDefaultFrameLength;
-    statisticsTick_ = platform::tickCountMs();
-
     tcp_.Start(ip_, port_, timeoutMs);
     return false;
 }
@@ -89,17 +85,21 @@ bool CQuillan::Connect(const char* ip, const char* port, int timeoutMs, void* co
 void CQuillan::InitializeAcquisition()
 {
     log("set initializ acquisition");
-    byteCount_ = 0;
+    // Nothing of the previous connection survives: its bytes, frames and kept blocks.
+    lin_.clearParametersLoaded();
+    parser_.reset();
+    ring_->reset();
+    ring_->setDelivery(false);
     {
-        std::lock_guard lock(fifoWriteMutex_);
-        fifoWrite_ = 0;
+        std::lock_guard lock(decodeMutex_);
+        decoder_.reset();
     }
     {
-        std::lock_guard lock(fifoReadMutex_);
-        fifoRead_ = 0;
+        std::lock_guard lock(statusMutex_);
+        statusFrame_.clear();
+        delivered_ = false;
+        newStatus_ = false;
     }
-    statisticsTick_ = streamStartTick_ = platform::tickCountMs();
-    synchronised_ = false;
     captured_ = 0;
 
     // Sent directly: the echo-mode path would wait for an answer only this thread can receive.
@@ -128,6 +128,8 @@ void CQuillan::OnTcpDisconnected()
 {
     status_ = 0;
     linValid_ = 0;
+    if (ring_)
+        ring_->setDelivery(false);
     if (captureSize_ > 0 && captured_ > 0 && captured_ < captureSize_) {
         writeCapture();
         captured_ = 0;
@@ -136,7 +138,6 @@ void CQuillan::OnTcpDisconnected()
 
 void CQuillan::OnReceive(char* data, unsigned long length)
 {
-    byteCount_ += length;
     if (captureSize_ > 0 && captured_ < captureSize_) {
         uint32_t n = static_cast<uint32_t>(std::min<unsigned long>(length, captureSize_ - captured_));
         std::memcpy(capture_.get() + captured_, data, n);
@@ -146,6 +147,7 @@ void CQuillan::OnReceive(char* data, unsigned long length)
             captured_ = kCaptureFinished;
         }
     }
+    parser_.feed(reinterpret_cast<const uint8_t*>(data), length);
 }
 
 void CQuillan::ScannerReady()
@@ -154,25 +156,65 @@ void CQuillan::ScannerReady()
     log("scanner ready");
 }
 
-void CQuillan::ResetFifo()
+void CQuillan::store(const uint8_t* frame, size_t length, platform::Event& event)
 {
-    log("Reset FiFo");
-    std::scoped_lock lock(fifoWriteMutex_, fifoReadMutex_);
-    fifoWrite_ = 0;
-    fifoRead_ = 0;
+    auto result = ring_->push(frame, length);
+    if (result.emptied) {
+        logGlobal("Reset FiFo");
+        ProfileDataEvent.reset();
+    }
+    if (result.overwritten > 0)
+        logGlobal("Q7TX-Dll: Write<Read AND Write+Buffer>Read");
+    if (result.stored) {
+        {
+            std::lock_guard lock(statusMutex_);
+            newStatus_ = true;
+        }
+        event.set();
+    }
 }
 
-int CQuillan::fifoFillPercent() const
+void CQuillan::storeProfileContainer(const uint8_t* frame, size_t length) { store(frame, length, ProfileDataEvent); }
+
+void CQuillan::storeImageContainer(const uint8_t* frame, size_t length) { store(frame, length, ImageFrameEvent); }
+
+void CQuillan::storeLegacyProfile(const uint8_t* frame, size_t length) { store(frame, length, ProfileDataEvent); }
+
+void CQuillan::xmlReceived(std::string_view text)
 {
-    int write = fifoWrite_;
-    int read = fifoRead_;
-    if (write == read || fifoSize_ <= 0)
-        return 0;
-    double fill = write - read;
-    if (read >= write)
-        fill += fifoSize_;
-    return static_cast<int>(fill / fifoSize_ * 100.0);
+    std::string copy(text);
+    {
+        std::lock_guard lock(xmlMutex_);
+        xml_ = copy;
+    }
+    XmlReceivedEvent.set();
+    if (info_.parse(copy.c_str(), platform::tickCountMs()))
+        XmlParsedEvent.set();
 }
+
+void CQuillan::syncContainerArrived() { SyncContainerEvent.set(); }
+
+void CQuillan::linearizationReceived(const uint8_t* image, size_t length)
+{
+    if (lin_.loadImage(image, length) == kLinOk) {
+        linValid_ = 1;
+        ScannerReady();
+    }
+}
+
+void CQuillan::synchronisationChanged(bool synchronised) { ring_->setDelivery(synchronised); }
+
+stream::FifoLevels CQuillan::fifoLevels() const { return ring_->levels(); }
+
+void CQuillan::ResetFifo()
+{
+    if (ring_)
+        ring_->reset();
+    ProfileDataEvent.reset();
+    logGlobal("Reset FiFo");
+}
+
+int CQuillan::fifoFillPercent() const { return ring_ ? static_cast<int>(ring_->levels().fillPercent) : 0; }
 
 void CQuillan::pause200ms()
 {
@@ -181,15 +223,25 @@ void CQuillan::pause200ms()
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
+int CQuillan::SetLinearizationFile(const char* path)
+{
+    linValid_ = 0;
+    lin_.clear();
+    int rc = lin_.loadFile(path);
+    if (rc == kLinOk)
+        linValid_ = 1;
+    return rc;
+}
+
 void CQuillan::Cleanup()
 {
     logGlobal("Cleaning");
     log("Stoping the TCP thread " + tcp_.ip());
     tcp_.Stop();
-    synchronised_ = false;
     linValid_ = 0;
+    lin_.clear();
     capture_.reset();
-    fifo_.reset();
+    ring_.reset();
     captureSize_ = 0;
     captured_ = 0;
     log_->closeFile();

@@ -1,10 +1,18 @@
 #pragma once
-// One scanner connection: the TCP client, the state received from the scanner, the frame FIFO,
-// the events that wake readers, and the connection's debug output.
+// One scanner connection: the TCP client, the stream parser and frame FIFO fed by it,
+// the linearization data and descriptor received from the scanner, the events that wake
+// readers, and the connection's debug output.
 #include "debug_log.h"
+#include "info_strings.h"
 #include "tcp_client.h"
 
+#include "lin/decoded_profile.h"
+#include "lin/lin_store.h"
+#include "lin/profile_container.h"
 #include "platform/event.h"
+#include "stream/frame_ring.h"
+#include "stream/status_container.h"
+#include "stream/stream_parser.h"
 
 #include <atomic>
 #include <cstdint>
@@ -12,17 +20,38 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace quillan {
 
-class CQuillan {
+struct XziOutputs {
+    double* x;
+    double* z;
+    int* intensity;
+    int* width;
+    int maxPoints;
+    unsigned* encoder;
+    unsigned char* ioBits;
+    unsigned char* rawBuf;
+    int rawBufLen;
+    int* pictureCounter;
+};
+
+struct ImageOutputs {
+    unsigned* widthX;
+    unsigned* heightZ;
+    unsigned* offsetX;
+    unsigned* offsetZ;
+    unsigned* stepX;
+    unsigned* stepZ;
+};
+
+class CQuillan : private stream::StreamSink {
 public:
     using ReadDataCallable = std::function<void(char*, int)>;
 
-    static constexpr int kDefaultFrameLength = 24960;
-
     CQuillan();
-    virtual ~CQuillan();
+    ~CQuillan() override;
     CQuillan(const CQuillan&) = delete;
     CQuillan& operator=(const CQuillan&) = delete;
 
@@ -37,16 +66,25 @@ public:
     void OnReceive(char* data, unsigned long length);
     void ScannerReady();
 
+    // Caller-thread operations, each under its lock of the connection table.
     int SendCommand(const char* text, int len);
     void ResetFifo();
     int fifoFillPercent() const;
+    int GetXZIExtended(const XziOutputs& out, int timeoutMs);
+    int GetRawData(unsigned char* buf, int len);
+    int GetImage(char* buf, int bufLen, const ImageOutputs& out, unsigned timeoutMs);
+    int GetInfo(char* buf, int len, const char* kind);
+    int ReadData(const char* name, char* buf, int len, int cacheMs);
+    bool RequestXmlDescriptor();
+    int SetLinearizationFile(const char* path);
+    const LinStore& linearization() const { return lin_; }
 
     int status() const { return status_; }
     bool onReceiveThread() const { return tcp_.onThread(); }
     const std::string& ip() const { return ip_; }
-    bool hasLinearization() const { return linValid_ != 0; }
 
     void log(const std::string& text) { log_->line(this, text); }
+    void log(const char* text) { log(std::string(text)); }
     // Lines written only while the process-wide debug flag is set.
     void logGlobal(const std::string& text)
     {
@@ -62,40 +100,65 @@ public:
     platform::Event ImageFrameEvent{false, false};
 
 private:
+    // Stream sink: called by the parser on the receive thread.
+    void storeProfileContainer(const uint8_t* frame, size_t length) override;
+    void storeImageContainer(const uint8_t* frame, size_t length) override;
+    void storeLegacyProfile(const uint8_t* frame, size_t length) override;
+    void xmlReceived(std::string_view text) override;
+    void syncContainerArrived() override;
+    bool linearizationValid() const override { return linValid_ != 0; }
+    void linearizationReceived(const uint8_t* image, size_t length) override;
+    void synchronisationChanged(bool synchronised) override;
+    stream::FifoLevels fifoLevels() const override;
+    void log(std::string_view line) override { logGlobal(std::string(line)); }
+    using StreamSink::log;
+
+    void store(const uint8_t* frame, size_t length, platform::Event& event);
+    void fillReport();
     void readDebugOptions(const std::string& directory);
     void writeCapture();
     void pause200ms();
+    std::string xmlText();
+    void clearXml();
+    int fetchXml(const char* command, char* buf, int len, int tooLong, int nothing);
+    int decodeStatus(stream::StatusRecord& record);
 
     std::string ip_;
     std::string port_;
 
     std::mutex xmlMutex_;
     std::mutex commandMutex_;
-    std::mutex fifoWriteMutex_;
-    std::mutex fifoReadMutex_;
 
     std::atomic<int> status_{0};
     std::atomic<int> linValid_{0};
 
-    // Frame FIFO.
-    std::unique_ptr<uint8_t[]> fifo_;
-    int fifoSize_ = 0;
-    std::atomic<int> fifoWrite_{0};
-    std::atomic<int> fifoRead_{0};
-    int frameLength_ = kDefaultFrameLength;
-    std::atomic<bool> synchronised_{false};
+    std::unique_ptr<stream::FrameRing> ring_;
+    stream::StreamParser parser_{*this};
+    LinStore lin_;
+    InfoStrings info_;
+    std::string xml_;  // under xmlMutex_
+
+    // Decoding, shared by the profile and image readers.
+    std::mutex decodeMutex_;
+    ProfileContainerDecoder decoder_;
+    std::unique_ptr<DecodedProfile> profile_ = std::make_unique<DecodedProfile>();
+    std::vector<uint8_t> frame_;
+    std::vector<uint8_t> imageFrame_;
+    uint32_t lastFillReport_ = 0;
+
+    // Status values come from the frame last delivered to a reader (or stored, before any read).
+    std::mutex statusMutex_;
+    std::vector<uint8_t> statusFrame_;
+    bool delivered_ = false;  // statusFrame_ holds a delivered frame
+    bool newStatus_ = false;
+    stream::StatusRecord statusRecord_{};
 
     // Connection flags set by local commands.
     std::atomic<bool> sortX_{false};
     std::atomic<bool> echoMode_{false};
     std::atomic<bool> newestFrameOnly_{false};
 
-    // Statistics.
-    uint64_t byteCount_ = 0;
-    uint32_t statisticsTick_ = 0;
-    uint32_t streamStartTick_ = 0;
-
-    // Capture of the received bytes into a dump file.
+    // Capture of the received bytes into a dump file (receive thread).
     std::unique_ptr<uint8_t[]> capture_;
     uint32_t captureSize_ = 0;
     uint32_t captured_ = 0;

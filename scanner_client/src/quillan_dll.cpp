@@ -197,25 +197,25 @@ int QuillanDLL::GetRawData(QuillanHandle handle, unsigned char* buf, int len, in
 {
     return withSlot(m_Table, handle, kLockGetRawData, [&](CQuillan& c) {
         countRead(m_Table, c, "%s: DllToApp: %.1fHz\n");
-        (void)buf;
-        (void)len;
-        return -1;  // no frame in the FIFO
+        return c.GetRawData(buf, len);
     });
 }
 
-int QuillanDLL::GetXZIExtended(QuillanHandle handle, double* x, double* z, int* intensity, int* width, int,
-                               unsigned*, unsigned char*, int, unsigned char* rawBuf, int, int*)
+int QuillanDLL::GetXZIExtended(QuillanHandle handle, double* x, double* z, int* intensity, int* width, int maxPoints,
+                               unsigned* encoder, unsigned char* ioBits, int timeoutMs, unsigned char* rawBuf,
+                               int rawBufLen, int* pictureCounter)
 {
     return withSlot(m_Table, handle, kLockGetXZIExtended, [&](CQuillan& c) {
         countRead(m_Table, c, "%s: DllToApp: %.1f Hz\n");
-        (void)x, (void)z, (void)intensity, (void)width, (void)rawBuf;
-        return -2;  // no linearization parameters loaded
+        return c.GetXZIExtended(
+            quillan::XziOutputs{x, z, intensity, width, maxPoints, encoder, ioBits, rawBuf, rawBufLen, pictureCounter},
+            timeoutMs);
     });
 }
 
-int QuillanDLL::GetInfo(QuillanHandle handle, char* buf, int len, char*)
+int QuillanDLL::GetInfo(QuillanHandle handle, char* buf, int len, char* kind)
 {
-    return withSlot(m_Table, handle, kLockGetInfo, [&](CQuillan&) { return !buf || len == 0 ? -2 : -6; });
+    return withSlot(m_Table, handle, kLockGetInfo, [&](CQuillan& c) { return c.GetInfo(buf, len, kind); });
 }
 
 int QuillanDLL::WriteData(QuillanHandle handle, char* text, int len)
@@ -255,20 +255,16 @@ int QuillanDLL::GetVersion(unsigned char* buf, int len)
     return n;
 }
 
-int QuillanDLL::Linearize(QuillanHandle handle, double, double, double* outX, double* outZ)
+int QuillanDLL::Linearize(QuillanHandle handle, double px, double pz, double* outX, double* outZ)
 {
-    return withSlot(m_Table, handle, kLockLinearize, [&](CQuillan&) {
-        if (outX)
-            *outX = 0.0;
-        if (outZ)
-            *outZ = 0.0;
-        return -1;  // no linearization data
-    });
+    return withSlot(m_Table, handle, kLockLinearize,
+                    [&](CQuillan& c) { return c.linearization().linearize(px, pz, outX, outZ); });
 }
 
-int QuillanDLL::SetLinearizationFile(QuillanHandle handle, char*)
+int QuillanDLL::SetLinearizationFile(QuillanHandle handle, char* path)
 {
-    return withSlot(m_Table, handle, kLockSetLinearizationFile, [&](CQuillan&) { return -1; });
+    return withSlot(m_Table, handle, kLockSetLinearizationFile,
+                    [&](CQuillan& c) { return c.SetLinearizationFile(path); });
 }
 
 int QuillanDLL::ResetDllFiFo(QuillanHandle handle)
@@ -284,24 +280,23 @@ int QuillanDLL::GetDllFiFoState(QuillanHandle handle)
     return withSlot(m_Table, handle, kLockGetDllFiFoState, [&](CQuillan& c) { return c.fifoFillPercent(); });
 }
 
-int QuillanDLL::GetLinDatType(QuillanHandle handle, void*, int)
+int QuillanDLL::GetLinDatType(QuillanHandle handle, void* buf, int size)
 {
-    return withSlot(m_Table, handle, kLockGetLinDatType, [&](CQuillan&) { return -1; });
+    return withSlot(m_Table, handle, kLockGetLinDatType,
+                    [&](CQuillan& c) { return c.linearization().copyDescriptor(buf, size); });
 }
 
-int QuillanDLL::ReadData(QuillanHandle handle, char*, char*, int, int)
+int QuillanDLL::ReadData(QuillanHandle handle, char* name, char* buf, int len, int cacheMs)
 {
-    return withSlot(m_Table, handle, kLockReadData, [&](CQuillan&) { return -3; });
+    return withSlot(m_Table, handle, kLockReadData, [&](CQuillan& c) { return c.ReadData(name, buf, len, cacheMs); });
 }
 
-int QuillanDLL::GetImage(QuillanHandle handle, char* buf, int, unsigned*, unsigned*, unsigned*, unsigned*, unsigned*,
-                         unsigned*, unsigned timeoutMs)
+int QuillanDLL::GetImage(QuillanHandle handle, char* buf, int bufLen, unsigned* widthX, unsigned* heightZ,
+                         unsigned* offsetX, unsigned* offsetZ, unsigned* stepX, unsigned* stepZ, unsigned timeoutMs)
 {
     return withSlot(m_Table, handle, kLockGetImage, [&](CQuillan& c) {
-        if (!buf)
-            return -3;
-        c.ImageFrameEvent.wait(timeoutMs);
-        return -1;
+        return c.GetImage(buf, bufLen, quillan::ImageOutputs{widthX, heightZ, offsetX, offsetZ, stepX, stepZ},
+                          timeoutMs);
     });
 }
 

@@ -46,7 +46,8 @@ int CQuillan::SendCommand(const char* text, int len)
     case LocalCommand::CameraMode:
         tcp_.Send(reinterpret_cast<const char*>(kCameraModePacket1), 8);
         tcp_.Send(reinterpret_cast<const char*>(kCameraModePacket2), 8);
-        synchronised_ = false;
+        parser_.requestResync();
+        ring_->setDelivery(false);
         pause200ms();
         return textLength;
     case LocalCommand::None:
