@@ -8,8 +8,17 @@ void ClearDecodedProfile(DecodedProfile& profile)
 {
     static_cast<ProfileHeader&>(profile) = ProfileHeader{};
     const int used = std::clamp(profile.columnCount, 0, kMaxProfileColumns);
-    std::fill(profile.columns, profile.columns + used, ProfileColumn{});
+    for (int c = 0; c < used; ++c) {
+        ProfileColumn& column = profile.columns[c];
+        for (int j = 0; j < kMaxEchoes; ++j)
+            if (profile.echoSlotsUsed & (1u << j))
+                column.echoes[j] = EchoPoint{};
+        if (profile.rawUsed)
+            std::fill(column.raw, column.raw + kMaxEchoes, RawSamples{});
+    }
     profile.columnCount = 0;
+    profile.echoSlotsUsed = 0;
+    profile.rawUsed = false;
 }
 
 void SetProfileRoi(ProfileHeader& h, uint16_t offsetX, uint16_t widthX, uint16_t stepX, uint16_t offsetZ,

@@ -58,11 +58,15 @@ struct ProfileHeader {
 };
 
 // About 750 KB: allocate it once per reader and reuse it for every profile.
-// Columns from columnCount on are always all zero; the decoders keep that
-// invariant, which lets ClearDecodedProfile touch only the columns in use.
+// Only the columns below columnCount, and in them only the echo slots of
+// echoSlotsUsed and (with rawUsed) the raw samples, may hold non-zero values;
+// the decoders keep that invariant, which lets ClearDecodedProfile and the
+// readers touch only what a profile uses.
 struct DecodedProfile : ProfileHeader {
     ProfileColumn columns[kMaxProfileColumns];
     int32_t columnCount = 0;
+    uint8_t echoSlotsUsed = 0;  // bit j: echo slot j may be written in some column
+    bool rawUsed = false;       // raw samples may be written in some column
 };
 
 // Zeroes every header value and all columns.

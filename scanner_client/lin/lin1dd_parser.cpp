@@ -4,6 +4,7 @@
 
 #include "platform/bytes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,12 @@ bool axisUsable(const std::vector<double>& axis)
             return false;
     }
     return true;
+}
+
+bool sameAxes(const LinTable& a, const LinTable& b)
+{
+    return a.loaded && b.loaded && a.nx == b.nx && a.nz == b.nz &&
+           std::equal(a.uAxis, a.uAxis + a.nx + 1, b.uAxis) && std::equal(a.vAxis, a.vAxis + a.nz + 1, b.vAxis);
 }
 
 void clear(LinData& d)
@@ -118,6 +125,7 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
     LinData& d = out.data_;
     clear(d);
     out.linearizationMode_ = false;
+    out.sharedAxes_ = false;
 
     if (length > kMagicSize && std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
         return kLinBadMagic;
@@ -159,6 +167,7 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             d.zTable = out.z_.table();
             if (rc != kLinOk)
                 return rc;
+            out.sharedAxes_ = sameAxes(d.xTable, d.zTable);
             break;
         }
         case kTagLinearizationMode:

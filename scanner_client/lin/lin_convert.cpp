@@ -24,16 +24,21 @@ size_t findInterval(const double* axis, size_t n, double t)
     }
 }
 
-// sum over k, m of a[4k + m] du^k dv^m, in Horner form.
+// sum over k, m of a[4k + m] du^k dv^m, in Horner form; the four row
+// polynomials are independent of each other.
 double evaluatePatch(const double* a, double du, double dv)
 {
-    double value = 0.0;
-    for (int k = 3; k >= 0; --k) {
-        const double* r = a + 4 * k;
-        const double inner = ((r[3] * dv + r[2]) * dv + r[1]) * dv + r[0];
-        value = value * du + inner;
-    }
-    return value;
+    const double p0 = ((a[3] * dv + a[2]) * dv + a[1]) * dv + a[0];
+    const double p1 = ((a[7] * dv + a[6]) * dv + a[5]) * dv + a[4];
+    const double p2 = ((a[11] * dv + a[10]) * dv + a[9]) * dv + a[8];
+    const double p3 = ((a[15] * dv + a[14]) * dv + a[13]) * dv + a[12];
+    return ((p3 * du + p2) * du + p1) * du + p0;
+}
+
+// Written so that NaN fails the test.
+bool inRange(const LinTable& t, double u, double v)
+{
+    return t.uAxis[0] <= u && u <= t.uAxis[t.nx] && t.vAxis[0] <= v && v <= t.vAxis[t.nz];
 }
 
 }  // namespace
@@ -42,11 +47,10 @@ int LinConvertPoint(const LinTable& table, double u, double v, double& value)
 {
     if (!table.loaded)
         return kLinNoData;
+    if (!inRange(table, u, v))
+        return kLinOutsideTable;
     const double* U = table.uAxis;
     const double* V = table.vAxis;
-    // Written so that NaN fails the test.
-    if (!(U[0] <= u && u <= U[table.nx] && V[0] <= v && v <= V[table.nz]))
-        return kLinOutsideTable;
 
     const size_t i = findInterval(U, table.nx, u);
     const size_t j = findInterval(V, table.nz, v);
@@ -61,6 +65,17 @@ int Linearization::convert(double u, double v, double& x, double& z) const
         x = 0.0;
         z = 0.0;
         return kLinNoData;
+    }
+    if (sharedAxes_) {
+        const LinTable& t = data_.xTable;
+        if (!inRange(t, u, v))
+            return kLinOutsideTable;
+        const size_t i = findInterval(t.uAxis, t.nx, u);
+        const size_t j = findInterval(t.vAxis, t.nz, v);
+        const double du = u - t.uAxis[i], dv = v - t.vAxis[j];
+        x = evaluatePatch(t.rows[i] + 16 * j, du, dv);
+        z = evaluatePatch(data_.zTable.rows[i] + 16 * j, du, dv);
+        return kLinConverted;
     }
     const int rc = LinConvertPoint(data_.xTable, u, v, x);
     if (rc != kLinConverted)

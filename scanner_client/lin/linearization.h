@@ -62,6 +62,7 @@ private:
     LinTableData x_;
     LinTableData z_;
     bool linearizationMode_ = false;
+    bool sharedAxes_ = false;  // both tables on the same knots: one interval search serves both
 };
 
 // Parses a LIN1DD image into a fresh `out`. Returns a LinResult code. What was

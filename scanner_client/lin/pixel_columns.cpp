@@ -75,6 +75,9 @@ void DecodePixelColumns(const uint8_t* data, size_t offset, size_t loopEnd, size
 {
     const BoundedBytes in(data, readEnd);
     const size_t columnBytes = layout.columnBytes();
+    // Interleaved samples fit a peak, possibly 0.0, for every slot.
+    profile.echoSlotsUsed |= layout.rawPresent && !layout.rawPerEcho ? 0x0F : layout.echoMask;
+    profile.rawUsed = profile.rawUsed || layout.rawPresent;
     for (int c = 0; c < kMaxProfileColumns && offset < loopEnd; ++c) {
         if (wholeColumns && (offset > readEnd || readEnd - offset < columnBytes))
             break;

@@ -219,6 +219,7 @@ void ProfileContainerDecoder::decodeLinearizedBlock(const uint8_t* data, size_t 
 
     // Echo j of column i is element i x echoes + j.
     const size_t decodedEchoes = std::min<size_t>(echoes, kMaxEchoes);
+    p.echoSlotsUsed = static_cast<uint8_t>((1u << decodedEchoes) - 1);
     for (size_t i = 0; i < columns; ++i) {
         if (echoes > 0 && i * echoes >= elements)
             break;

@@ -8,11 +8,11 @@
 namespace quillan {
 namespace {
 
-const EchoPoint* firstValidEcho(const ProfileColumn& column)
+const EchoPoint* firstValidEcho(const ProfileColumn& column, unsigned slots)
 {
-    for (const EchoPoint& e : column.echoes)
-        if (e.valid)
-            return &e;
+    for (int j = 0; j < kMaxEchoes; ++j)
+        if ((slots & (1u << j)) && column.echoes[j].valid)
+            return &column.echoes[j];
     return nullptr;
 }
 
@@ -35,8 +35,9 @@ void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
     const double stepZ = p.effStepZ + 1.0;
     for (int c = 0; c < p.columnCount; ++c) {
         const double u = c * stepX + p.effOffsetX;
-        for (EchoPoint& e : p.columns[c].echoes) {
-            if (!e.valid)
+        for (int j = 0; j < kMaxEchoes; ++j) {
+            EchoPoint& e = p.columns[c].echoes[j];
+            if (!(p.echoSlotsUsed & (1u << j)) || !e.valid)
                 continue;
             if (e.zPixel == 0.0) {
                 e.xMm = 0.0;
@@ -59,7 +60,7 @@ int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sort
         std::array<uint16_t, kMaxProfileColumns> places, sorted;
         int n = 0;
         for (int c = 0; c < columns; ++c) {
-            const EchoPoint* e = firstValidEcho(p.columns[c]);
+            const EchoPoint* e = firstValidEcho(p.columns[c], p.echoSlotsUsed);
             if (e && (e->xMm != 0.0 || e->zMm != 0.0)) {
                 places[n] = static_cast<uint16_t>(c);
                 sorted[n] = static_cast<uint16_t>(c);
@@ -67,7 +68,8 @@ int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sort
             }
         }
         std::sort(sorted.begin(), sorted.begin() + n, [&](uint16_t a, uint16_t b) {
-            return lessNanLast(firstValidEcho(p.columns[a])->xMm, firstValidEcho(p.columns[b])->xMm);
+            return lessNanLast(firstValidEcho(p.columns[a], p.echoSlotsUsed)->xMm,
+                               firstValidEcho(p.columns[b], p.echoSlotsUsed)->xMm);
         });
         for (int k = 0; k < n; ++k)
             order[places[k]] = sorted[k];
@@ -76,8 +78,9 @@ int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sort
     int written = 0;
     for (int k = 0; k < columns && written < out.maxPoints; ++k) {
         const ProfileColumn& column = p.columns[order[k]];
-        for (const EchoPoint& e : column.echoes) {
-            if (!e.valid)
+        for (int j = 0; j < kMaxEchoes; ++j) {
+            const EchoPoint& e = column.echoes[j];
+            if (!(p.echoSlotsUsed & (1u << j)) || !e.valid)
                 continue;
             if (written >= out.maxPoints)
                 break;

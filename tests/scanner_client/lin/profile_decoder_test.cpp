@@ -412,3 +412,51 @@ TEST(ProfileContainer, LinearizedCountsAreBoundedByTheBlock)
 }
 
 }  // namespace
+
+namespace {
+
+bool sameEcho(const EchoPoint& a, const EchoPoint& b)
+{
+    return a.valid == b.valid && a.zRaw == b.zRaw && a.zPixel == b.zPixel && a.peak == b.peak &&
+           a.strength == b.strength && a.width == b.width && a.reserved == b.reserved && a.xMm == b.xMm &&
+           a.zMm == b.zMm;
+}
+
+bool sameRaw(const RawSamples& a, const RawSamples& b)
+{
+    return a.valid == b.valid && std::equal(a.samples, a.samples + 8, b.samples);
+}
+
+// A reused record holds nothing of earlier profiles: every column equals that
+// of a fresh record given the same frame.
+TEST(DecodedProfileReuse, NothingStaleAfterAnyFrameSequence)
+{
+    const char* frames[] = {kLinearizedContainerHex, kLegacyInterleavedHex, kLegacyRawPerEchoHex,
+                            kPixelContainerHex,      kLegacySecondEchoHex,  kLegacyBasicHex,
+                            kLinearizedSwappedHex};
+    auto reused = newProfile();
+    ProfileContainerDecoder reusedDecoder;
+    auto decode = [](ProfileContainerDecoder& d, const Bytes& f, DecodedProfile& p) {
+        if (f[0] == 0xFF)
+            d.decode(f.data(), f.size(), false, p);
+        else
+            DecodeLegacyProfile(f.data(), f.size(), p);
+    };
+    for (const char* first : frames)
+        for (const char* second : frames) {
+            const Bytes a = fromHex(first), b = fromHex(second);
+            decode(reusedDecoder, a, *reused);
+            decode(reusedDecoder, b, *reused);
+            ProfileContainerDecoder freshDecoder;
+            auto fresh = newProfile();
+            decode(freshDecoder, b, *fresh);
+            ASSERT_EQ(reused->columnCount, fresh->columnCount);
+            for (int c = 0; c < kMaxProfileColumns; ++c)
+                for (int j = 0; j < kMaxEchoes; ++j) {
+                    ASSERT_TRUE(sameEcho(reused->columns[c].echoes[j], fresh->columns[c].echoes[j])) << c << j;
+                    ASSERT_TRUE(sameRaw(reused->columns[c].raw[j], fresh->columns[c].raw[j])) << c << j;
+                }
+        }
+}
+
+}  // namespace

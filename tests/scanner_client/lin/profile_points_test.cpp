@@ -96,6 +96,7 @@ std::unique_ptr<DecodedProfile> profileOf(const std::vector<std::pair<double, do
 {
     auto p = std::make_unique<DecodedProfile>();
     p->columnCount = static_cast<int>(points.size());
+    p->echoSlotsUsed = static_cast<uint8_t>(1u << echo);
     for (size_t c = 0; c < points.size(); ++c) {
         EchoPoint& e = p->columns[c].echoes[echo];
         e.valid = !std::isnan(points[c].first);
