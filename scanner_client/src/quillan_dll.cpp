@@ -3,13 +3,18 @@
 #include "cquillan.h"
 #include "fifo_size_setting.h"
 #include "handle_table.h"
+#include "lin/lin_data.h"
 #include "version.h"
 
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 using quillan::CQuillan;
 
@@ -300,9 +305,89 @@ int QuillanDLL::GetImage(QuillanHandle handle, char* buf, int bufLen, unsigned* 
     });
 }
 
-int QuillanDLL::ConvertMmToPix(QuillanHandle handle, double, double, double, double, int*, int*, int*, int*)
+int QuillanDLL::ConvertMmToPix(QuillanHandle handle, double x1, double z1, double x2, double z2, int* out1, int* out2,
+                               int* out3, int* out4)
 {
-    return GetLinDatType(handle, nullptr, 0);
+    try {
+        quillan::LinData lin;
+        int rc = GetLinDatType(handle, &lin, static_cast<int>(sizeof(lin)));
+        if (rc != 0)
+            return rc;
+        auto param = [&](int p) { return lin.parameters[p]; };
+        auto paramFloat = [&](int p) { return static_cast<double>(std::bit_cast<float>(lin.parameters[p])); };
+        const int widthX = param(quillan::kLinWidthX);
+        const int widthZ = param(quillan::kLinWidthZ);
+        const double zStart = paramFloat(quillan::kLinZStart);
+        const double zRange = paramFloat(quillan::kLinZRange);
+        const double xs = paramFloat(quillan::kLinXRangeAtStart);
+        const double xe = paramFloat(quillan::kLinXRangeAtEnd);
+
+        const double xmin = std::min(x1, x2), xmax = std::max(x1, x2);
+        const double zmin = std::min(z1, z2), zmax = std::max(z1, z2);
+        const double zLow = std::max(zStart, zmin);
+        const double zEnd = static_cast<double>(static_cast<float>(zStart) + static_cast<float>(zRange));
+        const double zHigh = std::min(zEnd, zmax);
+        const double halfLow = GetPointOnTrapezEdgeCorrected(xs, xe, zRange, zLow - zStart);
+        const double halfHigh = GetPointOnTrapezEdgeCorrected(xs, xe, zRange, zHigh - zStart);
+        const double xLeftLow = std::max(-halfLow, xmin), xRightLow = std::min(halfLow, xmax);
+        const double xLeftHigh = std::max(-halfHigh, xmin), xRightHigh = std::min(halfHigh, xmax);
+
+        // Nearest sensor index to each of two targets along one scan; false when nothing converts.
+        struct Nearest {
+            double distance = 0;
+            int index = -1;
+            void offer(double d, int i)
+            {
+                if (index < 0 || d < distance) {
+                    distance = d;
+                    index = i;
+                }
+            }
+        };
+        auto scan = [&](int count, auto point, bool useZ, double a, double b, int& ia, int& ib) {
+            Nearest na, nb;
+            for (int i = 0; i < count; ++i) {
+                auto [u, v] = point(i);
+                double x = 0, z = 0;
+                if (Linearize(handle, u, v, &x, &z) != 0)
+                    continue;
+                double value = useZ ? z : x;
+                na.offer(std::fabs(value - a), i);
+                nb.offer(std::fabs(value - b), i);
+            }
+            ia = na.index;
+            ib = nb.index;
+            return na.index >= 0;
+        };
+
+        int rowLow, rowHigh, cLeftHigh, cRightHigh, cLeftLow, cRightLow;
+        auto rowPoint = [&](int r) { return std::pair<double, double>(widthX / 2, r); };
+        if (!scan(widthZ, rowPoint, true, zLow, zHigh, rowLow, rowHigh))
+            return -1;
+        auto columnAt = [](int row) { return [row](int c) { return std::pair<double, double>(c, row); }; };
+        if (!scan(widthX, columnAt(rowHigh), false, xLeftHigh, xRightHigh, cLeftHigh, cRightHigh))
+            return -1;
+        if (!scan(widthX, columnAt(rowLow), false, xLeftLow, xRightLow, cLeftLow, cRightLow))
+            return -1;
+
+        int left = std::max(cLeftHigh, cLeftLow), right = std::min(cRightHigh, cRightLow);
+        if (left > right) {
+            left = std::min(cLeftHigh, cLeftLow);
+            right = std::max(cRightHigh, cRightLow);
+        }
+        const int shift = widthX == 1280 ? 16 : 0;
+        if (out1)
+            *out1 = std::min(left, right) + shift;
+        if (out2)
+            *out2 = std::min(rowLow, rowHigh) - 12;
+        if (out3)
+            *out3 = std::max(left, right) + shift;
+        if (out4)
+            *out4 = std::max(rowLow, rowHigh) + 20;
+        return 0;
+    } catch (...) {
+        return -1;
+    }
 }
 
 void QuillanDLL::SetReadDataCallback(void* context, void* fn)

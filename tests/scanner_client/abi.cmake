@@ -11,3 +11,8 @@ lb_add_test(NAME quillan_debug_files_test THREADS
 lb_add_test(NAME quillan_dll_object_test THREADS
   SOURCES dll_object_test.cpp
   LIBS quillan_core scanner_sim)
+
+lb_add_test(NAME quillan_linearization_abi_test THREADS
+  SOURCES linearization_abi_test.cpp
+  LIBS quillan scanner_sim)
+target_include_directories(quillan_linearization_abi_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
