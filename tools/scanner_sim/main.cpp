@@ -19,6 +19,15 @@ const char* const kUsage =
     "  --bind ADDR      IPv4 address to bind (default 127.0.0.1)\n"
     "  --chunk N        write outbound frames in pieces of N bytes\n"
     "  --chunk-pause US pause between pieces in microseconds (default 500)\n"
+    "  --lin MODE       when the LIN1DD frame goes out: start (after the start packet, default),\n"
+    "                   accept (on accept) or never\n"
+    "  --lin-delay MS   delay of the LIN1DD frame (default 0)\n"
+    "  --idle MS        status-only container after MS without output (default 1000; 0 = silence)\n"
+    "  --xml-delay MS   delay of descriptor answers (default 0)\n"
+    "  --series NAME    KTRB (default) or KTRA\n"
+    "  --sensor WxH     sensor columns x rows (default 2048x1088, KTRA 1280x1088)\n"
+    "  --firmware TEXT  firmware version in the descriptor (default 1.2.0)\n"
+    "  --serial N       serial number (descriptor and LIN1DD, default 12345678)\n"
     "  --help           this text\n"
     "Prints every received command on standard output.\n";
 
@@ -33,9 +42,30 @@ long parseNumber(const std::string& option, const char* text, long min, long max
     return value;
 }
 
+scanner_sim::Options::LinSend parseLinSend(const std::string& value)
+{
+    if (value == "start")
+        return scanner_sim::Options::LinSend::AfterStartPacket;
+    if (value == "accept")
+        return scanner_sim::Options::LinSend::OnAccept;
+    if (value == "never")
+        return scanner_sim::Options::LinSend::Never;
+    throw std::invalid_argument("--lin: expected start, accept or never, got \"" + value + "\"");
+}
+
+void parseSensor(const std::string& value, scanner_sim::LinGeometry& geometry)
+{
+    const size_t x = value.find('x');
+    if (x == std::string::npos)
+        throw std::invalid_argument("--sensor: expected WxH, got \"" + value + "\"");
+    geometry.widthX = static_cast<int32_t>(parseNumber("--sensor", value.substr(0, x).c_str(), 1, 4096));
+    geometry.widthZ = static_cast<int32_t>(parseNumber("--sensor", value.substr(x + 1).c_str(), 1, 4096));
+}
+
 scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
 {
     scanner_sim::Options options;
+    bool sensorGiven = false;
     options.port = 32001;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -56,6 +86,30 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
             options.chunkSize = static_cast<size_t>(parseNumber(arg, value, 0, 1 << 24));
         else if (arg == "--chunk-pause")
             options.chunkPause = std::chrono::microseconds(parseNumber(arg, value, 0, 10'000'000));
+        else if (arg == "--lin")
+            options.linSend = parseLinSend(value);
+        else if (arg == "--lin-delay")
+            options.linDelayMs = static_cast<int>(parseNumber(arg, value, 0, 600'000));
+        else if (arg == "--idle")
+            options.idlePeriodMs = static_cast<int>(parseNumber(arg, value, 0, 600'000));
+        else if (arg == "--xml-delay")
+            options.xmlReplyDelayMs = static_cast<int>(parseNumber(arg, value, 0, 600'000));
+        else if (arg == "--series") {
+            if (std::string(value) != "KTRA" && std::string(value) != "KTRB")
+                throw std::invalid_argument("--series: expected KTRA or KTRB");
+            options.device.series = value;
+            if (!sensorGiven)
+                options.device.geometry.widthX = options.device.series == "KTRA" ? 1280 : 2048;
+        } else if (arg == "--sensor") {
+            parseSensor(value, options.device.geometry);
+            sensorGiven = true;
+        } else if (arg == "--firmware")
+            options.device.firmware = value;
+        else if (arg == "--serial") {
+            const long serial = parseNumber(arg, value, 0, 2'147'483'647);
+            options.device.serialNumber = value;
+            options.device.geometry.serialNumber = static_cast<uint64_t>(serial);
+        }
         else
             throw std::invalid_argument("unknown option \"" + arg + "\"");
     }

@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <optional>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -18,19 +21,41 @@
 
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
+#include "tools/scanner_sim/container.h"
 #include "tools/scanner_sim/inbound_tokenizer.h"
+#include "tools/scanner_sim/library_local.h"
+#include "tools/scanner_sim/lin1dd.h"
 #include "tools/scanner_sim/socket_io.h"
+#include "tools/scanner_sim/status_blocks.h"
 
 namespace scanner_sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kTextFlushDelay = std::chrono::milliseconds(30);
+const std::string kStartPacket("\x02\x00\x00\x03\x00\x00\x00\x02", 8);
+
+// What was written last on the connection: a sync container is recognised only after a container.
+enum class Sent { Nothing, Lin1dd, Container, Raw };
+
+std::string_view withoutCr(std::string_view text)
+{
+    if (text.ends_with('\r'))
+        text.remove_suffix(1);
+    return text;
+}
 
 }  // namespace
 
 struct ScannerSim::Impl {
-    explicit Impl(Options o) : options(std::move(o)) {}
+    explicit Impl(Options o) : options(std::move(o)), model(options.device)
+    {
+        try {
+            linFrame = lin1ddFrame(options.device.geometry);
+        } catch (const std::exception& e) {
+            configError = e.what();  // reported by start()
+        }
+    }
 
     Options options;
 
@@ -57,6 +82,20 @@ struct ScannerSim::Impl {
     platform::UniqueFD clientFd;
     std::atomic<bool> silent{false};
     std::atomic<bool> stopping{false};
+    // Of the current connection; written under writeMutex, read by the server thread's timers.
+    std::atomic<Sent> lastSent{Sent::Nothing};
+    std::atomic<Clock::rep> lastWrite{0};
+    std::atomic<bool> linSentHere{false};
+
+    // Protocol. The model is shared with callers under modelMutex.
+    mutable std::mutex modelMutex;
+    SettingsModel model;
+    std::string linFrame;  // fixed after construction
+    std::string configError;
+    const Clock::time_point epoch = Clock::now();
+    uint16_t pictureCounter = 0;
+    std::optional<Clock::time_point> linDue;  // server thread
+    std::vector<std::pair<Clock::time_point, std::string>> delayedAnswers;  // server thread
 
     // Received log.
     mutable std::mutex logMutex;
@@ -65,6 +104,7 @@ struct ScannerSim::Impl {
     std::vector<std::string> received;
     int accepts = 0;
     int closes = 0;
+    int linSent = 0;
     bool connected = false;
 
     void wake() const
@@ -112,12 +152,91 @@ struct ScannerSim::Impl {
         }
     }
 
-    bool write(std::string_view bytes, bool raw)
+    bool write(std::string_view bytes, Sent kind)
     {
-        std::lock_guard lock(writeMutex);
-        if (!clientFd.isValid() || (silent.load() && !raw))
-            return false;
-        return sendAll(clientFd.get(), bytes, WritePacing{options.chunkSize, options.chunkPause}, stopping);
+        {
+            std::lock_guard lock(writeMutex);
+            if (!clientFd.isValid() || (silent.load() && kind != Sent::Raw))
+                return false;
+            if (!sendAll(clientFd.get(), bytes, WritePacing{options.chunkSize, options.chunkPause}, stopping))
+                return false;
+            lastSent = kind;
+            lastWrite = Clock::now().time_since_epoch().count();
+            if (kind == Sent::Lin1dd)
+                linSentHere = true;
+        }
+        if (kind == Sent::Lin1dd) {
+            std::lock_guard lock(logMutex);
+            ++linSent;
+            logChanged.notify_all();
+        }
+        return true;
+    }
+
+    std::string statusContainer()
+    {
+        StatusFields fields;
+        {
+            std::lock_guard lock(modelMutex);
+            fields = model.statusFields();
+        }
+        fields.pictureCounter = pictureCounter;
+        fields.timeStamp = static_cast<uint32_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch).count());
+        return statusOnlyContainer(fields);
+    }
+
+    void answerSync()
+    {
+        if (lastSent.load() != Sent::Container)  // lets the client synchronise first
+            write(statusContainer(), Sent::Container);
+        write(syncContainer(), Sent::Container);
+    }
+
+    void answerXml()
+    {
+        std::string frame;
+        try {
+            std::lock_guard lock(modelMutex);
+            frame = xmlContainer(model.descriptorXml());
+        } catch (const std::length_error& e) {
+            std::fprintf(stderr, "%s: no answer sent\n", e.what());
+            return;
+        }
+        if (options.xmlReplyDelayMs > 0)
+            delayedAnswers.emplace_back(Clock::now() + std::chrono::milliseconds(options.xmlReplyDelayMs),
+                                        std::move(frame));
+        else
+            write(frame, Sent::Container);
+    }
+
+    void handleCommand(const Command& command)
+    {
+        if (command.binary) {
+            if (command.bytes == kStartPacket && options.linSend == Options::LinSend::AfterStartPacket)
+                linDue = Clock::now() + std::chrono::milliseconds(options.linDelayMs);
+            return;
+        }
+        const std::string_view text = withoutCr(command.bytes);
+        if (text == "SetRequestSyncContainer") {
+            answerSync();
+        } else if (text == "get_xmldescriptor" || (text.size() == 13 && text.starts_with("GetSettings="))) {
+            answerXml();
+        } else if (text == "SetResetSettings") {
+            std::lock_guard lock(modelMutex);
+            model.reset();
+        } else if (text.starts_with("Set")) {
+            std::lock_guard lock(modelMutex);
+            model.apply(text);
+        }
+    }
+
+    std::optional<Clock::time_point> idleDue() const
+    {
+        if (options.idlePeriodMs <= 0 || !clientFd.isValid() ||
+            (!linSentHere.load() && options.linSend != Options::LinSend::Never))
+            return std::nullopt;
+        return Clock::time_point(Clock::duration(lastWrite.load())) + std::chrono::milliseconds(options.idlePeriodMs);
     }
 
     void acceptClient()
@@ -131,7 +250,14 @@ struct ScannerSim::Impl {
         {
             std::lock_guard lock(writeMutex);
             clientFd = std::move(fd);
+            lastSent = Sent::Nothing;
+            lastWrite = Clock::now().time_since_epoch().count();
+            linSentHere = false;
         }
+        delayedAnswers.clear();
+        linDue.reset();
+        if (options.linSend == Options::LinSend::OnAccept)
+            linDue = Clock::now() + std::chrono::milliseconds(options.linDelayMs);
         std::lock_guard lock(logMutex);
         connection = accepts++;
         received.emplace_back();
@@ -174,6 +300,7 @@ struct ScannerSim::Impl {
         }
         if (options.onCommand)
             options.onCommand(command);
+        handleCommand(command);
     }
 
     void consume(std::string_view bytes)
@@ -201,20 +328,52 @@ struct ScannerSim::Impl {
         return true;
     }
 
+    std::optional<Clock::time_point> nextDeadline() const
+    {
+        std::optional<Clock::time_point> next;
+        const auto consider = [&next](std::optional<Clock::time_point> t) {
+            if (t && (!next || *t < *next))
+                next = t;
+        };
+        if (tokenizer.hasPendingText())
+            consider(lastByte + kTextFlushDelay);
+        consider(linDue);
+        for (const auto& answer : delayedAnswers)
+            consider(answer.first);
+        consider(idleDue());
+        return next;
+    }
+
     int pollTimeoutMs() const
     {
-        if (!tokenizer.hasPendingText())
+        const auto next = nextDeadline();
+        if (!next)
             return 1000;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + kTextFlushDelay - Clock::now());
-        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+        return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 1000));
     }
 
     void runTimers()
     {
-        if (tokenizer.hasPendingText() && Clock::now() - lastByte >= kTextFlushDelay) {
+        const auto now = Clock::now();
+        if (tokenizer.hasPendingText() && now - lastByte >= kTextFlushDelay) {
             if (auto text = tokenizer.flushText())
                 record(std::move(*text));
         }
+        if (linDue && now >= *linDue) {
+            linDue.reset();
+            write(linFrame, Sent::Lin1dd);
+        }
+        for (size_t i = 0; i < delayedAnswers.size();) {
+            if (now >= delayedAnswers[i].first) {
+                write(delayedAnswers[i].second, Sent::Container);
+                delayedAnswers.erase(delayedAnswers.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+        if (const auto idle = idleDue(); idle && now >= *idle && !write(statusContainer(), Sent::Container))
+            lastWrite = now.time_since_epoch().count();  // silent or failed: try again a period later
     }
 
     void loop(const std::stop_token& stop)
@@ -261,6 +420,8 @@ void ScannerSim::start()
     std::lock_guard control(d.controlMutex);
     if (d.running)
         throw std::runtime_error("scanner_sim: already started");
+    if (!d.configError.empty())
+        throw std::runtime_error(d.configError);
     const uint16_t wanted = d.boundPort.load() != 0 ? d.boundPort.load() : d.options.port;
     platform::UniqueFD listener = openListener(d.options.bindAddress, wanted);
     platform::UniqueFD wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -370,6 +531,55 @@ void ScannerSim::setRefusing(bool refusing)
     });
 }
 
-bool ScannerSim::sendRaw(const std::string& bytes) { return impl_->write(bytes, true); }
+bool ScannerSim::sendRaw(const std::string& bytes) { return impl_->write(bytes, Sent::Raw); }
+
+bool ScannerSim::sendLin1dd()
+{
+    return !impl_->linFrame.empty() && impl_->write(impl_->linFrame, Sent::Lin1dd);
+}
+
+int ScannerSim::lin1ddSentCount() const
+{
+    std::lock_guard lock(impl_->logMutex);
+    return impl_->linSent;
+}
+
+bool ScannerSim::waitForLin1ddSent(int count, std::chrono::milliseconds timeout)
+{
+    return impl_->waitFor(timeout, [&] { return impl_->linSent >= count; });
+}
+
+std::string ScannerSim::modelValue(const std::string& path) const
+{
+    std::lock_guard lock(impl_->modelMutex);
+    return impl_->model.value(path);
+}
+
+void ScannerSim::setModelValue(const std::string& path, const std::string& value)
+{
+    std::lock_guard lock(impl_->modelMutex);
+    impl_->model.set(path, value);
+}
+
+void ScannerSim::removeModelKey(const std::string& path)
+{
+    std::lock_guard lock(impl_->modelMutex);
+    impl_->model.remove(path);
+}
+
+std::string ScannerSim::descriptorXml() const
+{
+    std::lock_guard lock(impl_->modelMutex);
+    return impl_->model.descriptorXml();
+}
+
+std::vector<Command> ScannerSim::libraryLocalCommands() const
+{
+    std::vector<Command> out;
+    for (const Command& c : commands())
+        if (!c.binary && isLibraryLocalCommand(c.bytes))
+            out.push_back(c);
+    return out;
+}
 
 }  // namespace scanner_sim

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/scanner_sim/settings_model.h"
+
 namespace scanner_sim {
 
 // One command received from a client.
@@ -27,6 +29,20 @@ struct Options {
 
     // Called on the server thread for every received command, after it is logged.
     std::function<void(const Command&)> onCommand;
+
+    // When the LIN1DD frame goes out on each connection, linDelayMs after the event.
+    enum class LinSend { AfterStartPacket, OnAccept, Never };
+    LinSend linSend = LinSend::AfterStartPacket;
+    int linDelayMs = 0;
+
+    // A status-only container after this many ms without output, once the LIN1DD frame went out
+    // (or at once with LinSend::Never). 0 = no idle traffic.
+    int idlePeriodMs = 1000;
+
+    // Delay of the answers to "get_xmldescriptor\r" and "GetSettings=N".
+    int xmlReplyDelayMs = 0;
+
+    DeviceIdentity device;
 };
 
 class ScannerSim {
@@ -59,6 +75,17 @@ public:
     void setSilent(bool silent);  // sends no answers and no idle traffic (sendRaw still sends)
     void setRefusing(bool refusing);  // closes the listening socket; false listens again (may throw)
     bool sendRaw(const std::string& bytes);  // false when no client is connected or the write failed
+
+    // Protocol.
+    bool sendLin1dd();  // sends the LIN1DD frame now (false without a client)
+    int lin1ddSentCount() const;  // over all connections
+    bool waitForLin1ddSent(int count, std::chrono::milliseconds timeout);
+    std::string modelValue(const std::string& path) const;  // full descriptor path
+    void setModelValue(const std::string& path, const std::string& value);
+    void removeModelKey(const std::string& path);  // the descriptor leaves it out
+    std::string descriptorXml() const;
+    // Received commands that the client library must handle itself and never send.
+    std::vector<Command> libraryLocalCommands() const;
 
 private:
     struct Impl;

@@ -1,0 +1,58 @@
+#pragma once
+// The scanner's settings as descriptor paths and values; "Set<X>=v" commands change them.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "tools/scanner_sim/lin1dd.h"
+#include "tools/scanner_sim/status_blocks.h"
+
+namespace scanner_sim {
+
+struct DeviceIdentity {
+    std::string series = "KTRB";  // "KTRA" for 1280 columns
+    std::string firmware = "1.2.0";
+    std::string serialNumber = "12345678";
+    LinGeometry geometry;  // also the descriptor's working range, field width and sensor size
+};
+
+class SettingsModel {
+public:
+    explicit SettingsModel(DeviceIdentity identity = {});
+
+    // Applies one text command ("SetExposureTime=50\r", with or without "\r"). Returns false for a
+    // command that changes no setting (unknown names, values that are not numbers).
+    bool apply(std::string_view command);
+    void reset();  // the defaults of the identity
+
+    // Full paths ("device:settings:exposuretime:current"); "" for an unknown path.
+    std::string value(const std::string& path) const;
+    int intValue(const std::string& path) const;  // atoi semantics
+    void set(const std::string& path, std::string value);  // adds the path when it is new
+    void remove(const std::string& path);  // leaves a key out of the descriptor
+
+    bool linearizationMode() const { return linearizationMode_; }
+    const DeviceIdentity& identity() const { return identity_; }
+
+    // The descriptor document, elements nested by path, text escaped.
+    std::string descriptorXml() const;
+
+    // The register and ROI fields of the current settings (counters stay 0).
+    StatusFields statusFields() const;
+
+private:
+    void setInt(const std::string& path, long value) { set(path, std::to_string(value)); }
+    bool applyUserIo(int line, std::string_view name, std::string_view value);
+
+    DeviceIdentity identity_;
+    std::vector<std::pair<std::string, std::string>> entries_;  // in document order
+    std::unordered_map<std::string, size_t> index_;
+    bool linearizationMode_ = false;
+};
+
+std::string escapeXml(std::string_view text);
+
+}  // namespace scanner_sim
