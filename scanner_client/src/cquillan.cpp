@@ -187,9 +187,11 @@ void CQuillan::xmlReceived(std::string_view text)
         std::lock_guard lock(xmlMutex_);
         xml_ = copy;
     }
-    XmlReceivedEvent.set();
+    // Both events only once the text is stored and parsed: a waiter woken by this answer must
+    // not be woken again, after it sent its next request, by the rest of this work.
     if (info_.parse(copy.c_str(), platform::tickCountMs()))
         XmlParsedEvent.set();
+    XmlReceivedEvent.set();
 }
 
 void CQuillan::syncContainerArrived() { SyncContainerEvent.set(); }

@@ -16,3 +16,7 @@ lb_add_test(NAME quillan_linearization_abi_test THREADS
   SOURCES linearization_abi_test.cpp
   LIBS quillan scanner_sim)
 target_include_directories(quillan_linearization_abi_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+
+lb_add_test(NAME quillan_protocol_abi_test THREADS
+  SOURCES protocol_abi_test.cpp
+  LIBS quillan scanner_sim)

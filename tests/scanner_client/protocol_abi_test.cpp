@@ -1,0 +1,141 @@
+// The scanner protocol end to end: the library through its exported functions against the simulator.
+#include "quillan.h"
+#include "tools/scanner_sim/scanner_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return condition();
+}
+
+class Protocol : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim.start();
+        port = std::to_string(sim.port());
+        h = Quillan_Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
+        ASSERT_NE(h, nullptr);
+    }
+    void TearDown() override { EXPECT_EQ(Quillan_Disconnect(h), nullptr); }
+
+    int status()
+    {
+        int s = -1;
+        Quillan_GetConnectStatus(h, &s);
+        return s;
+    }
+    bool ready() { return eventually([&] { return status() == 3; }, 3000ms); }
+    int write(const std::string& text)
+    {
+        return Quillan_WriteData(h, const_cast<char*>(text.c_str()), static_cast<int>(text.size()));
+    }
+    int read(const char* name, int cacheMs, std::string& value)
+    {
+        char buf[256] = {};
+        int rc = Quillan_ReadData(h, const_cast<char*>(name), buf, sizeof(buf), cacheMs);
+        value = buf;
+        return rc;
+    }
+
+    scanner_sim::ScannerSim sim;
+    std::string port;
+    QuillanHandle h = nullptr;
+};
+
+TEST_F(Protocol, ReadyAfterLinearizationDataAndAgainAfterReconnect)
+{
+    ASSERT_TRUE(ready());
+    unsigned char desc[152];
+    EXPECT_EQ(Quillan_GetLinDatType(h, desc, sizeof(desc)), 0);
+    double x = 0, z = 0;
+    EXPECT_EQ(Quillan_Linearize(h, 1024, 544, &x, &z), 0);
+    EXPECT_NEAR(z, 200.0, 1e-6);
+
+    sim.closeClient();
+    ASSERT_TRUE(sim.waitForAccepts(2, 3000ms));
+    EXPECT_TRUE(ready());
+    EXPECT_TRUE(sim.waitForLin1ddSent(2, 1000ms));
+}
+
+TEST_F(Protocol, StalePartialFrameDoesNotBlockTheNextConnection)
+{
+    ASSERT_TRUE(ready());
+    // A container header promising far more bytes than ever come, then the close.
+    ASSERT_TRUE(sim.sendRaw(std::string("\xff\x01\x1a\x02\x00\x00\x20\x00\x01\x01\x1a\x02", 12)));
+    std::this_thread::sleep_for(100ms);
+    sim.closeClient();
+    ASSERT_TRUE(sim.waitForAccepts(2, 3000ms));
+    EXPECT_TRUE(ready());
+}
+
+TEST_F(Protocol, DescriptorAnswersAndFollowsWrites)
+{
+    ASSERT_TRUE(ready());
+    char xml[0x20000];
+    int n = Quillan_GetInfo(h, xml, sizeof(xml), const_cast<char*>("XML"));
+    ASSERT_GT(n, 0);
+    EXPECT_NE(std::string(xml, static_cast<size_t>(n)).find("<serialnumber>12345678</serialnumber>"),
+              std::string::npos);
+    EXPECT_EQ(Quillan_GetInfo(h, xml, n, const_cast<char*>("xml")), -2);  // the NUL does not fit
+
+    std::string value;
+    EXPECT_EQ(read("SerialNumber", 0, value), 0);
+    EXPECT_EQ(value, "12345678");
+    EXPECT_EQ(read("GetSerialNumber", 60000, value), 0);  // fresh enough: answered from the stored texts
+    EXPECT_EQ(value, "12345678");
+
+    EXPECT_EQ(write("SetExposureTime=77\r"), 19);
+    EXPECT_EQ(read("ExposureTime", 0, value), 0);
+    EXPECT_EQ(value, "77");
+
+    EXPECT_EQ(read("SerialNumber", -7, value), -3);
+    EXPECT_EQ(value, "12345678");  // the lookup still ran
+    EXPECT_EQ(read("Timestamp", 0, value), -3);
+    EXPECT_EQ(read("HeartBeat", -1, value), -4);  // nothing stored since the FIFO was emptied
+    EXPECT_EQ(read("GetCheckLinearizationMode", 0, value), 0);
+    EXPECT_EQ(value, "0");
+}
+
+TEST_F(Protocol, SilentScannerGivesTimeOutCodes)
+{
+    ASSERT_TRUE(ready());
+    sim.setSilent(true);
+    std::string value;
+    EXPECT_EQ(read("SerialNumber", 0, value), -5);
+    char xml[1024];
+    EXPECT_EQ(Quillan_GetInfo(h, xml, sizeof(xml), const_cast<char*>("xml")), -4);
+    EXPECT_EQ(Quillan_GetInfo(h, xml, sizeof(xml), const_cast<char*>("settings3")), -6);
+    EXPECT_EQ(Quillan_GetInfo(h, xml, sizeof(xml), const_cast<char*>("sync")), -5);
+    EXPECT_EQ(Quillan_GetInfo(h, xml, sizeof(xml), const_cast<char*>("settings4")), -6);
+}
+
+TEST_F(Protocol, SyncContainerAnswersEchoMode)
+{
+    ASSERT_TRUE(ready());
+    char buf[16];
+    EXPECT_EQ(Quillan_GetInfo(h, buf, sizeof(buf), const_cast<char*>("sync")), 1);
+    EXPECT_EQ(write("SetEchoMode=1\r"), 14);
+    EXPECT_EQ(write("SetExposureTime=50\r"), 19);  // sent, sync answered
+    EXPECT_TRUE(sim.waitForCommand("SetExposureTime=50\r", 1000ms));
+    for (const auto& c : sim.libraryLocalCommands())
+        ADD_FAILURE() << "library-local command on the wire: " << c.bytes;
+}
+
+}  // namespace
