@@ -237,6 +237,16 @@ TEST(ScannerSimServer, OnCommandSeesEveryCommand)
     TestClient client(sim.port());
     ASSERT_TRUE(client.send(kHello + kStart));
     ASSERT_TRUE(sim.waitForCommand(kStart, kWait));
+    // The callback runs after the command is logged: wait for it as well.
+    auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard lock(mutex);
+            if (seen.size() >= 2)
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     std::lock_guard lock(mutex);
     EXPECT_EQ(seen, (std::vector<std::string>{kHello, kStart}));
 }
