@@ -49,8 +49,8 @@ bool CQuillan::RequestXmlDescriptor()
 int CQuillan::fetchXml(const char* command, char* buf, int len, int tooLong, int nothing)
 {
     clearXml();
-    SendCommand(command, static_cast<int>(std::strlen(command)));
     XmlReceivedEvent.reset();
+    SendCommand(command, static_cast<int>(std::strlen(command)));
     XmlReceivedEvent.wait(1000);
     std::string text = xmlText();
     if (text.empty())

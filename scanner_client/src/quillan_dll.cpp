@@ -322,6 +322,13 @@ int QuillanDLL::ConvertMmToPix(QuillanHandle handle, double x1, double z1, doubl
         const double xs = paramFloat(quillan::kLinXRangeAtStart);
         const double xe = paramFloat(quillan::kLinXRangeAtEnd);
 
+        // Values from the scanner are checked before they size the scans or divide.
+        constexpr int kMaxSensorSize = 1 << 16;
+        if (widthX <= 0 || widthZ <= 0 || widthX > kMaxSensorSize || widthZ > kMaxSensorSize ||
+            !std::isfinite(zStart) || !std::isfinite(zRange) || !(zRange > 0) || !std::isfinite(xs) ||
+            !std::isfinite(xe))
+            return -1;
+
         const double xmin = std::min(x1, x2), xmax = std::max(x1, x2);
         const double zmin = std::min(z1, z2), zmax = std::max(z1, z2);
         const double zLow = std::max(zStart, zmin);

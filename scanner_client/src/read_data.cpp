@@ -91,7 +91,8 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
     if (name.size() == 13 && name.starts_with("GetSettings=") && name[12] >= '0' && name[12] <= '3') {
         clearXml();
         XmlReceivedEvent.reset();
-        SendCommand(rawName, 13);
+        std::string command = std::string(name) + "\r";
+        SendCommand(command.c_str(), static_cast<int>(command.size()));
         if (XmlReceivedEvent.wait(1000) == platform::WaitResult::TimedOut)
             return -5;
         std::string text = xmlText();

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -111,6 +113,78 @@ TEST_F(Protocol, DescriptorAnswersAndFollowsWrites)
     EXPECT_EQ(read("HeartBeat", -1, value), -4);  // nothing stored since the FIFO was emptied
     EXPECT_EQ(read("GetCheckLinearizationMode", 0, value), 0);
     EXPECT_EQ(value, "0");
+}
+
+TEST_F(Protocol, DescriptorNamesGiveTheSimulatorsValues)
+{
+    ASSERT_TRUE(ready());
+    const std::string g = "device:general:", s = "device:settings:";
+    std::vector<std::pair<std::string, std::string>> names = {
+        {"OrderNumber", g + "ordernumber"},
+        {"ProductVersion", g + "productversion"},
+        {"Producder", g + "producer"},
+        {"HardwareVersion", g + "hardwareversion:general"},
+        {"FirmwareVersion", g + "firmwareversion:general"},
+        {"SerialNumber", g + "serialnumber"},
+        {"MAC", g + "mac"},
+        {"WorkingRangeZStart", g + "workingrange_z_start"},
+        {"WorkingRangeZEnd", g + "measuringrange_z"},
+        {"FieldWidthXStart", g + "fieldwidth_x_start"},
+        {"FieldWidthXEnd", g + "fieldwidth_x_end"},
+        {"PixelXMax", g + "pixel_x_max"},
+        {"PixelZMax", g + "pixel_z_max"},
+        {"GetlinInfo", g + "lininfo"},
+        {"EncoderHTL", g + "encoder_htl"},
+        {"EncoderTTL", g + "encoder_ttl_rs422"},
+        {"Temperature", g + "temperatur"},
+        {"ScannerState", g + "scannerstatus"},
+        {"UserString", s + "userstring:current"},
+        {"SignalEnable", s + "protocol:profile:signal:enable:current"},
+        {"AcquisitionLineTime", s + "acquisitionlinetime:current"},
+        {"TriggerSource", s + "triggersource:current"},
+        {"AmountProfilesY", s + "amountprofilesy:current"},
+        {"ROI1WidthX", s + "roi:x1:width:current"},
+        {"ROI1OffsetZ", s + "roi:z1:offset:current"},
+        {"SignalWidthMin", s + "signalwidthmin:current"},
+        {"EncoderTriggerFunction", s + "triggerfunction:current"},
+        {"EncoderCountDirection", s + "countdirection:current"},
+    };
+    const std::pair<const char*, const char*> lines[] = {
+        {"Function", "function"}, {"InputLoad", "inputfunctionload"}, {"Output", "output"},
+        {"ResetCounterSignaledge", "resetcounter:signaledge"},
+        {"ResetCounterEncoderTTLRS422", "resetcounter:encoder_ttl_rs422"}};
+    for (int n = 1; n <= 4; ++n)
+        for (const auto& [suffix, key] : lines)
+            names.push_back({"EA" + std::to_string(n) + suffix,
+                             s + "usrio:ea" + std::to_string(n) + ":" + key + ":current"});
+
+    // Distinct values make a mix-up of two names visible.
+    int unique = 900;
+    for (const auto& [name, path] : names)
+        if (!sim.modelValue(path).empty() || path.find("usrio") != std::string::npos)
+            sim.setModelValue(path, std::to_string(unique++));
+    std::string value;
+    ASSERT_EQ(read("SerialNumber", 0, value), 0);
+    for (const auto& [name, path] : names) {
+        EXPECT_EQ(read(name.c_str(), 60000, value), 0) << name;
+        EXPECT_EQ(value, sim.modelValue(path)) << name;
+    }
+}
+
+TEST_F(Protocol, SettingsSetsAreFetched)
+{
+    ASSERT_TRUE(ready());
+    char buf[0x20000];
+    for (const char* kind : {"settingsdefault", "Settings1", "settings2", "SETTINGS3"}) {
+        int n = Quillan_GetInfo(h, buf, sizeof(buf), const_cast<char*>(kind));
+        EXPECT_GT(n, 0) << kind;
+    }
+    EXPECT_TRUE(sim.waitForCommand("GetSettings=3\r", 1000ms));
+    std::string value;
+    EXPECT_EQ(read("GetSettings=1", 0, value), -1);  // longer than the 256-byte buffer
+    EXPECT_TRUE(sim.waitForCommand("GetSettings=1\r", 1000ms, 2));
+    EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>("GetSettings=2"), buf, sizeof(buf), 0), 0);
+    EXPECT_NE(std::string(buf).find("<device"), std::string::npos);
 }
 
 TEST_F(Protocol, SilentScannerGivesTimeOutCodes)
