@@ -147,6 +147,7 @@ uint32_t ControlProtocol::Start(uint32_t gevMode)
         m_Stopping.store(false);
     }
     m_Last.valid = false;
+    m_Connected.store(false);  // a new run starts without a client
     m_HeartbeatThread = std::jthread([this](std::stop_token st) { HeartbeatThread(st); });
     {
         std::lock_guard serve(m_ServeMutex);
