@@ -293,14 +293,13 @@ struct ScannerSim::Impl {
     void record(Token token)
     {
         Command command{connection, token.binary, std::move(token.bytes)};
-        {
-            std::lock_guard lock(logMutex);
-            log.push_back(command);
-            logChanged.notify_all();
-        }
         if (options.onCommand)
             options.onCommand(command);
         handleCommand(command);
+        // Logged last, so a caller that waited for the command sees its effects.
+        std::lock_guard lock(logMutex);
+        log.push_back(std::move(command));
+        logChanged.notify_all();
     }
 
     void consume(std::string_view bytes)

@@ -27,7 +27,7 @@ struct Options {
     size_t chunkSize = 0;
     std::chrono::microseconds chunkPause{500};
 
-    // Called on the server thread for every received command, after it is logged.
+    // Called on the server thread for every received command, before it is answered and logged.
     std::function<void(const Command&)> onCommand;
 
     // When the LIN1DD frame goes out on each connection, linDelayMs after the event.
@@ -58,7 +58,7 @@ public:
     void stop();
     uint16_t port() const;
 
-    // Received log.
+    // Received log. A command shows here once it has been answered and applied to the model.
     std::vector<Command> commands() const;
     std::string receivedBytes(int connection) const;
     // Waits until at least minCount commands (any connection) have exactly these bytes.

@@ -83,7 +83,10 @@ TEST(ScannerSimProtocol, Lin1ddModes)
         }
         const std::string got = client.receive(1198, c.expectLin ? kWait : 300ms);
         EXPECT_EQ(got.size(), c.expectLin ? 1198u : 0u);
-        EXPECT_EQ(sim.lin1ddSentCount(), c.expectLin ? 1 : 0);
+        if (c.expectLin)
+            EXPECT_TRUE(sim.waitForLin1ddSent(1, kWait));
+        else
+            EXPECT_EQ(sim.lin1ddSentCount(), 0);
         if (!c.expectLin) {  // on request it still goes out
             EXPECT_TRUE(sim.sendLin1dd());
             EXPECT_EQ(client.receive(1198, kWait).size(), 1198u);
@@ -172,6 +175,19 @@ TEST(ScannerSimProtocol, DescriptorAnswersShowTheSettings)
     ASSERT_TRUE(client.send("get_xmldescriptor\r"));
     EXPECT_EQ(descriptorValue(xmlText(receiveContainer(client)), {"device", "settings", "userstring", "current"}),
               "");
+}
+
+TEST(ScannerSimProtocol, ALoggedCommandHasChangedTheModel)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    for (int i = 0; i < 20; ++i) {
+        const std::string value = std::to_string(100 + i);
+        ASSERT_TRUE(client.send("SetExposureTime=" + value + "\r"));
+        ASSERT_TRUE(sim.waitForCommand("SetExposureTime=" + value + "\r", kWait));
+        EXPECT_EQ(sim.modelValue("device:settings:exposuretime:current"), value);
+    }
 }
 
 TEST(ScannerSimProtocol, DescriptorFaults)
