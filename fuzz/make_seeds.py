@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the fuzzers' seed corpora from the tests' independent frame builders."""
 import os
+import struct
 import sys
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -36,6 +37,22 @@ def main(out):
         write(stream, name, b'\x40' + data)
         write(os.path.join(out, 'fuzz_container_decoder'), name, data)
     write(os.path.join(out, 'fuzz_lin1dd'), 'analytic', lin_image)
+
+    # GVCP commands: key 0x42, flags (ack wanted), command, length, request id, payload.
+    def gvcp(command, payload, flags=0x01, req=1):
+        return struct.pack('>BBHHH', 0x42, flags, command, len(payload), req) + payload
+    requests = {
+        'discovery': gvcp(0x0002, b'', flags=0x11),
+        'readreg': gvcp(0x0080, struct.pack('>III', 0x0000, 0x0934, 0x0A00)),
+        'writereg_ccp': gvcp(0x0082, struct.pack('>II', 0x0A00, 2)),
+        'readmem': gvcp(0x0084, struct.pack('>IHH', 0x0048, 0, 64)),
+        'writemem': gvcp(0x0086, struct.pack('>I', 0x0200) + b'abcd'),
+        'packetresend': gvcp(0x0040, struct.pack('>HHII', 0, 1, 1, 3)),
+        'action': gvcp(0x0100, struct.pack('>III', 0, 1, 1)),
+        'forceip': gvcp(0x0004, bytes(56)),
+    }
+    for name, data in requests.items():
+        write(os.path.join(out, 'fuzz_gvcp'), name, data)
 
 
 if __name__ == '__main__':
