@@ -29,8 +29,10 @@ constexpr uint32_t ValueLink = 10;
 }  // namespace ContextKind
 
 // Owns the register behind a register node while the register sits in the
-// tree. Deleting it takes the description's hooks off the register (which
-// others may keep) and the register out of the tree.
+// tree. Deleting it hands the register to the owner, which takes its hooks
+// off (others may keep the register) and the register out of the tree once
+// the description lock is given up: that needs the register's own lock, which
+// a client access may hold while its hook waits for the description.
 class FeatureDesc::FeatureRegContext : public FeatureContextBase {
 public:
     FeatureRegContext(FeatureDesc& owner, std::shared_ptr<Register> reg, std::function<void()> unhook)
@@ -38,14 +40,7 @@ public:
           m_Unhook(std::move(unhook))
     {
     }
-    ~FeatureRegContext() override
-    {
-        m_Unhook();
-        RegTree& tree = *m_Owner.m_Tree;
-        if (tree.Find(m_Reg->GetAddress()) == m_Reg)
-            tree.RemoveRegister(m_Reg->GetAddress());
-        m_Owner.forgetHookName(m_Reg.get());
-    }
+    ~FeatureRegContext() override { m_Owner.retire(std::move(m_Reg), std::move(m_Unhook)); }
 
     const std::shared_ptr<Register>& Reg() const { return m_Reg; }
 
@@ -53,6 +48,19 @@ private:
     FeatureDesc& m_Owner;
     std::shared_ptr<Register> m_Reg;
     std::function<void()> m_Unhook;
+};
+
+// Releases the registers of removed nodes when it goes out of scope; declared
+// before the operation's Hold, so that happens after the lock is given up.
+class FeatureDesc::RetireScope {
+public:
+    explicit RetireScope(FeatureDesc& owner) : m_Owner(owner) {}
+    ~RetireScope() { m_Owner.releaseRetired(); }
+    RetireScope(const RetireScope&) = delete;
+    RetireScope& operator=(const RetireScope&) = delete;
+
+private:
+    FeatureDesc& m_Owner;
 };
 
 // What kinds 2 and 3 share.

@@ -58,11 +58,34 @@ FeatureDesc::FeatureDesc(std::shared_ptr<RegTree> tree) : m_Tree(std::move(tree)
 FeatureDesc::~FeatureDesc()
 {
     EnableCallbacks(false);
-    Hold hold(m_Lock, true);
-    m_TearingDown = true;
-    // Register contexts take their hooks off and their registers out of the
-    // tree while both are still here.
-    DeleteContexts(m_Root, nullptr);
+    {
+        Hold hold(m_Lock, true);
+        m_TearingDown = true;
+        DeleteContexts(m_Root, nullptr);
+    }
+    // Hooks off the registers and registers out of the tree while both are here.
+    releaseRetired();
+}
+
+void FeatureDesc::retire(std::shared_ptr<Register> reg, std::function<void()> unhook)
+{
+    std::lock_guard lock(m_HookMutex);
+    m_Retired.push_back(Retired{std::move(reg), std::move(unhook)});
+}
+
+void FeatureDesc::releaseRetired()
+{
+    std::vector<Retired> retired;
+    {
+        std::lock_guard lock(m_HookMutex);
+        retired.swap(m_Retired);
+    }
+    for (Retired& r : retired) {
+        r.unhook();
+        if (m_Tree->Find(r.reg->GetAddress()) == r.reg)
+            m_Tree->RemoveRegister(r.reg->GetAddress());
+        forgetHookName(r.reg.get());
+    }
 }
 
 // ---- primitive writers ----

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -149,6 +150,11 @@ private:
         std::string feature;  // the feature whose pValue names the node, or empty
     };
     class Hold;
+    class RetireScope;
+    struct Retired {
+        std::shared_ptr<Register> reg;
+        std::function<void()> unhook;
+    };
 
     // Primitive writers; the caller holds the lock exclusively.
     TiXmlElement* createFeatureNode(TiXmlElement* parent, const char* tag, const char* name,
@@ -180,6 +186,10 @@ private:
 
     void print();
 
+    // Registers of removed nodes, released outside the description lock.
+    void retire(std::shared_ptr<Register> reg, std::function<void()> unhook);
+    void releaseRetired();
+
     // Hook bookkeeping, behind m_HookMutex.
     void registerHookName(const Register* reg, const std::string& node);
     void forgetHookName(const Register* reg);
@@ -198,6 +208,7 @@ private:
     Handler m_Read;
     Handler m_Write;
     std::unordered_map<const Register*, HookName> m_HookNames;
+    std::vector<Retired> m_Retired;
     std::atomic<bool> m_Enabled{false};
 };
 

@@ -355,6 +355,7 @@ uint32_t FeatureDesc::RemoveFeature(const char* name)
 {
     if (name == nullptr)
         return FeatureStatus::InvalidArg;
+    RetireScope retire(*this);
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(name);
     if (f == nullptr)
@@ -373,6 +374,7 @@ uint32_t FeatureDesc::RemoveFeatureChild(const char* feature, const char* tag, c
 {
     if (feature == nullptr || tag == nullptr)
         return FeatureStatus::InvalidArg;
+    RetireScope retire(*this);
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     if (f == nullptr)
