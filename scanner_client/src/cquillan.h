@@ -115,6 +115,8 @@ private:
 
     void store(const uint8_t* frame, size_t length, platform::Event& event);
     void fillReport();
+    // Status values follow the frame just handed to a reader.
+    void noteDelivered();
     void readDebugOptions(const std::string& directory);
     void writeCapture();
     void pause200ms();

@@ -40,6 +40,14 @@ bool waitFor(platform::Event& event, const stream::FrameRing& ring, long long ti
 
 }  // namespace
 
+void CQuillan::noteDelivered()
+{
+    std::lock_guard lock(statusMutex_);
+    statusFrame_ = frame_;
+    delivered_ = true;
+    newStatus_ = true;
+}
+
 void CQuillan::fillReport()
 {
     if (!debugActive())
@@ -93,12 +101,7 @@ int CQuillan::GetXZIExtended(const XziOutputs& out, int timeoutMs)
                 *out.pictureCounter = static_cast<int>(profile.pictureCounter);
         }
     }
-    {
-        std::lock_guard statusLock(statusMutex_);
-        statusFrame_ = frame_;
-        delivered_ = true;
-        newStatus_ = true;
-    }
+    noteDelivered();
     if (read.moreQueued)
         ProfileDataEvent.set();
     fillReport();
@@ -114,12 +117,7 @@ int CQuillan::GetRawData(unsigned char* buf, int len)
         return -1;
     int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(len), frame_.size()));
     std::memcpy(buf, frame_.data(), static_cast<size_t>(n));
-    {
-        std::lock_guard statusLock(statusMutex_);
-        statusFrame_ = frame_;
-        delivered_ = true;
-        newStatus_ = true;
-    }
+    noteDelivered();
     fillReport();
     return n;
 }

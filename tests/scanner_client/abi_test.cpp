@@ -3,6 +3,8 @@
 #include "quillan.h"
 #include "tools/scanner_sim/scanner_sim.h"
 
+#include "eventually.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,17 +23,6 @@ namespace {
 
 const std::string kHello = std::string("SetHostLibraryVersion=1.11.0   x64\r") +
                            std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8);
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
 
 scanner_sim::Options quietOptions()
 {

@@ -4,6 +4,8 @@
 
 #include "platform/process.h"
 
+#include "eventually.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -26,17 +28,6 @@ std::string readFile(const fs::path& path)
     return s.str();
 }
 
-template <typename F>
-bool eventually(F condition, std::chrono::milliseconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
 
 // Each test gets its own host directory; the override is process-wide, so tests here run one by one.
 class DebugFiles : public ::testing::Test {

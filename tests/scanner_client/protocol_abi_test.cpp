@@ -2,6 +2,8 @@
 #include "quillan.h"
 #include "tools/scanner_sim/scanner_sim.h"
 
+#include "eventually.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,17 +16,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
 
 class Protocol : public ::testing::Test {
 protected:
