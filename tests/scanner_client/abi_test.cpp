@@ -340,6 +340,7 @@ TEST_F(Abi, LocalCommandsNeverReachTheScanner)
     EXPECT_EQ(Quillan_WriteData(h, withNul.data(), 7), 7);
     EXPECT_TRUE(sim.waitForCommand("setsortingx=1\r", 2000ms));
     EXPECT_TRUE(sim.waitForCommand("SetCameraMode=1\r", 2000ms));
+    EXPECT_TRUE(sim.waitForCommand(withNul, 2000ms));
 
     std::string all = sim.receivedBytes(0);
     EXPECT_NE(all.find(withNul), std::string::npos);
