@@ -421,7 +421,6 @@ TEST(StreamSendPath, DropKnobAndResendFromHistory)
         t.shared->forward = true;
         StreamProtocol& p = *t.c.protocol;
         p.SetPacketDrop(true, 3, 5, 8, 0);
-        const std::vector<uint8_t> frame = randomBytes(1000, 1);
         t.c.protocol->SetGeometry({1000, 12, kMono8, 0, 0});  // 9 payload packets of 1452 (12000 bytes)
         std::vector<uint8_t> big = randomBytes(12000, 2);
         for (int i = 0; i < 5; ++i)
@@ -503,7 +502,7 @@ TEST(StreamSendPath, EveryBlockIsSentWhenPushedWhileTheThreadDrains)
 {
     runWithin(std::chrono::seconds(60), [] {
         Recorded t;
-        const std::vector<uint8_t> frame(10, 1);
+        const std::vector<uint8_t> frame(1000, 1);
         for (size_t i = 1; i <= 2000; ++i) {
             ASSERT_TRUE(t.Send(frame));
             ASSERT_TRUE(t.WaitPackets(3 * i)) << "block " << i;
