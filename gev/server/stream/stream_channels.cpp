@@ -1,0 +1,144 @@
+#include "gev/server/stream/stream_channels.h"
+
+#include "gev/model/register_map.h"
+
+#include <stdexcept>
+
+namespace Kivu {
+
+namespace {
+
+std::shared_ptr<UIntReg> must(const std::shared_ptr<RegTree>& tree, uint32_t address)
+{
+    auto r = std::dynamic_pointer_cast<UIntReg>(tree->Find(address));
+    if (!r)
+        throw std::runtime_error("Missing stream channel register\n");
+    return r;
+}
+
+}  // namespace
+
+StreamChannels::StreamChannels(std::shared_ptr<RegTree> tree) : m_Tree(std::move(tree))
+{
+    m_AcqStart = must(m_Tree, 0xA04C);
+    m_AcqStop = must(m_Tree, 0xA050);
+    m_ChannelCount = must(m_Tree, 0x0904);
+    RebuildChannelRegisters(1);
+    m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, 0));
+}
+
+StreamChannels::~StreamChannels()
+{
+    detach();
+    StopAll();
+    m_Channels.clear();
+}
+
+void StreamChannels::detach()
+{
+    if (m_Features.start)
+        m_Features.start->RemoveCallbacks(CallbackList::AfterWrite,
+                                          MakeCallback(this, &StreamChannels::OnAcquisitionStartCommand));
+    if (m_Features.stop)
+        m_Features.stop->RemoveCallbacks(CallbackList::AfterWrite,
+                                         MakeCallback(this, &StreamChannels::OnAcquisitionStopCommand));
+    m_Features = {};
+}
+
+void StreamChannels::AttachAcquisitionRegisters(const AcquisitionRegisters& regs)
+{
+    detach();
+    m_Features = regs;
+    if (regs.start)
+        regs.start->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &StreamChannels::OnAcquisitionStartCommand));
+    if (regs.stop)
+        regs.stop->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &StreamChannels::OnAcquisitionStopCommand));
+    if (regs.isMultistreaming)
+        regs.isMultistreaming->SetValue(Count() >= 2 ? 1 : 0);
+}
+
+void StreamChannels::Setup(uint32_t mtu)
+{
+    const uint32_t size = mtu > 0xFFFF ? 0xFFFF : mtu;
+    for (uint32_t n = 0; n < Count(); ++n) {
+        auto scps = std::dynamic_pointer_cast<UIntReg>(
+            m_Tree->Find(kStreamChannelBlockBase + kStreamChannelBlockStride * n + 4));
+        if (scps)
+            scps->SetValue((scps->GetValue() & 0xE0000000) | size);
+    }
+}
+
+bool StreamChannels::StartAll(uint32_t gevMode)
+{
+    m_Running.store(true);
+    for (auto& c : m_Channels) {
+        if (!c->Start(gevMode)) {
+            StopAll();
+            return false;
+        }
+    }
+    return true;
+}
+
+void StreamChannels::StopAll()
+{
+    if (!m_Running.load())
+        return;
+    // Wake every producer and stream thread first, then join them in order.
+    for (auto& c : m_Channels)
+        c->RequestStop();
+    for (auto& c : m_Channels)
+        c->Stop();
+    m_Running.store(false);
+}
+
+uint32_t StreamChannels::SetCount(uint32_t n)
+{
+    if (m_Running.load())
+        return ChannelStatus::Running;
+    if (n == 0 || n > kMaxStreamChannels)
+        return ChannelStatus::InvalidArgument;
+    m_Channels.clear();
+    RebuildChannelRegisters(n);
+    if (m_Features.isMultistreaming)
+        m_Features.isMultistreaming->SetValue(n >= 2 ? 1 : 0);
+    for (uint32_t i = 0; i < n; ++i)
+        m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, i));
+    return ChannelStatus::Ok;
+}
+
+void StreamChannels::RebuildChannelRegisters(uint32_t n)
+{
+    const uint32_t c = m_ChannelCount->GetValue();
+    for (uint32_t k = n; k < c; ++k) {
+        const uint32_t b = kStreamChannelBlockBase + kStreamChannelBlockStride * k;
+        for (uint32_t off : {0x00u, 0x04u, 0x08u, 0x18u, 0x1Cu})
+            m_Tree->RemoveRegister(b + off);
+    }
+    for (uint32_t k = c; k < n; ++k)
+        AddStreamChannelBlock(*m_Tree, k);
+    m_ChannelCount->SetValue(n);
+}
+
+bool StreamChannels::command(const std::shared_ptr<UIntReg>& target)
+{
+    if (m_Reentry.fetch_add(1) == 0) {
+        const uint32_t source =
+            Count() > 1 && m_Features.sourceSelector ? m_Features.sourceSelector->GetValue() : 0;
+        target->SetValue(source);
+    }
+    m_Reentry.fetch_sub(1);
+    return true;
+}
+
+bool StreamChannels::OnAcquisitionStartCommand(UIntReg*)
+{
+    return command(m_AcqStart);
+}
+
+bool StreamChannels::OnAcquisitionStopCommand(UIntReg*)
+{
+    return command(m_AcqStop);
+}
+
+}  // namespace Kivu

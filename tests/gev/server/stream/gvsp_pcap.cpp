@@ -1,0 +1,53 @@
+#include "gvsp_pcap.h"
+
+#include "platform/bytes.h"
+
+#include <cstdio>
+
+namespace gvsp_test {
+
+bool WritePcap(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    uint8_t global[24] = {};
+    platform::storeLE32(global, 0xA1B2C3D4);
+    platform::storeLE16(global + 4, 2);
+    platform::storeLE16(global + 6, 4);
+    platform::storeLE32(global + 16, 65535 + 14 + 28);
+    platform::storeLE32(global + 20, 1);  // Ethernet
+    bool ok = std::fwrite(global, sizeof(global), 1, f) == 1;
+    uint32_t usec = 0;
+    for (const auto& d : datagrams) {
+        std::vector<uint8_t> frame(14 + 20 + 8 + d.size(), 0);
+        frame[12] = 0x08;  // IPv4
+        uint8_t* ip = frame.data() + 14;
+        ip[0] = 0x45;
+        platform::storeBE16(ip + 2, static_cast<uint16_t>(20 + 8 + d.size()));
+        ip[8] = 64;
+        ip[9] = 17;
+        platform::storeBE32(ip + 12, 0x7F000001);
+        platform::storeBE32(ip + 16, 0x7F000002);
+        uint32_t sum = 0;
+        for (int i = 0; i < 20; i += 2)
+            sum += platform::loadBE16(ip + i);
+        while (sum >> 16)
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        platform::storeBE16(ip + 10, static_cast<uint16_t>(~sum));
+        uint8_t* udp = ip + 20;
+        platform::storeBE16(udp, 40000);
+        platform::storeBE16(udp + 2, port);
+        platform::storeBE16(udp + 4, static_cast<uint16_t>(8 + d.size()));
+        std::copy(d.begin(), d.end(), udp + 8);
+        uint8_t rec[16];
+        platform::storeLE32(rec, 1);
+        platform::storeLE32(rec + 4, usec++);
+        platform::storeLE32(rec + 8, static_cast<uint32_t>(frame.size()));
+        platform::storeLE32(rec + 12, static_cast<uint32_t>(frame.size()));
+        ok = ok && std::fwrite(rec, sizeof(rec), 1, f) == 1 && std::fwrite(frame.data(), frame.size(), 1, f) == 1;
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace gvsp_test
