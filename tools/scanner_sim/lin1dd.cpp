@@ -9,23 +9,36 @@
 namespace scanner_sim {
 namespace {
 
-struct Coefficient {
-    int index;  // 4k + m: k = power of du, m = power of dv
-    double value;
+// A bilinear polynomial a00 + a10 u + a01 v + a11 u v.
+struct Bilinear {
+    double a00 = 0, a10 = 0, a01 = 0, a11 = 0;
 };
 
-// nx = nz = 1: axes of two values, (1 + 1) x (1 + 1) cells of 16 doubles; only cell (0, 0) is set.
-std::string analyticTable(double width, double height, std::initializer_list<Coefficient> cell00)
+// n x n cells over [0, width] x [0, height]; cell (i, j) holds the polynomial in du = u - U[i],
+// dv = v - V[j] at the indices 4k + m (k = power of du, m = power of dv).
+std::string analyticTable(double width, double height, int n, const Bilinear& p)
 {
-    std::string t(8 + 2 * 8 + 2 * 8 + 4 * 16 * 8, '\0');
-    put32(t, 0, 1);
-    put32(t, 4, 1);
-    putF64(t, 8, 0.0);
-    putF64(t, 16, width);
-    putF64(t, 24, 0.0);
-    putF64(t, 32, height);
-    for (const Coefficient& c : cell00)
-        putF64(t, 40 + 8 * static_cast<size_t>(c.index), c.value);
+    const size_t axis = static_cast<size_t>(n) + 1;
+    std::string t(8 + 2 * axis * 8 + axis * axis * 16 * 8, '\0');
+    put32(t, 0, static_cast<uint32_t>(n));
+    put32(t, 4, static_cast<uint32_t>(n));
+    const auto uAt = [&](int i) { return width * i / n; };
+    const auto vAt = [&](int j) { return height * j / n; };
+    for (int i = 0; i <= n; ++i) {
+        putF64(t, 8 + 8 * static_cast<size_t>(i), uAt(i));
+        putF64(t, 8 + 8 * (axis + static_cast<size_t>(i)), vAt(i));
+    }
+    const size_t cells = 8 + 2 * axis * 8;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const double u = uAt(i);
+            const double v = vAt(j);
+            const size_t cell = cells + (static_cast<size_t>(i) * axis + static_cast<size_t>(j)) * 16 * 8;
+            putF64(t, cell + 8 * 0, p.a00 + p.a10 * u + p.a01 * v + p.a11 * u * v);
+            putF64(t, cell + 8 * 4, p.a10 + p.a11 * v);
+            putF64(t, cell + 8 * 1, p.a01 + p.a11 * u);
+            putF64(t, cell + 8 * 5, p.a11);
+        }
     return t;
 }
 
@@ -42,6 +55,8 @@ std::string lin1ddImage(const LinGeometry& g)
 {
     if (g.widthX <= 0 || g.widthZ <= 0)
         throw std::invalid_argument("scanner_sim: LIN1DD widths must be positive");
+    if (g.cells < 1 || g.cells > 64)
+        throw std::invalid_argument("scanner_sim: LIN1DD cells must be 1..64");
     const double w = g.widthX;
     const double h = g.widthZ;
     const double xs = g.xStart;
@@ -61,8 +76,8 @@ std::string lin1ddImage(const LinGeometry& g)
     put32(params, 24, static_cast<uint32_t>(g.widthZ));
     appendRecord(image, 2, params);
 
-    const std::string x = analyticTable(w, h, {{0, -xs / 2}, {4, xs / w}, {1, -k / 2}, {5, k / w}});
-    const std::string z = analyticTable(w, h, {{0, g.zStart}, {1, g.zRange / h}});
+    const std::string x = analyticTable(w, h, g.cells, Bilinear{-xs / 2, xs / w, -k / 2, k / w});
+    const std::string z = analyticTable(w, h, g.cells, Bilinear{g.zStart, 0, g.zRange / h, 0});
     appendRecord(image, 3, x + z);
     if (g.modeRecord)
         appendRecord(image, 7, std::string(4, '\0'));

@@ -14,11 +14,17 @@ struct LinGeometry {
     int32_t widthX = 2048;  // sensor columns
     int32_t widthZ = 1088;  // sensor rows
     bool modeRecord = false;  // add record 7 (the scanner linearizes itself)
+    int cells = 1;  // nx = nz: cells per axis (1..64)
+
+    bool operator==(const LinGeometry&) const = default;
 };
 
-// Tables with nx = nz = 1 over U = [0, widthX], V = [0, widthZ]; only cell (0, 0) is non-zero:
+// Tables with nx = nz = cells over U = [0, widthX], V = [0, widthZ], axes evenly spaced
+// (U[i] = widthX i / cells), giving
 //   z = zStart + zRange v / widthZ
 //   x = (u / widthX - 1/2) (xStart + k v),  k = (xEnd - xStart) / widthZ
+// Cell (i, j) with i, j < cells holds this bilinear polynomial re-expanded around (U[i], V[j]);
+// the cells of the last axis values (i or j = cells) are 0. With one cell only cell (0, 0) is set.
 std::string lin1ddImage(const LinGeometry& geometry);
 
 // 07 19 <u32 length> <image> <CRC>

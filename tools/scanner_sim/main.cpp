@@ -3,10 +3,12 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "tools/scanner_sim/command_text.h"
 #include "tools/scanner_sim/scanner_sim.h"
@@ -28,6 +30,27 @@ const char* const kUsage =
     "  --sensor WxH     sensor columns x rows (default 2048x1088, KTRA 1280x1088)\n"
     "  --firmware TEXT  firmware version in the descriptor (default 1.2.0)\n"
     "  --serial N       serial number (descriptor and LIN1DD, default 12345678)\n"
+    "  --linetime US    default acquisitionlinetime, the profile period (default 1000)\n"
+    "  --min-period US  floor of the profile period (default 100)\n"
+    "  --counter-start N      picture counter of the first profile (default 0)\n"
+    "  --timestamp-start N    time stamp of the first profile (default 0; e.g. 4294960000 to wrap)\n"
+    "  --frame-start-burst 1  trigger source -1: amountprofilesy profiles per start\n"
+    "  --swapped-strength 1   old firmware packing of strength and width (linearized layout)\n"
+    "  --lin-cells N    LIN1DD table cells per axis (default 1; 8 for bisection)\n"
+    "  --lin-bad-crc 1  LIN1DD frame with a wrong CRC\n"
+    "Faults, by profile number from 0 (LIST = N[,N...]):\n"
+    "  --flip LIST      one byte inverted (CRC error)\n"
+    "  --gap LIST       picture counter skips --gap-size values (default 1) before these\n"
+    "  --gap-size K\n"
+    "  --repeat LIST    picture counter repeated\n"
+    "  --zero-block LIST      a block length of 0\n"
+    "  --no-end LIST    no end block\n"
+    "  --bad-total LIST total length 4 more than the blocks\n"
+    "  --unknown-tag LIST     an extra block with an unknown tag\n"
+    "  --garbage LIST   garbage with a false 02 19 header and length 0xFFFFFF first\n"
+    "  --close-mid LIST half of the container, then the connection closes\n"
+    "  --start-mid 1    each connection's first profile without its first half\n"
+    "  --split-blocks 1 profile containers written one block per write\n"
     "  --help           this text\n"
     "Prints every received command on standard output.\n";
 
@@ -60,6 +83,18 @@ void parseSensor(const std::string& value, scanner_sim::LinGeometry& geometry)
         throw std::invalid_argument("--sensor: expected WxH, got \"" + value + "\"");
     geometry.widthX = static_cast<int32_t>(parseNumber("--sensor", value.substr(0, x).c_str(), 1, 4096));
     geometry.widthZ = static_cast<int32_t>(parseNumber("--sensor", value.substr(x + 1).c_str(), 1, 4096));
+}
+
+std::vector<uint64_t> parseList(const std::string& option, const std::string& text)
+{
+    std::vector<uint64_t> out;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        out.push_back(static_cast<uint64_t>(parseNumber(option, text.substr(at, comma - at).c_str(), 0, 2'000'000'000)));
+        at = comma + 1;
+    }
+    return out;
 }
 
 scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
@@ -110,6 +145,46 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
             options.device.serialNumber = value;
             options.device.geometry.serialNumber = static_cast<uint64_t>(serial);
         }
+        else if (arg == "--linetime")
+            options.device.lineTime = static_cast<int>(parseNumber(arg, value, 1, 16'777'215));
+        else if (arg == "--min-period")
+            options.minLinePeriod = std::chrono::microseconds(parseNumber(arg, value, 1, 1'000'000));
+        else if (arg == "--counter-start")
+            options.counterStart.pictureCounter = static_cast<uint16_t>(parseNumber(arg, value, 0, 65535));
+        else if (arg == "--timestamp-start")
+            options.counterStart.timeStamp = static_cast<uint32_t>(parseNumber(arg, value, 0, 4'294'967'295));
+        else if (arg == "--frame-start-burst")
+            options.frameStartBurst = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--swapped-strength")
+            options.swappedStrengthWidth = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--lin-cells")
+            options.device.geometry.cells = static_cast<int>(parseNumber(arg, value, 1, 64));
+        else if (arg == "--lin-bad-crc")
+            options.lin1ddBadCrc = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--flip")
+            options.streamFaults.flipByte = parseList(arg, value);
+        else if (arg == "--gap")
+            options.streamFaults.counterGap = parseList(arg, value);
+        else if (arg == "--gap-size")
+            options.streamFaults.gapSize = static_cast<uint16_t>(parseNumber(arg, value, 1, 65535));
+        else if (arg == "--repeat")
+            options.streamFaults.counterRepeat = parseList(arg, value);
+        else if (arg == "--zero-block")
+            options.streamFaults.zeroBlockLength = parseList(arg, value);
+        else if (arg == "--no-end")
+            options.streamFaults.missingEndBlock = parseList(arg, value);
+        else if (arg == "--bad-total")
+            options.streamFaults.lengthMismatch = parseList(arg, value);
+        else if (arg == "--unknown-tag")
+            options.streamFaults.unknownTag = parseList(arg, value);
+        else if (arg == "--garbage")
+            options.streamFaults.garbageBefore = parseList(arg, value);
+        else if (arg == "--close-mid")
+            options.streamFaults.closeMidFrame = parseList(arg, value);
+        else if (arg == "--start-mid")
+            options.streamFaults.startMidFrame = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--split-blocks")
+            options.streamFaults.splitAtBlocks = parseNumber(arg, value, 0, 1) != 0;
         else
             throw std::invalid_argument("unknown option \"" + arg + "\"");
     }

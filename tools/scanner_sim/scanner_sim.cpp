@@ -22,6 +22,7 @@
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
 #include "tools/scanner_sim/container.h"
+#include "tools/scanner_sim/free_run.h"
 #include "tools/scanner_sim/inbound_tokenizer.h"
 #include "tools/scanner_sim/library_local.h"
 #include "tools/scanner_sim/lin1dd.h"
@@ -38,6 +39,13 @@ const std::string kStartPacket("\x02\x00\x00\x03\x00\x00\x00\x02", 8);
 // What was written last on the connection: a sync container is recognised only after a container.
 enum class Sent { Nothing, Lin1dd, Container, Raw };
 
+// How one frame (or run of frames) is written.
+struct WriteShape {
+    const std::vector<size_t>* cuts = nullptr;  // separate writes at these offsets
+    bool closeAfter = false;  // shut the connection down afterwards
+    int connection = -1;  // only to this connection (-1: the current one)
+};
+
 std::string_view withoutCr(std::string_view text)
 {
     if (text.ends_with('\r'))
@@ -48,10 +56,14 @@ std::string_view withoutCr(std::string_view text)
 }  // namespace
 
 struct ScannerSim::Impl {
-    explicit Impl(Options o) : options(std::move(o)), model(options.device)
+    explicit Impl(Options o)
+        : options(std::move(o)), model(options.device),
+          producer(options.counterStart, options.streamFaults, options.profileHistory)
     {
         try {
             linFrame = lin1ddFrame(options.device.geometry);
+            if (options.lin1ddBadCrc)
+                linFrame.back() = static_cast<char>(~linFrame.back());
         } catch (const std::exception& e) {
             configError = e.what();  // reported by start()
         }
@@ -86,6 +98,8 @@ struct ScannerSim::Impl {
     std::atomic<Sent> lastSent{Sent::Nothing};
     std::atomic<Clock::rep> lastWrite{0};
     std::atomic<bool> linSentHere{false};
+    std::atomic<int> writerConnection{-1};  // the connection clientFd belongs to
+    std::atomic<bool> connectionStart{false};  // no profile written on it yet
 
     // Protocol. The model is shared with callers under modelMutex.
     mutable std::mutex modelMutex;
@@ -93,9 +107,16 @@ struct ScannerSim::Impl {
     std::string linFrame;  // fixed after construction
     std::string configError;
     const Clock::time_point epoch = Clock::now();
-    uint16_t pictureCounter = 0;
     std::optional<Clock::time_point> linDue;  // server thread
     std::vector<std::pair<Clock::time_point, std::string>> delayedAnswers;  // server thread
+
+    // Profile stream. produceMutex serialises making and writing profiles (before modelMutex,
+    // settingsMutex and writeMutex). freeRun exists while the server thread runs.
+    mutable std::mutex produceMutex;
+    ProfileProducer producer;
+    mutable std::mutex settingsMutex;
+    mutable std::shared_ptr<const ProfileSettings> settingsCache;
+    std::unique_ptr<FreeRunClock> freeRun;
 
     // Received log.
     mutable std::mutex logMutex;
@@ -105,6 +126,7 @@ struct ScannerSim::Impl {
     int accepts = 0;
     int closes = 0;
     int linSent = 0;
+    uint64_t profilesSent = 0;
     bool connected = false;
 
     void wake() const
@@ -152,14 +174,26 @@ struct ScannerSim::Impl {
         }
     }
 
-    bool write(std::string_view bytes, Sent kind)
+    bool write(std::string_view bytes, Sent kind, const WriteShape& shape = {})
     {
         {
             std::lock_guard lock(writeMutex);
-            if (!clientFd.isValid() || (silent.load() && kind != Sent::Raw))
+            if (!clientFd.isValid() || (silent.load() && kind != Sent::Raw) || stopping.load() ||
+                (shape.connection >= 0 && shape.connection != writerConnection.load()))
                 return false;
-            if (!sendAll(clientFd.get(), bytes, WritePacing{options.chunkSize, options.chunkPause}, stopping))
-                return false;
+            const WritePacing pacing{options.chunkSize, options.chunkPause};
+            size_t from = 0;
+            const size_t pieces = shape.cuts ? shape.cuts->size() : 0;
+            for (size_t i = 0; i <= pieces; ++i) {
+                const size_t to = i < pieces ? (*shape.cuts)[i] : bytes.size();
+                if (i > 0)
+                    std::this_thread::sleep_for(options.chunkPause);
+                if (!sendAll(clientFd.get(), bytes.substr(from, to - from), pacing, stopping))
+                    return false;
+                from = to;
+            }
+            if (shape.closeAfter)
+                ::shutdown(clientFd.get(), SHUT_RDWR);  // the server thread sees the end and drops it
             lastSent = kind;
             lastWrite = Clock::now().time_since_epoch().count();
             if (kind == Sent::Lin1dd)
@@ -173,17 +207,91 @@ struct ScannerSim::Impl {
         return true;
     }
 
+    // The counters of the last profile sent (the start values before any).
     std::string statusContainer()
     {
+        ProfileCounters counters;
+        {
+            std::lock_guard lock(produceMutex);
+            counters = producer.lastCounters();
+        }
         StatusFields fields;
         {
             std::lock_guard lock(modelMutex);
             fields = model.statusFields();
         }
-        fields.pictureCounter = pictureCounter;
-        fields.timeStamp = static_cast<uint32_t>(
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch).count());
+        fields.pictureCounter = counters.pictureCounter;
+        fields.timeStamp = counters.timeStamp;
+        fields.encoderHtl = counters.encoderHtl;
+        fields.encoderTtl = counters.encoderTtl;
         return statusOnlyContainer(fields);
+    }
+
+    std::shared_ptr<const ProfileSettings> currentSettings() const
+    {
+        ProfileSettings s;
+        {
+            std::lock_guard lock(modelMutex);
+            s.status = model.statusFields();
+            s.linearized = model.linearizationMode();
+            s.geometry = model.identity().geometry;
+        }
+        s.status.encoderHtl = s.status.encoderTtl = 0;  // from the counters
+        s.scale = options.linearizedScale;
+        s.swappedStrengthWidth = options.swappedStrengthWidth;
+        std::lock_guard lock(settingsMutex);
+        if (!settingsCache || !(*settingsCache == s))
+            settingsCache = std::make_shared<const ProfileSettings>(std::move(s));
+        return settingsCache;
+    }
+
+    bool streamAllowed() const
+    {
+        return writerConnection.load() >= 0 && (linSentHere.load() || options.linSend == Options::LinSend::Never);
+    }
+
+    // Makes and writes the next `count` profiles; on the server thread or the free-run thread.
+    void emitProfiles(int count)
+    {
+        std::lock_guard lock(produceMutex);
+        if (count <= 0 || !streamAllowed())
+            return;
+        const int connectionId = writerConnection.load();
+        const ProfileBatch batch = producer.build(currentSettings(), count, connectionId, connectionStart.load());
+        bool faulty = false;
+        for (const SentProfile& p : batch.profiles)
+            faulty = faulty || p.fault != ProfileFault::None || p.garbageBefore;
+        const WriteShape shape{batch.cuts.empty() ? nullptr : &batch.cuts, batch.closeAfter, connectionId};
+        if (!write(batch.bytes, faulty ? Sent::Raw : Sent::Container, shape))
+            return;
+        connectionStart = false;
+        producer.commit(batch);
+        std::lock_guard logLock(logMutex);
+        profilesSent = producer.sentCount();
+        logChanged.notify_all();
+    }
+
+    static bool softwareLineStart(const StatusFields& f)
+    {
+        return f.triggerSource == 3 || (f.triggerSource == -1 && f.triggerAmountProfilesY == 3);
+    }
+
+    // Follows the model: camerarunning, the trigger source and the line time (server thread).
+    void updateStream(bool acquisitionStart)
+    {
+        const std::shared_ptr<const ProfileSettings> s = currentSettings();
+        const StatusFields& f = s->status;
+        if (!f.cameraRunning || softwareLineStart(f)) {
+            freeRun->halt();
+            return;
+        }
+        const bool burst = options.frameStartBurst && f.triggerSource == -1;
+        const std::chrono::microseconds period(std::max<uint32_t>(f.lineTime, 1));
+        if (acquisitionStart || (!burst && !freeRun->active()))
+            freeRun->start(period, burst ? std::optional<uint64_t>(std::max<uint16_t>(f.amountProfilesY, 1))
+                                         : std::nullopt);
+        else
+            freeRun->retime(period);
     }
 
     void answerSync()
@@ -223,17 +331,31 @@ struct ScannerSim::Impl {
         } else if (text == "get_xmldescriptor" || (text.size() == 13 && text.starts_with("GetSettings="))) {
             answerXml();
         } else if (text == "SetResetSettings") {
-            std::lock_guard lock(modelMutex);
-            model.reset();
+            {
+                std::lock_guard lock(modelMutex);
+                model.reset();
+            }
+            updateStream(false);
+        } else if (text == "SetTriggerSoftware") {
+            const std::shared_ptr<const ProfileSettings> s = currentSettings();
+            if (s->status.cameraRunning && softwareLineStart(s->status))
+                emitProfiles(1);
         } else if (text.starts_with("Set")) {
-            std::lock_guard lock(modelMutex);
-            model.apply(text);
+            {
+                std::lock_guard lock(modelMutex);
+                model.apply(text);
+            }
+            if (text == "SetResetEncoder") {
+                std::lock_guard lock(produceMutex);
+                producer.resetEncoders();
+            }
+            updateStream(text == "SetAcquisitionStart");
         }
     }
 
     std::optional<Clock::time_point> idleDue() const
     {
-        if (options.idlePeriodMs <= 0 || !clientFd.isValid() ||
+        if (options.idlePeriodMs <= 0 || !clientFd.isValid() || (freeRun && freeRun->active()) ||
             (!linSentHere.load() && options.linSend != Options::LinSend::Never))
             return std::nullopt;
         return Clock::time_point(Clock::duration(lastWrite.load())) + std::chrono::milliseconds(options.idlePeriodMs);
@@ -247,9 +369,16 @@ struct ScannerSim::Impl {
         const int one = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         tokenizer.reset();
+        int id = 0;
+        {
+            std::lock_guard lock(logMutex);
+            id = accepts;
+        }
         {
             std::lock_guard lock(writeMutex);
             clientFd = std::move(fd);
+            writerConnection = id;
+            connectionStart = true;
             lastSent = Sent::Nothing;
             lastWrite = Clock::now().time_since_epoch().count();
             linSentHere = false;
@@ -283,6 +412,7 @@ struct ScannerSim::Impl {
             std::lock_guard lock(writeMutex);
             ::shutdown(clientFd.get(), SHUT_RDWR);
             clientFd.reset();
+            writerConnection = -1;
         }
         std::lock_guard lock(logMutex);
         ++closes;
@@ -432,8 +562,11 @@ void ScannerSim::start()
     d.stopping = false;
     d.running = true;  // before the thread reads it
     try {
+        d.freeRun = std::make_unique<FreeRunClock>([&d](int count) { d.emitProfiles(count); }, d.options.minLinePeriod);
+        d.updateStream(false);  // a restart keeps streaming when the model says so
         d.thread = std::jthread([&d](std::stop_token stop) { d.loop(stop); });
     } catch (const std::system_error& e) {
+        d.freeRun.reset();
         d.running = false;
         throw std::runtime_error(std::string("scanner_sim: thread: ") + e.what());
     }
@@ -450,6 +583,7 @@ void ScannerSim::stop()
     d.thread.request_stop();
     d.wake();
     d.thread.join();
+    d.freeRun.reset();  // after the server thread, which drives it
     d.serverThreadId = std::thread::id{};
     d.listenFd.reset();
     d.wakeFd.reset();
@@ -579,6 +713,50 @@ std::vector<Command> ScannerSim::libraryLocalCommands() const
         if (!c.binary && isLibraryLocalCommand(c.bytes))
             out.push_back(c);
     return out;
+}
+
+uint64_t ScannerSim::profilesSent() const
+{
+    std::lock_guard lock(impl_->logMutex);
+    return impl_->profilesSent;
+}
+
+bool ScannerSim::waitForProfilesSent(uint64_t count, std::chrono::milliseconds timeout)
+{
+    return impl_->waitFor(timeout, [&] { return impl_->profilesSent >= count; });
+}
+
+std::optional<SentProfile> ScannerSim::sentProfile(uint64_t index) const
+{
+    std::lock_guard lock(impl_->produceMutex);
+    return impl_->producer.sent(index);
+}
+
+std::shared_ptr<const ProfileSettings> ScannerSim::profileSettings() const { return impl_->currentSettings(); }
+
+ProfileCounters ScannerSim::nextProfileCounters() const
+{
+    std::lock_guard lock(impl_->produceMutex);
+    return impl_->producer.nextCounters();
+}
+
+bool ScannerSim::streaming() const
+{
+    bool active = false;
+    impl_->runInLoop([this, &active] { active = impl_->freeRun && impl_->freeRun->active(); });
+    return active;
+}
+
+void ScannerSim::setStreamFaults(StreamFaults faults)
+{
+    std::lock_guard lock(impl_->produceMutex);
+    impl_->producer.setFaults(std::move(faults));
+}
+
+StreamFaults ScannerSim::streamFaults() const
+{
+    std::lock_guard lock(impl_->produceMutex);
+    return impl_->producer.faults();
 }
 
 }  // namespace scanner_sim

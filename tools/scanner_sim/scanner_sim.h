@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/scanner_sim/profile_producer.h"
 #include "tools/scanner_sim/settings_model.h"
 
 namespace scanner_sim {
@@ -42,7 +44,20 @@ struct Options {
     // Delay of the answers to "get_xmldescriptor\r" and "GetSettings=N".
     int xmlReplyDelayMs = 0;
 
-    DeviceIdentity device;
+    DeviceIdentity device;  // device.lineTime: the default acquisitionlinetime; device.geometry.cells: LIN1DD cells
+    bool lin1ddBadCrc = false;  // the LIN1DD frame goes out with its last CRC byte inverted
+
+    // Profile stream. "SetAcquisitionStart" starts it unless the line start is the software trigger
+    // (triggersource 3, or -1 with triggeramountprofilesy 3), which sends one profile per
+    // "SetTriggerSoftware". Profiles go out on a connection only after its LIN1DD frame (or at once
+    // with LinSend::Never); while no client is connected none are made.
+    std::chrono::microseconds minLinePeriod{100};  // floor of the profile period (acquisitionlinetime us)
+    CounterStart counterStart;  // the first profile's picture counter, time stamp and encoders
+    ProfileScale linearizedScale;  // of the linearized layout (after "SetLinearizationMode=1")
+    bool swappedStrengthWidth = false;  // (inferred) the old firmware's strength/width packing, linearized layout
+    bool frameStartBurst = false;  // (inferred) triggersource -1: amountprofilesy profiles per start, then none
+    StreamFaults streamFaults;
+    size_t profileHistory = 100000;  // sent profiles kept for sentProfile()
 };
 
 class ScannerSim {
@@ -86,6 +101,19 @@ public:
     std::string descriptorXml() const;
     // Received commands that the client library must handle itself and never send.
     std::vector<Command> libraryLocalCommands() const;
+
+    // Profile stream. Profile numbers count from 0 over the simulator's life, across connections.
+    uint64_t profilesSent() const;  // profile containers written (faulty ones included)
+    bool waitForProfilesSent(uint64_t count, std::chrono::milliseconds timeout);
+    // A sent profile (the last profileHistory ones): its counters, settings, connection and fault.
+    // profileValues(*p.settings, p.counters) gives its values, sentContainer(p, streamFaults()) its bytes.
+    std::optional<SentProfile> sentProfile(uint64_t index) const;
+    // The settings the next profile is made with, and its counters (before counter faults).
+    std::shared_ptr<const ProfileSettings> profileSettings() const;
+    ProfileCounters nextProfileCounters() const;
+    bool streaming() const;  // the free-run stream is running
+    void setStreamFaults(StreamFaults faults);  // for profiles made from now on
+    StreamFaults streamFaults() const;
 
 private:
     struct Impl;

@@ -174,7 +174,7 @@ void SettingsModel::reset()
     settingInt("protocol:profile:signal:content:strength", 1);
     settingInt("protocol:profile:signal:content:width", 1);
     settingInt("protocol:profile:signal:content:reserved", 0);
-    settingInt("acquisitionlinetime", 1000);
+    settingInt("acquisitionlinetime", identity_.lineTime);
     settingInt("camerarunning", 0);
     settingInt("heartbeat", 0);
     settingInt("socketconnectiontimeout", 0);

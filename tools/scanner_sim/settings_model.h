@@ -17,6 +17,7 @@ struct DeviceIdentity {
     std::string firmware = "1.2.0";
     std::string serialNumber = "12345678";
     LinGeometry geometry;  // also the descriptor's working range, field width and sensor size
+    int lineTime = 1000;  // default acquisitionlinetime, us
 };
 
 class SettingsModel {

@@ -32,6 +32,8 @@ struct UserIoLine {
     int resetCounterPictureCounter = 0;
     int resetCounterEncoderHtl = 0;
     int resetCounterEncoderTtl = 0;
+
+    bool operator==(const UserIoLine&) const = default;
 };
 
 struct StatusFields {
@@ -76,6 +78,8 @@ struct StatusFields {
     int countDirection = 0;
     int encoderTriggerFunction = 0;  // 0..4
     std::array<UserIoLine, 4> userIo{};
+
+    bool operator==(const StatusFields&) const = default;
 };
 
 // In this order: general (52 bytes), statistics (60), ROI X (16), ROI Z (16), FPGA registers (160).

@@ -7,6 +7,7 @@
 #include "tools/scanner_sim/container.h"
 #include "tools/scanner_sim/crc32_mpeg2.h"
 #include "tools/scanner_sim/lin1dd.h"
+#include "tools/scanner_sim/profile_container.h"
 #include "tools/scanner_sim/status_blocks.h"
 
 namespace scanner_sim::test {
@@ -58,7 +59,53 @@ inline StatusFields goldenStatusFields()
     return f;
 }
 
-inline LinGeometry goldenLinGeometry() { return LinGeometry{12345678, 100, 200, 60, 120, 2048, 1088, false}; }
+inline LinGeometry goldenLinGeometry() { return LinGeometry{12345678, 100, 200, 60, 120, 2048, 1088, false, 1}; }
+
+inline LinGeometry goldenLinGeometry8x8()
+{
+    LinGeometry g = goldenLinGeometry();
+    g.cells = 8;
+    return g;
+}
+
+inline ProfileCounters goldenCounters(uint64_t index) { return ProfileCounters{index, 0x1234, 0x89ABCDEF, 1000, 2000}; }
+
+// Profile cases: the golden status fields with these ROI X, signal enable and content bits.
+struct ProfileCase {
+    const char* name;
+    uint16_t offsetX, widthX, stepX;
+    uint8_t signalEnable;
+    bool z, strength, width, reserved;
+    bool linearized, swapped;
+    uint64_t index;
+};
+
+inline const std::vector<ProfileCase>& goldenProfileCases()
+{
+    static const std::vector<ProfileCase> cases = {
+        {"profile_pixel", 0, 2048, 0, 1, true, true, true, false, false, false, 7},
+        {"profile_two_echoes", 16, 100, 1, 3, true, false, true, true, false, false, 123},
+        {"profile_all_fields_echo1", 8, 40, 0, 2, false, false, false, false, false, false, 99},
+        {"profile_linearized", 1000, 64, 0, 1, true, true, true, false, true, false, 42},
+        {"profile_linearized_swapped", 0, 16, 2, 3, true, true, true, true, true, true, 250},
+        {"profile_linearized_strength_only", 500, 20, 0, 1, true, true, false, false, true, false, 3},
+    };
+    return cases;
+}
+
+inline ProfileSettings goldenProfileSettings(const ProfileCase& c)
+{
+    ProfileSettings s;
+    s.status = goldenStatusFields();
+    s.status.roiOffsetX = c.offsetX, s.status.roiWidthX = c.widthX, s.status.roiStepX = c.stepX;
+    s.status.signalEnable = c.signalEnable;
+    s.status.contentZ = c.z, s.status.contentStrength = c.strength, s.status.contentWidth = c.width;
+    s.status.contentReserved = c.reserved;
+    s.geometry = goldenLinGeometry();
+    s.linearized = c.linearized;
+    s.swappedStrengthWidth = c.swapped;
+    return s;
+}
 
 inline std::vector<std::pair<std::string, std::string>> goldenVectors()
 {
@@ -66,14 +113,18 @@ inline std::vector<std::pair<std::string, std::string>> goldenVectors()
     const uint32_t check = crc32Mpeg2("123456789");
     for (int i = 0; i < 4; ++i)
         crc[static_cast<size_t>(i)] = static_cast<char>(check >> (24 - 8 * i));
-    return {
+    std::vector<std::pair<std::string, std::string>> out = {
         {"crc_check", crc},
         {"empty_container", buildContainer({})},
         {"xml_device", xmlContainer("<device/>")},
         {"sync_container", syncContainer()},
         {"lin1dd_frame", lin1ddFrame(goldenLinGeometry())},
         {"status_container", statusOnlyContainer(goldenStatusFields())},
+        {"lin1dd_frame_8x8", lin1ddFrame(goldenLinGeometry8x8())},
     };
+    for (const ProfileCase& c : goldenProfileCases())
+        out.emplace_back(c.name, profileContainer(goldenProfileSettings(c), goldenCounters(c.index)));
+    return out;
 }
 
 inline std::string toHex(const std::string& bytes)

@@ -5,6 +5,7 @@ Written apart from the C++ encoders so that both cannot share one mistake.
   golden_vectors.py              print "name hex" lines
   golden_vectors.py --check EXE  run EXE (it prints the same lines from the C++ encoders) and compare
 """
+import math
 import struct
 import subprocess
 import sys
@@ -32,20 +33,30 @@ def xml_container(text):
     return container([(0x021A0103, text.encode() + b"\0")])
 
 
-def lin1dd_image(serial, zs, zr, xs, xe, w, h):
+def lin1dd_image(serial, zs, zr, xs, xe, w, h, n=1):
     f32 = lambda v: struct.unpack("<i", struct.pack("<f", v))[0]
     params = [f32(zs), f32(zr), f32(xs), f32(xe), 0, w, h, 0, 0, 0, 0]
 
-    def table(cell00):
-        cells = [0.0] * 16 * 4  # nx = nz = 1: (1+1) x (1+1) cells of 16 coefficients
-        for index, value in cell00.items():
-            cells[index] = value
-        return (struct.pack("<II", 1, 1) + struct.pack("<2d", 0.0, float(w)) +
-                struct.pack("<2d", 0.0, float(h)) + struct.pack("<64d", *cells))
+    def table(a00, a10, a01, a11):
+        # n x n cells over evenly spaced axes; cell (i, j) holds a00 + a10 u + a01 v + a11 u v
+        # re-expanded in du = u - U[i], dv = v - V[j]; cells of the last axis values stay 0.
+        us = [w * i / n for i in range(n + 1)]
+        vs = [h * j / n for j in range(n + 1)]
+        cells = [0.0] * 16 * (n + 1) * (n + 1)
+        for i in range(n):
+            for j in range(n):
+                u, v = us[i], vs[j]
+                base = (i * (n + 1) + j) * 16
+                cells[base + 0] = a00 + a10 * u + a01 * v + a11 * u * v
+                cells[base + 4] = a10 + a11 * v  # du
+                cells[base + 1] = a01 + a11 * u  # dv
+                cells[base + 5] = a11  # du dv
+        return (struct.pack("<II", n, n) + struct.pack(f"<{n + 1}d", *us) + struct.pack(f"<{n + 1}d", *vs) +
+                struct.pack(f"<{len(cells)}d", *cells))
 
     k = (xe - xs) / h
-    x_table = table({0: -xs / 2, 4: xs / w, 1: -k / 2, 5: k / w})
-    z_table = table({0: zs, 1: zr / h})
+    x_table = table(-xs / 2, xs / w, -k / 2, k / w)
+    z_table = table(zs, 0.0, zr / h, 0.0)
     records = [(1, struct.pack("<Q", serial)), (2, struct.pack("<11i", *params)), (3, x_table + z_table)]
     return b"LIN1DD\0\0" + b"".join(struct.pack("<II", t, len(b)) + b for t, b in records)
 
@@ -139,16 +150,133 @@ def status_blocks(s, series_b=True):
             (0x021A0202, bytes(rz[8:])), (fpga_tag, bytes(f[8:]))]
 
 
+# Profile containers. The surface of profile n, column c of `columns`, echo e, sensor W x H:
+#   zRaw = floor(32 (H/2 + H/4 sin(2 pi (c/W + (n mod 100)/100))) + 1/2) + 2 H e
+#   strength = (4c + n + 256e) mod 1024, width = 5 + e, reserved = c mod 256
+#   no point (all 0) in columns [columns * 3 // 4, that + max(1, columns // 64))
+W, H = 2048, 1088
+GEOMETRY = dict(zs=100.0, zr=200.0, xs=60.0, xe=120.0)
+SCALE = (1.0 / 256, -128.0, 1.0 / 64, 0.0)  # X scale, X offset, Z scale, Z offset (all exact in f32)
+
+
+def surface(columns, c, n, e):
+    start = columns * 3 // 4
+    if start <= c < start + max(1, columns // 64):
+        return 0, 0, 0, 0
+    row = H / 2 + H / 4 * math.sin(2 * math.pi * (c / W + (n % 100) / 100))
+    z = min(max(math.floor(32 * row + 0.5) + 2 * H * e, 0), 65535)
+    return int(z), (4 * c + n + 256 * e) % 1024, 5 + e, c % 256
+
+
+def present(content):
+    return content if any(content) else (1, 1, 1, 1)
+
+
+def pixel_block(columns, signal_enable, content):
+    z, s, w, r = present(content)
+    flags = sum(bit << i for i, bit in enumerate(content))
+    mask = signal_enable & 0x0F
+    echoes = [e for e in range(4) if mask >> e & 1]
+    return lambda n: _pixel(columns, mask, echoes, flags, (z, s, w, r), n)
+
+
+def _pixel(columns, mask, echoes, flags, fields, n):
+    z, s, w, r = fields
+    data = bytearray()
+    for c in range(columns):
+        for e in echoes:
+            zraw, strength, width, reserved = surface(columns, c, n, e)
+            if z:
+                data += struct.pack("<H", zraw)
+            if s:
+                data.append(strength >> 2)
+            if w:
+                data.append(((strength & 3) << 6 if s else 0) | width)
+            if r:
+                data += struct.pack("<H", reserved)
+    head = bytes([0, 0, mask, 0, flags, 16, 8, 8, 16, 80, 0, 0])  # +8 .. +19
+    return (0x021A0601, head + bytes(data))
+
+
+def to_raw(mm, offset, scale):
+    return int(min(max(math.floor((mm - offset) / scale + 0.5), 0), 65535))
+
+
+def linearized_blocks(columns, offset_x, step_x, offset_z, step_z, content, swapped, n):
+    _, s, w, _ = present(content)
+    xscale, xoffset, zscale, zoffset = SCALE
+    g = GEOMETRY
+    k = (g["xe"] - g["xs"]) / H
+    elements = bytearray()
+    for c in range(columns):
+        zraw, strength, width, _ = surface(columns, c, n, 0)
+        if zraw:
+            u = c * (step_x + 1) + offset_x
+            v = (step_z + 1) * (zraw / 32) + offset_z
+            x_mm, z_mm = (u / W - 0.5) * (g["xs"] + k * v), g["zs"] + g["zr"] * v / H
+        else:
+            x_mm = z_mm = 0.0
+        elements += struct.pack("<H", to_raw(z_mm, zoffset, zscale))
+        if s and w:
+            packed = ((strength >> 2) | width << 8 | (strength & 3) << 14) if swapped else (strength << 6 | width)
+            elements += struct.pack("<H", packed)
+        elif s:
+            elements.append(strength >> 2)
+        elif w:
+            elements.append(width)
+        elements += struct.pack("<H", to_raw(x_mm, xoffset, xscale))
+    element_size = 2 + (2 if s and w else 1 if s or w else 0) + 2
+    body = bytearray(48)  # +8 .. +55
+    struct.pack_into("<I", body, 16 - 8, columns)
+    body[20 - 8] = 1
+    codes = [2] + ([4] if s else []) + ([5] if w else []) + [1]
+    for i, code in enumerate(codes):
+        body[28 - 8 + 4 * i] = code
+    struct.pack_into("<I", body, 52 - 8, columns * element_size + 8)
+    scale = struct.pack("<4f", *SCALE) + bytes(8)
+    return [(0x021A0801, scale), (0x021A0602, bytes(body) + bytes(elements))]
+
+
+# name, ROI X (offset, width, step), signal enable, content bits (Z, strength, width, reserved),
+# linearized, swapped strength/width, profile number; with the status values above.
+PROFILES = [
+    ("profile_pixel", (0, 2048, 0), 1, (1, 1, 1, 0), False, False, 7),
+    ("profile_two_echoes", (16, 100, 1), 3, (1, 0, 1, 1), False, False, 123),
+    ("profile_all_fields_echo1", (8, 40, 0), 2, (0, 0, 0, 0), False, False, 99),
+    ("profile_linearized", (1000, 64, 0), 1, (1, 1, 1, 0), True, False, 42),
+    ("profile_linearized_swapped", (0, 16, 2), 3, (1, 1, 1, 1), True, True, 250),
+    ("profile_linearized_strength_only", (500, 20, 0), 1, (1, 1, 0, 0), True, False, 3),
+]
+COUNTERS = dict(picture_counter=0x1234, time_stamp=0x89ABCDEF, encoder_htl=1000, encoder_ttl=2000)
+
+
+def profile_container(case):
+    _, roi_x, signal_enable, content, linearized, swapped, n = case
+    s = dict(STATUS, roi_x=roi_x, signal_enable=signal_enable, content=content, **COUNTERS)
+    blocks = status_blocks(s)
+    columns = min(roi_x[1], 2048)
+    if linearized:
+        offset_z, _, step_z = s["roi_z"]
+        blocks += linearized_blocks(columns, roi_x[0], roi_x[2], offset_z, step_z, content, swapped, n)
+    else:
+        blocks.append(pixel_block(columns, signal_enable, content)(n))
+    return container(blocks)
+
+
 def vectors():
     lin = type7_frame(lin1dd_image(12345678, 100.0, 200.0, 60.0, 120.0, 2048, 1088))
-    return {
+    table = {
         "crc_check": struct.pack(">I", crc32_mpeg2(b"123456789")),
         "empty_container": container([]),
         "xml_device": xml_container("<device/>"),
         "sync_container": container([], magic=0x021A0100),
         "lin1dd_frame": lin,
         "status_container": container(status_blocks(STATUS)),
+        "lin1dd_frame_8x8": type7_frame(lin1dd_image(12345678, 100.0, 200.0, 60.0, 120.0, 2048, 1088, n=8)),
     }
+    for case in PROFILES:
+        table[case[0]] = profile_container(case)
+    return table
 
 
 # Values stated with the protocol; the script's own encoders must reproduce them.
@@ -170,6 +298,10 @@ def self_check(table):
         errors.append(f"lin1dd_frame: length {len(lin)}, head {lin[:6].hex()}, crc {lin[-4:].hex()}")
     if len(table["status_container"]) != 8 + 52 + 60 + 16 + 16 + 160 + 12:
         errors.append("status_container: wrong length")
+    if len(table["profile_pixel"]) != 8536:  # 2048 columns of Z, strength and width
+        errors.append(f"profile_pixel: length {len(table['profile_pixel'])} != 8536")
+    if len(table["lin1dd_frame_8x8"]) != 1198 - 2 * (4 * 8 + 4 * 128) + 2 * (18 * 8 + 81 * 128):
+        errors.append("lin1dd_frame_8x8: wrong length")
     return errors
 
 

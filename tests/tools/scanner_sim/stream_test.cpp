@@ -1,0 +1,281 @@
+// The profile stream seen by a plain socket client: free run, software trigger, stop, settings
+// changes and the faults that act on the connection.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "golden_cases.h"
+#include "platform/bytes.h"
+#include "test_client.h"
+#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "tools/scanner_sim/scanner_sim.h"
+
+namespace scanner_sim {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using test::TestClient;
+
+const std::string kStart = "\x02\x00\x00\x03\x00\x00\x00\x02"s;
+constexpr auto kWait = 5s;
+constexpr size_t kLinSize = 1198;
+constexpr size_t kSize = 8 + 52 + 60 + 16 + 16 + 160 + 20 + 256 * 4 + 12;  // a profile of 256 columns
+
+uint32_t le32(const std::string& s, size_t offset)
+{
+    return platform::loadLE32(reinterpret_cast<const uint8_t*>(s.data()) + offset);
+}
+
+std::string receiveContainer(TestClient& client)
+{
+    std::string head = client.receive(8, kWait);
+    if (head.size() != 8)
+        return {};
+    return head + client.receive(le32(head, 4) - 8, kWait);
+}
+
+Options quiet()
+{
+    Options o;
+    o.idlePeriodMs = 0;
+    o.device.geometry.widthX = 256;  // small containers
+    return o;
+}
+
+// Connects and takes the LIN1DD frame.
+void handshake(ScannerSim& sim, TestClient& client)
+{
+    ASSERT_TRUE(client.isConnected());
+    ASSERT_TRUE(client.send(kStart));
+    ASSERT_EQ(client.receive(kLinSize, kWait).size(), kLinSize);
+    ASSERT_TRUE(sim.waitForLin1ddSent(sim.lin1ddSentCount(), kWait));
+}
+
+// Sends commands ("A\rB\r") and waits until each has been answered.
+void command(ScannerSim& sim, TestClient& client, const std::string& text)
+{
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\r', at) + 1;
+        pieces.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    const auto logged = [&](const std::string& piece) {
+        int n = 0;
+        for (const Command& c : sim.commands())
+            n += c.bytes == piece ? 1 : 0;
+        return n;
+    };
+    std::vector<int> wanted;
+    for (size_t i = 0; i < pieces.size(); ++i)
+        wanted.push_back(logged(pieces[i]) + static_cast<int>(std::count(pieces.begin(), pieces.begin() + i + 1, pieces[i])));
+    ASSERT_TRUE(client.send(text));
+    for (size_t i = 0; i < pieces.size(); ++i)
+        ASSERT_TRUE(sim.waitForCommand(pieces[i], kWait, wanted[i])) << pieces[i];
+}
+
+TEST(ScannerSimStream, FreeRunSendsConsecutiveProfilesUntilStopped)
+{
+    Options o = quiet();
+    o.counterStart = CounterStart{65533, 100, 7, 9000};
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetAcquisitionLineTime=2000\r");
+    command(sim, client, "SetTriggerEncoderStep=5\r");
+    command(sim, client, "SetAcquisitionStart\r");
+    for (uint64_t i = 0; i < 5; ++i) {
+        const std::string c = receiveContainer(client);
+        ASSERT_TRUE(sim.waitForProfilesSent(i + 1, kWait));
+        const std::optional<SentProfile> p = sim.sentProfile(i);
+        ASSERT_TRUE(p.has_value());
+        EXPECT_EQ(p->counters, (ProfileCounters{i, static_cast<uint16_t>(65533 + i), static_cast<uint32_t>(100 + 2000 * i),
+                                                static_cast<uint32_t>(7 + 5 * i), static_cast<uint32_t>(9000 + 5 * i)}));
+        EXPECT_EQ(test::toHex(c), test::toHex(sentContainer(*p, {})));
+        EXPECT_EQ(c.size(), kSize);
+    }
+    command(sim, client, "SetAcquisitionStop\r");
+    EXPECT_FALSE(sim.streaming());
+    const uint64_t sent = sim.profilesSent();
+    std::string rest = client.receive(1 << 20, 100ms);
+    EXPECT_EQ(sim.profilesSent(), sent);  // nothing after the stop was answered
+    EXPECT_EQ(rest.size(), (sent - 5) * kSize);  // every profile counted went out whole
+    EXPECT_EQ(sim.modelValue("device:settings:camerarunning:current"), "0");
+}
+
+TEST(ScannerSimStream, ShortLinePeriodsArriveInOrder)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetAcquisitionLineTime=100\rSetAcquisitionStart\r");
+    for (uint16_t i = 0; i < 200; ++i) {
+        const std::string c = receiveContainer(client);
+        ASSERT_EQ(c.size(), kSize) << i;
+        ASSERT_EQ(platform::loadLE16(reinterpret_cast<const uint8_t*>(c.data()) + 16), i);
+        ASSERT_EQ(le32(c, 18), 100u * i);  // time stamp
+    }
+    command(sim, client, "SetAcquisitionStop\r");
+}
+
+TEST(ScannerSimStream, SoftwareTriggerSendsOneProfileEach)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerSoftware\r");  // not running: nothing
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
+    EXPECT_FALSE(sim.streaming());
+    EXPECT_EQ(client.receive(1, 50ms), "");
+    for (uint64_t i = 0; i < 3; ++i) {
+        command(sim, client, "SetTriggerSoftware\r");
+        EXPECT_EQ(sim.profilesSent(), i + 1);
+        EXPECT_EQ(receiveContainer(client), sentContainer(*sim.sentProfile(i), {}));
+    }
+    // Amount mode with amount 3 is a software line start too.
+    command(sim, client, "SetTriggerAmountProfilesY=3\r");
+    command(sim, client, "SetTriggerSoftware\r");
+    EXPECT_EQ(sim.profilesSent(), 4u);
+    command(sim, client, "SetAcquisitionStop\rSetTriggerSoftware\r");
+    EXPECT_EQ(sim.profilesSent(), 4u);
+}
+
+TEST(ScannerSimStream, SettingsShapeTheContainer)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
+    command(sim, client, "SetROI1WidthX=100\rSetSignalEnable=3\rSetTriggerSoftware\r");
+    const std::string twoEchoes = receiveContainer(client);
+    EXPECT_EQ(twoEchoes.size(), 8u + 52 + 60 + 16 + 16 + 160 + 20 + 100 * 8 + 12);
+    EXPECT_EQ(twoEchoes[312 + 10], 0x03);  // echo mask
+    command(sim, client, "SetSignalEnable=1\rSetLinearizationMode=1\rSetTriggerSoftware\r");
+    const std::string linearized = receiveContainer(client);
+    EXPECT_EQ(le32(linearized, 312), kProfileScaleTag);
+    EXPECT_EQ(le32(linearized, 312 + 32), kLinearizedProfileTag);
+    EXPECT_EQ(le32(linearized, 312 + 32 + 16), 100u);  // columns
+    EXPECT_EQ(linearized, sentContainer(*sim.sentProfile(1), {}));
+    EXPECT_TRUE(sim.sentProfile(1)->settings->linearized);
+}
+
+TEST(ScannerSimStream, FrameStartBurstSendsAmountProfilesY)
+{
+    Options o = quiet();
+    o.frameStartBurst = true;
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetAmountProfilesY=4\rSetTriggerAmountProfilesY=1\rSetAcquisitionStart\r");
+    ASSERT_TRUE(sim.waitForProfilesSent(4, kWait));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(receiveContainer(client).size(), kSize);
+    EXPECT_EQ(client.receive(1, 100ms), "");
+    EXPECT_EQ(sim.profilesSent(), 4u);
+    EXPECT_FALSE(sim.streaming());
+    command(sim, client, "SetAcquisitionStart\r");  // the next frame
+    ASSERT_TRUE(sim.waitForProfilesSent(8, kWait));
+}
+
+TEST(ScannerSimStream, NoProfilesBeforeLin1dd)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    command(sim, client, "SetAcquisitionLineTime=1000\rSetAcquisitionStart\r");
+    EXPECT_EQ(client.receive(1, 100ms), "");
+    EXPECT_EQ(sim.profilesSent(), 0u);
+    ASSERT_TRUE(client.send(kStart));
+    ASSERT_EQ(client.receive(kLinSize, kWait).size(), kLinSize);
+    EXPECT_EQ(receiveContainer(client).size(), kSize);
+}
+
+TEST(ScannerSimStream, CloseMidFrameThenTheNextConnectionStreams)
+{
+    Options o = quiet();
+    o.streamFaults.closeMidFrame = {2};
+    ScannerSim sim(o);
+    sim.start();
+    {
+        TestClient client(sim.port());
+        handshake(sim, client);
+        command(sim, client, "SetAcquisitionStart\r");
+        const std::string bytes = client.receive(2 * kSize + kSize / 2 + 1, kWait);
+        EXPECT_EQ(bytes.size(), 2u * kSize + kSize / 2);
+        EXPECT_EQ(bytes.substr(2 * kSize), sentContainer(*sim.sentProfile(2), {}).substr(0, kSize / 2));
+        EXPECT_TRUE(client.waitForClose(kWait));
+        EXPECT_EQ(sim.sentProfile(2)->fault, ProfileFault::CloseMidFrame);
+    }
+    ASSERT_TRUE(sim.waitForClientClosed(kWait));
+    TestClient next(sim.port());
+    handshake(sim, next);  // still running: profiles continue on the new connection
+    const std::string c = receiveContainer(next);
+    ASSERT_EQ(c.size(), kSize);
+    EXPECT_EQ(platform::loadLE16(reinterpret_cast<const uint8_t*>(c.data()) + 16), 3);
+    EXPECT_EQ(sim.sentProfile(3)->connection, 1);
+}
+
+TEST(ScannerSimStream, StartMidFrameOnEveryConnection)
+{
+    Options o = quiet();
+    o.streamFaults.startMidFrame = true;
+    o.linSend = Options::LinSend::Never;
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\rSetTriggerSoftware\rSetTriggerSoftware\r");
+    const std::string first = sentContainer(*sim.sentProfile(0), {});
+    EXPECT_EQ(client.receive(kSize / 2, kWait), first.substr(kSize / 2));  // the connection's first bytes
+    EXPECT_EQ(receiveContainer(client), sentContainer(*sim.sentProfile(1), {}));
+}
+
+TEST(ScannerSimStream, Lin1ddWithABadCrc)
+{
+    Options o = quiet();
+    o.lin1ddBadCrc = true;
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    ASSERT_TRUE(client.send(kStart));
+    const std::string frame = client.receive(kLinSize, kWait);
+    const std::string good = lin1ddFrame(o.device.geometry);
+    ASSERT_EQ(frame.size(), kLinSize);
+    EXPECT_EQ(frame.substr(0, kLinSize - 1), good.substr(0, kLinSize - 1));
+    EXPECT_NE(frame.back(), good.back());
+}
+
+TEST(ScannerSimStream, FaultsSetWhileRunning)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    StreamFaults f;
+    f.flipByte = {1};
+    f.counterGap = {2};
+    f.gapSize = 3;
+    sim.setStreamFaults(f);
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
+    for (int i = 0; i < 3; ++i)
+        command(sim, client, "SetTriggerSoftware\r");
+    const std::string c0 = receiveContainer(client), c1 = receiveContainer(client), c2 = receiveContainer(client);
+    const auto crcOk = [](const std::string& c) {
+        return crc32Mpeg2(std::string_view(c).substr(0, c.size() - 4)) ==
+               platform::loadBE32(reinterpret_cast<const uint8_t*>(c.data()) + c.size() - 4);
+    };
+    EXPECT_TRUE(crcOk(c0));
+    EXPECT_FALSE(crcOk(c1));
+    EXPECT_EQ(c1, sentContainer(*sim.sentProfile(1), f));
+    EXPECT_EQ(platform::loadLE16(reinterpret_cast<const uint8_t*>(c2.data()) + 16), 5);
+    EXPECT_EQ(sim.streamFaults().gapSize, 3);
+}
+
+}  // namespace
+}  // namespace scanner_sim

@@ -1,0 +1,122 @@
+#include "tools/scanner_sim/profile_container.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/scanner_sim/container.h"
+
+namespace scanner_sim {
+namespace {
+
+uint16_t toRaw(double mm, float offset, float scale)
+{
+    const double raw = std::floor((mm - static_cast<double>(offset)) / static_cast<double>(scale) + 0.5);
+    return static_cast<uint16_t>(std::clamp(raw, 0.0, 65535.0));
+}
+
+}  // namespace
+
+int profileColumns(const ProfileSettings& s) { return std::min<int>(s.status.roiWidthX, kMaxProfileColumns); }
+
+uint8_t profileEchoMask(const ProfileSettings& s) { return s.status.signalEnable & 0x0F; }
+
+uint8_t profileContent(const ProfileSettings& s)
+{
+    const StatusFields& f = s.status;
+    return static_cast<uint8_t>((f.contentZ ? kContentZ : 0) | (f.contentStrength ? kContentStrength : 0) |
+                                (f.contentWidth ? kContentWidth : 0) | (f.contentReserved ? kContentReserved : 0));
+}
+
+double sensorU(const StatusFields& f, int column)
+{
+    return static_cast<double>(column) * (f.roiStepX + 1) + f.roiOffsetX;
+}
+
+double sensorV(const StatusFields& f, uint16_t zRaw)
+{
+    return (f.roiStepZ + 1) * (zRaw / 32.0) + f.roiOffsetZ;
+}
+
+ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& counters)
+{
+    ProfileValues v;
+    v.counters = counters;
+    v.columns = profileColumns(s);
+    const uint8_t f = presentFields(profileContent(s));
+    const int w = s.geometry.widthX;
+    const int h = s.geometry.widthZ;
+    if (s.linearized) {
+        v.echoSlots = {0};
+        v.points.reserve(static_cast<size_t>(v.columns));
+        for (int c = 0; c < v.columns; ++c) {
+            const EchoValue e = surfaceEcho(w, h, v.columns, c, counters.index, 0);
+            const Millimetres mm = e.zRaw == 0 ? Millimetres{}
+                                               : analyticMillimetres(s.geometry, sensorU(s.status, c),
+                                                                     sensorV(s.status, e.zRaw));
+            ProfilePoint p;
+            p.zRaw = toRaw(mm.z, s.scale.zOffset, s.scale.zScale);
+            p.xRaw = toRaw(mm.x, s.scale.xOffset, s.scale.xScale);
+            if (f & kContentStrength)
+                p.strength = (f & kContentWidth) ? e.strength : static_cast<uint16_t>(e.strength & ~3u);
+            if (f & kContentWidth)
+                p.width = e.width;
+            v.points.push_back(p);
+        }
+        return v;
+    }
+    const uint8_t mask = profileEchoMask(s);
+    for (int echo = 0; echo < 4; ++echo)
+        if (mask & (1u << echo))
+            v.echoSlots.push_back(echo);
+    v.points.reserve(static_cast<size_t>(v.columns) * v.echoSlots.size());
+    for (int c = 0; c < v.columns; ++c)
+        for (int echo : v.echoSlots) {
+            const EchoValue e = surfaceEcho(w, h, v.columns, c, counters.index, echo);
+            ProfilePoint p;
+            if (f & kContentZ)
+                p.zRaw = e.zRaw;
+            if (f & kContentStrength)
+                p.strength = (f & kContentWidth) ? e.strength : static_cast<uint16_t>(e.strength & ~3u);
+            if (f & kContentWidth)
+                p.width = e.width;
+            if (f & kContentReserved)
+                p.reserved = e.reserved;
+            v.points.push_back(p);
+        }
+    return v;
+}
+
+std::vector<Block> profileBlocks(const ProfileSettings& s, const ProfileCounters& counters)
+{
+    StatusFields status = s.status;
+    status.pictureCounter = counters.pictureCounter;
+    status.timeStamp = counters.timeStamp;
+    status.encoderHtl = counters.encoderHtl;
+    status.encoderTtl = counters.encoderTtl;
+    std::vector<Block> blocks = statusBlocks(status);
+
+    const ProfileValues values = profileValues(s, counters);
+    if (s.linearized) {
+        std::vector<LinearizedPoint> points;
+        points.reserve(values.points.size());
+        for (const ProfilePoint& p : values.points)
+            points.push_back(LinearizedPoint{p.zRaw, p.strength, p.width, p.xRaw});
+        blocks.push_back(profileScaleBlock(s.scale));
+        blocks.push_back(linearizedProfileBlock(profileContent(s), s.swappedStrengthWidth, points));
+        return blocks;
+    }
+    std::vector<EchoValue> points;
+    points.reserve(values.points.size());
+    for (int c = 0; c < values.columns; ++c)
+        for (int echo : values.echoSlots)
+            points.push_back(surfaceEcho(s.geometry.widthX, s.geometry.widthZ, values.columns, c, counters.index, echo));
+    blocks.push_back(pixelProfileBlock(profileEchoMask(s), profileContent(s), points));
+    return blocks;
+}
+
+std::string profileContainer(const ProfileSettings& s, const ProfileCounters& counters)
+{
+    return buildContainer(profileBlocks(s, counters));
+}
+
+}  // namespace scanner_sim
