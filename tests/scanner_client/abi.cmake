@@ -20,3 +20,7 @@ target_include_directories(quillan_linearization_abi_test PRIVATE ${CMAKE_CURREN
 lb_add_test(NAME quillan_protocol_abi_test THREADS
   SOURCES protocol_abi_test.cpp
   LIBS quillan scanner_sim)
+
+lb_add_test(NAME quillan_profile_abi_test THREADS
+  SOURCES profile_abi_test.cpp
+  LIBS quillan scanner_sim)

@@ -1,0 +1,210 @@
+// Profiles from the simulator's stream through Quillan_GetXZIExtended, checked against what it sent.
+#include "eventually.h"
+#include "quillan.h"
+#include "tools/scanner_sim/profile_container.h"
+#include "tools/scanner_sim/scanner_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kMaxPoints = 2048 * 4;
+
+struct Profile {
+    int points = 0;
+    std::vector<double> x, z;
+    std::vector<int> intensity, width;
+    unsigned encoder = 0;
+    unsigned char io = 0;
+    int counter = -1;
+};
+
+class Profiles : public ::testing::Test {
+protected:
+    void start(scanner_sim::Options options = {})
+    {
+        sim = std::make_unique<scanner_sim::ScannerSim>(std::move(options));
+        sim->start();
+        port = std::to_string(sim->port());
+        h = Quillan_Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
+        ASSERT_NE(h, nullptr);
+        ASSERT_TRUE(ready());
+    }
+    void TearDown() override
+    {
+        if (h) {
+            EXPECT_EQ(Quillan_Disconnect(h), nullptr);
+        }
+        Quillan_WriteData(nullptr, const_cast<char*>("SetDllFiFoSize=41984000"), 0);
+    }
+
+    bool ready()
+    {
+        return eventually(
+            [&] {
+                int s = 0;
+                Quillan_GetConnectStatus(h, &s);
+                return s == 3;
+            },
+            3000ms);
+    }
+    int write(const std::string& text)
+    {
+        return Quillan_WriteData(h, const_cast<char*>(text.c_str()), static_cast<int>(text.size()));
+    }
+
+    // One profile, or points < 0 on a time-out.
+    Profile next(int timeoutMs = 2000)
+    {
+        Profile p;
+        p.x.resize(kMaxPoints);
+        p.z.resize(kMaxPoints);
+        p.intensity.resize(kMaxPoints);
+        p.width.resize(kMaxPoints);
+        p.points = Quillan_GetXZIExtended(h, p.x.data(), p.z.data(), p.intensity.data(), p.width.data(), kMaxPoints,
+                                          &p.encoder, &p.io, timeoutMs, nullptr, 0, &p.counter);
+        return p;
+    }
+
+    // The sent profile with this picture counter among the last `window` sent.
+    std::optional<scanner_sim::SentProfile> sentWithCounter(int counter, uint64_t window = 70000)
+    {
+        uint64_t sent = sim->profilesSent();
+        for (uint64_t i = sent; i-- > 0 && sent - i <= window;) {
+            auto p = sim->sentProfile(i);
+            if (p && p->counters.pictureCounter == counter && p->fault == scanner_sim::ProfileFault::None)
+                return p;
+        }
+        return std::nullopt;
+    }
+
+    // Every point equals the analytic millimetres of what the simulator encoded.
+    void expectMatches(const Profile& got, const scanner_sim::SentProfile& sent)
+    {
+        auto values = scanner_sim::profileValues(*sent.settings, sent.counters);
+        const auto& g = sent.settings->geometry;
+        const auto& status = sent.settings->status;
+        ASSERT_EQ(got.points, values.columns * static_cast<int>(values.echoSlots.size()));
+        int i = 0;
+        for (int c = 0; c < values.columns; ++c)
+            for (size_t e = 0; e < values.echoSlots.size(); ++e, ++i) {
+                const auto& point = values.at(c, e);
+                double u = scanner_sim::sensorU(status, c);
+                double v = scanner_sim::sensorV(status, point.zRaw);
+                double xe = point.zRaw == 0 ? 0 : (u / g.widthX - 0.5) * (g.xStart + (g.xEnd - g.xStart) * v / g.widthZ);
+                double ze = point.zRaw == 0 ? 0 : g.zStart + g.zRange * v / g.widthZ;
+                ASSERT_NEAR(got.x[static_cast<size_t>(i)], xe, 1e-6) << "column " << c;
+                ASSERT_NEAR(got.z[static_cast<size_t>(i)], ze, 1e-6) << "column " << c;
+                ASSERT_EQ(got.intensity[static_cast<size_t>(i)], point.strength) << "column " << c;
+                ASSERT_EQ(got.width[static_cast<size_t>(i)], point.width) << "column " << c;
+            }
+        EXPECT_EQ(got.counter, sent.counters.pictureCounter);
+    }
+
+    std::unique_ptr<scanner_sim::ScannerSim> sim;
+    std::string port;
+    QuillanHandle h = nullptr;
+};
+
+TEST_F(Profiles, StreamedProfilesArriveInMillimetresInOrder)
+{
+    start();
+    ASSERT_EQ(write("SetAcquisitionLineTime=1000\r"), 28);
+    ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+    int previous = -1;
+    for (int n = 0; n < 100; ++n) {
+        Profile p = next();
+        ASSERT_GT(p.points, 0) << "profile " << n << " result " << p.points;
+        if (previous >= 0) {
+            EXPECT_EQ(p.counter, (previous + 1) & 0xFFFF) << "no profile lost while the reader keeps up";
+        }
+        previous = p.counter;
+        auto sent = sentWithCounter(p.counter);
+        ASSERT_TRUE(sent);
+        expectMatches(p, *sent);
+    }
+    EXPECT_EQ(write("SetAcquisitionStop\r"), 19);
+}
+
+TEST_F(Profiles, CorruptedFrameIsSkippedAndGapIsVisible)
+{
+    scanner_sim::Options options;
+    options.streamFaults.flipByte = {5};
+    options.streamFaults.counterGap = {12};
+    options.streamFaults.gapSize = 3;
+    start(options);
+    ASSERT_EQ(write("SetAcquisitionLineTime=2000\r"), 28);
+    ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+    std::vector<int> counters;
+    for (int n = 0; n < 20; ++n) {
+        Profile p = next();
+        ASSERT_GT(p.points, 0);
+        counters.push_back(p.counter);
+        auto sent = sentWithCounter(p.counter);
+        ASSERT_TRUE(sent) << "delivered counter " << p.counter << " was not sent intact";
+        expectMatches(p, *sent);
+    }
+    // Profile 5 never arrives; after profile 11 the counter jumps by the gap.
+    std::vector<int> expected;
+    for (int i = 0; i < 22 && expected.size() < counters.size(); ++i)
+        if (i != 5)
+            expected.push_back(i < 12 ? i : i + 3);
+    EXPECT_EQ(counters, expected);
+}
+
+TEST_F(Profiles, CloseMidFrameThenReadyAgainAndProfilesFlow)
+{
+    scanner_sim::Options options;
+    options.streamFaults.closeMidFrame = {10};
+    start(options);
+    ASSERT_EQ(write("SetAcquisitionLineTime=2000\r"), 28);
+    ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+    ASSERT_TRUE(sim->waitForAccepts(2, 5000ms));
+    ASSERT_TRUE(ready());
+    ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+    bool flowing = eventually(
+        [&] {
+            Profile p = next(200);
+            if (p.points <= 0)
+                return false;
+            auto sent = sentWithCounter(p.counter);
+            return sent && sent->connection == 1;
+        },
+        5000ms);
+    EXPECT_TRUE(flowing);
+}
+
+TEST_F(Profiles, SlowReaderLosesOldestFramesButNeverGetsATornOne)
+{
+    ASSERT_EQ(Quillan_WriteData(nullptr, const_cast<char*>("SetDllFiFoSize=4198400"), 0), 22);
+    start();
+    ASSERT_EQ(write("SetAcquisitionLineTime=100\r"), 27);
+    ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+    ASSERT_TRUE(sim->waitForProfilesSent(1500, 10000ms));  // more than the FIFO holds
+    int previous = -1;
+    bool skipped = false;
+    for (int n = 0; n < 300; ++n) {
+        Profile p = next();
+        ASSERT_GT(p.points, 0);
+        if (previous >= 0 && p.counter != ((previous + 1) & 0xFFFF))
+            skipped = true;
+        previous = p.counter;
+        auto sent = sentWithCounter(p.counter);
+        ASSERT_TRUE(sent);
+        expectMatches(p, *sent);
+        if (n % 50 == 0)
+            std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(skipped) << "the reader was expected to fall behind";
+    write("SetAcquisitionStop\r");
+}
+
+}  // namespace
