@@ -74,8 +74,16 @@ protected:
         return p;
     }
 
-    // The sent profile with this picture counter among the last `window` sent.
+    // The sent profile with this picture counter among the last `window` sent. The simulator
+    // records a profile once its write returned, which may be after the client read it.
     std::optional<scanner_sim::SentProfile> sentWithCounter(int counter, uint64_t window = 70000)
+    {
+        std::optional<scanner_sim::SentProfile> found;
+        eventually([&] { return (found = findSent(counter, window)).has_value(); }, 1000ms);
+        return found;
+    }
+
+    std::optional<scanner_sim::SentProfile> findSent(int counter, uint64_t window)
     {
         uint64_t sent = sim->profilesSent();
         for (uint64_t i = sent; i-- > 0 && sent - i <= window;) {
