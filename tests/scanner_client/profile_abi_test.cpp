@@ -142,6 +142,40 @@ TEST_F(Profiles, StreamedProfilesArriveInMillimetresInOrder)
     EXPECT_EQ(write("SetAcquisitionStop\r"), 19);
 }
 
+TEST_F(Profiles, StatusValuesFollowTheFrameJustDelivered)
+{
+    start();
+    ASSERT_EQ(write("SetExposureTime=321\r"), 20);
+    ASSERT_EQ(write("SetAcquisitionLineTime=500\r"), 27);
+    char buf[64];
+    EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>("PictureCounter"), buf, sizeof(buf), -1), -4);
+    ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+    auto read = [&](const char* name) {
+        char value[64] = {};
+        int rc = Quillan_ReadData(h, const_cast<char*>(name), value, sizeof(value), -1);
+        return rc == 0 ? std::string(value) : "rc " + std::to_string(rc);
+    };
+    for (int n = 0; n < 30; ++n) {
+        Profile p = next();
+        ASSERT_GT(p.points, 0);
+        if (n % 10 == 0)
+            std::this_thread::sleep_for(30ms);  // newer frames are stored meanwhile
+        auto sent = sentWithCounter(p.counter);
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(read("PictureCounter"), std::to_string(p.counter));
+        EXPECT_EQ(read("GetTimestamp"), std::to_string(static_cast<int32_t>(sent->counters.timeStamp)));
+        EXPECT_EQ(read("SystemTime"), read("GetTimestamp"));
+        EXPECT_EQ(read("ExposureTime"), "321");
+    }
+    EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>("SerialNumber"), buf, sizeof(buf), -1), -2);
+    EXPECT_STREQ(buf, "");
+    char block[256];
+    ASSERT_EQ(Quillan_ReadData(h, const_cast<char*>("GetIDGeneral"), block, sizeof(block), -1), 0);
+    EXPECT_EQ(std::string(block, 4), std::string("\x01\x01\x1a\x02", 4));
+    EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>("IDGeneral"), block, sizeof(block), 0), -2);
+    write("SetAcquisitionStop\r");
+}
+
 TEST_F(Profiles, CorruptedFrameIsSkippedAndGapIsVisible)
 {
     scanner_sim::Options options;
