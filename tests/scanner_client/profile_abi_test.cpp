@@ -115,6 +115,8 @@ protected:
                 ASSERT_EQ(got.width[static_cast<size_t>(i)], point.width) << "column " << c;
             }
         EXPECT_EQ(got.counter, sent.counters.pictureCounter);
+        // With no user line set to the encoder function, the TTL/RS422 encoder is reported.
+        EXPECT_EQ(got.encoder, sent.counters.encoderTtl);
     }
 
     std::unique_ptr<scanner_sim::ScannerSim> sim;
