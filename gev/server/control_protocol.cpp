@@ -1,0 +1,284 @@
+#include "gev/server/control_protocol.h"
+
+#include "platform/debug_output.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+namespace Kivu {
+
+namespace {
+
+constexpr uint32_t kStringAddresses[6] = {0x0048, 0x0068, 0x0088, 0x00A8, 0x00D8, 0x00E8};
+constexpr uint32_t kMaxActionSignals = 128;
+constexpr uint32_t kActionSignalBase = 0x9800;
+
+}  // namespace
+
+std::shared_ptr<UIntReg> ControlProtocol::reg(uint32_t address)
+{
+    auto r = std::dynamic_pointer_cast<UIntReg>(m_Tree->Find(address));
+    if (!r) {
+        char text[64];
+        std::snprintf(text, sizeof(text), "Missing register 0x%04X", address);
+        throw std::runtime_error(text);
+    }
+    return r;
+}
+
+ControlProtocol::ControlProtocol(std::shared_ptr<RegTree> tree, std::shared_ptr<INetPlatform> net)
+    : m_Tree(std::move(tree)), m_Net(std::move(net)), m_Answer(std::make_unique<Datagram>()),
+      m_Scratch(std::make_unique<Datagram>()), m_LastAck(std::make_unique<Datagram>())
+{
+    if (!m_Tree)
+        throw std::runtime_error("No register tree");
+    m_Version = reg(0x0000);
+    m_DeviceMode = reg(0x0004);
+    m_MacHigh = reg(0x0008);
+    m_MacLow = reg(0x000C);
+    m_IpConfigOptions = reg(0x0010);
+    m_IpConfigCurrent = reg(0x0014);
+    m_CurrentIp = reg(0x0024);
+    m_CurrentMask = reg(0x0034);
+    m_CurrentGateway = reg(0x0044);
+    m_PersistentIp = reg(0x064C);
+    m_PersistentMask = reg(0x065C);
+    m_PersistentGateway = reg(0x066C);
+    m_StreamChannels = reg(0x0904);
+    m_ActionSignals = reg(0x0908);
+    m_HeartbeatTimeout = reg(0x0938);
+    m_TickHigh = reg(0x093C);
+    m_TickLow = reg(0x0940);
+    m_SwitchoverKey = reg(0x095C);
+    m_PrimaryPort = reg(0x0A04);
+    m_PrimaryIp = reg(0x0A14);
+    m_Mcp = reg(0x0B00);
+    m_Mcda = reg(0x0B10);
+    m_Scp0 = reg(0x0D00);
+    m_Scda0 = reg(0x0D18);
+    m_AdapterIndex = reg(0xA020);
+    m_AdapterIp = reg(0xA024);
+    m_AdapterMask = reg(0xA028);
+    m_SourceIp = reg(0xA040);
+    m_SourcePort = reg(0xA044);
+    m_AcquisitionStop = reg(0xA050);
+    m_Ccp = std::dynamic_pointer_cast<CCPReg>(m_Tree->Find(0x0A00));
+    m_Resend = m_Tree->FindResendCmd();
+    m_Events = m_Tree->FindEventEmitter();
+    if (!m_Ccp || !m_Resend || !m_Events)
+        throw std::runtime_error("Missing control registers");
+    for (size_t i = 0; i < 6; ++i) {
+        m_Strings[i] = std::dynamic_pointer_cast<StringReg>(m_Tree->Find(kStringAddresses[i]));
+        if (!m_Strings[i])
+            throw std::runtime_error("Missing identity string register");
+    }
+
+    m_CcpShadow.store(m_Ccp->GetValue());
+    m_Ccp->Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ControlProtocol::OnCcpWrite));
+    m_HeartbeatTimeout->Subscribe(CallbackList::BeforeWrite,
+                                  MakeCallback(this, &ControlProtocol::OnHeartbeatTimeoutWrite));
+    for (auto* r : {&m_IpConfigCurrent, &m_PersistentIp, &m_PersistentMask, &m_PersistentGateway})
+        (*r)->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ControlProtocol::OnIpConfigWrite));
+}
+
+ControlProtocol::~ControlProtocol()
+{
+    Stop();
+    m_Ccp->RemoveCallbacks(CallbackList::BeforeWrite, MakeCallback(this, &ControlProtocol::OnCcpWrite));
+    m_HeartbeatTimeout->RemoveCallbacks(CallbackList::BeforeWrite,
+                                        MakeCallback(this, &ControlProtocol::OnHeartbeatTimeoutWrite));
+    for (auto* r : {&m_IpConfigCurrent, &m_PersistentIp, &m_PersistentMask, &m_PersistentGateway})
+        (*r)->RemoveCallbacks(CallbackList::AfterWrite, MakeCallback(this, &ControlProtocol::OnIpConfigWrite));
+}
+
+void ControlProtocol::SetServeOptions(const ServeOptions& options)
+{
+    std::lock_guard lock(m_LifecycleMutex);
+    m_Options = options;
+}
+
+uint32_t ControlProtocol::Start(uint32_t gevMode)
+{
+    std::lock_guard lock(m_LifecycleMutex);
+    if (m_Running.load())
+        return CameraStatus::Fail;
+    if (gevMode > 1)
+        return CameraStatus::InvalidArgument;
+    m_GevMode.store(gevMode);
+
+    // Persistent IP supported and enabled.
+    if ((m_IpConfigOptions->GetValue() & 1) != 0 && (m_IpConfigCurrent->GetValue() & 1) != 0) {
+        m_CurrentIp->SetValue(m_PersistentIp->GetValue());
+        m_CurrentMask->SetValue(m_PersistentMask->GetValue());
+        m_CurrentGateway->SetValue(m_PersistentGateway->GetValue());
+    }
+
+    const uint32_t ip = m_CurrentIp->GetValue();
+    const uint32_t mask = m_CurrentMask->GetValue();
+    if (ip != m_AdapterIp->GetValue() && !m_Added.valid()) {
+        AddResult added = AddResult::Failed;
+        int err = 0;
+        if (m_Net)
+            added = m_Net->AddAddress(ip, mask, static_cast<int>(m_AdapterIndex->GetValue()), &m_Added, &err);
+        if (added == AddResult::Failed) {
+            platform::debugOutput("Error: cannot add the served address to the adapter "
+                                  "(needs CAP_NET_ADMIN, or set the address up beforehand)\n");
+            return CameraStatus::Fail;
+        }
+    }
+
+    m_BoundPort = m_Options.port;
+    {
+        std::lock_guard serve(m_ServeMutex);
+        if (!m_Endpoint.Open(EndpointConfig{ip, mask, m_Options.port,
+                                            static_cast<int>(m_AdapterIndex->GetValue()),
+                                            m_Options.broadcastListeners, m_Options.retry}))
+            return CameraStatus::Fail;
+        m_BoundPort = m_Endpoint.LocalPort();
+    }
+
+    {
+        std::lock_guard hb(m_HeartbeatMutex);
+        m_HeartbeatSignal = false;
+    }
+    {
+        std::lock_guard ipLock(m_IpMutex);
+        m_Stopping.store(false);
+    }
+    m_Last.valid = false;
+    m_Connected.store(false);  // a new run starts without a client
+    m_HeartbeatThread = std::jthread([this](std::stop_token st) { HeartbeatThread(st); });
+    {
+        std::lock_guard serve(m_ServeMutex);
+        m_ReceiveThread = std::jthread([this](std::stop_token) { ReceiveLoop(); });
+    }
+    m_Running.store(true);
+    return CameraStatus::Ok;
+}
+
+bool ControlProtocol::startServing()
+{
+    const uint32_t ip = m_CurrentIp->GetValue();
+    const uint32_t mask = m_CurrentMask->GetValue();
+    if (!m_Endpoint.Open(EndpointConfig{ip, mask, m_BoundPort, static_cast<int>(m_AdapterIndex->GetValue()),
+                                        m_Options.broadcastListeners, m_Options.retry}))
+        return false;
+    m_ReceiveThread = std::jthread([this](std::stop_token) { ReceiveLoop(); });
+    return true;
+}
+
+void ControlProtocol::stopServing()
+{
+    m_ReceiveThread.request_stop();
+    m_Endpoint.Shutdown();
+    if (m_ReceiveThread.joinable())
+        m_ReceiveThread.join();
+    m_Endpoint.Close();
+}
+
+void ControlProtocol::Stop()
+{
+    std::lock_guard lock(m_LifecycleMutex);
+    std::jthread worker;
+    {
+        std::lock_guard ipLock(m_IpMutex);
+        m_Stopping.store(true);
+        worker = std::move(m_IpWorker);
+    }
+    if (worker.joinable()) {
+        worker.request_stop();
+        m_IpCv.notify_all();
+        worker.join();
+    }
+    {
+        std::lock_guard serve(m_ServeMutex);
+        stopServing();
+    }
+    if (m_HeartbeatThread.joinable()) {
+        m_Ccp->SetValue(0);  // releases a client through the CCP hook
+        m_HeartbeatThread.request_stop();
+        {
+            std::lock_guard hb(m_HeartbeatMutex);
+            m_HeartbeatSignal = true;
+        }
+        m_HeartbeatCv.notify_all();
+        m_HeartbeatThread.join();
+    }
+    if (m_Added.valid() && m_Net)
+        m_Net->DeleteAddress(m_Added);
+    m_Added = AddedAddress{};
+    m_Running.store(false);
+}
+
+uint16_t ControlProtocol::LocalPort() const
+{
+    std::lock_guard serve(m_ServeMutex);
+    return m_Endpoint.LocalPort();
+}
+
+bool ControlProtocol::SetActionCallback(void* context, ActionCallback fn)
+{
+    std::lock_guard lock(m_CallbackMutex);
+    m_ActionContext = context;
+    m_Action = fn;
+    return true;
+}
+
+bool ControlProtocol::SetScheduledActionCallback(void* context, ActionCallback fn)
+{
+    std::lock_guard lock(m_CallbackMutex);
+    m_ScheduledContext = context;
+    m_Scheduled = fn;
+    return true;
+}
+
+bool ControlProtocol::SetClientConnectionCallback(void* context, ClientConnectionCallback fn)
+{
+    std::lock_guard lock(m_CallbackMutex);
+    m_ConnectionContext = context;
+    m_Connection = fn;
+    return true;
+}
+
+void ControlProtocol::SetAnswerDelays(uint32_t discoveryMs, uint32_t readMs, uint32_t writeMs)
+{
+    m_Delay[0].store(discoveryMs);
+    m_Delay[1].store(readMs);
+    m_Delay[2].store(writeMs);
+}
+
+void ControlProtocol::SetAnswerEveryNth(uint32_t discoveryN, uint32_t readN, uint32_t writeN)
+{
+    m_EveryNth[0].store(discoveryN);
+    m_EveryNth[1].store(readN);
+    m_EveryNth[2].store(writeN);
+}
+
+uint32_t ControlProtocol::SetActionSignalCount(uint32_t n)
+{
+    if (n > kMaxActionSignals)
+        return CameraStatus::InvalidArgument;
+    const uint32_t m = m_ActionSignals->GetValue();
+    for (uint32_t i = m; i < n; ++i) {
+        const uint32_t a = kActionSignalBase + 16 * i;
+        m_Tree->AddRegister(std::make_shared<UIntReg>(a, 0, Access::ReadWrite));      // group key
+        m_Tree->AddRegister(std::make_shared<UIntReg>(a + 4, 0, Access::ReadWrite));  // group mask
+    }
+    for (uint32_t i = n; i < m; ++i) {
+        const uint32_t a = kActionSignalBase + 16 * i;
+        m_Tree->RemoveRegister(a);
+        m_Tree->RemoveRegister(a + 4);
+    }
+    m_ActionSignals->SetValue(n);
+    return CameraStatus::Ok;
+}
+
+void ControlProtocol::ReceiveLoop()
+{
+    auto request = std::make_unique<Datagram>();
+    while (m_Endpoint.Receive(*request))
+        Dispatch(*request);
+}
+
+}  // namespace Kivu

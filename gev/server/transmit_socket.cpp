@@ -1,0 +1,133 @@
+#include "gev/server/transmit_socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace Kivu {
+
+namespace {
+
+constexpr int kBufferSize = 0x500000;
+constexpr size_t kMaxPacketsPerCall = 1024;  // UIO_MAXIOV
+constexpr size_t kMaxElementsPerPacket = 16;
+
+sockaddr_in socketAddress(uint32_t address, uint16_t port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(address);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+}  // namespace
+
+TransmitSocket::TransmitSocket() = default;
+
+TransmitSocket::~TransmitSocket()
+{
+    Close();
+}
+
+bool TransmitSocket::Open(uint32_t address)
+{
+    if (IsOpen())
+        return true;
+    platform::UniqueFD fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.isValid())
+        return false;
+    const int size = kBufferSize;
+    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
+    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+    const sockaddr_in sa = socketAddress(address, 0);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) != 0)
+        return false;
+    m_Fd = std::move(fd);
+    return true;
+}
+
+bool TransmitSocket::Connect(uint32_t address, uint16_t port)
+{
+    if (!IsOpen())
+        return false;
+    const sockaddr_in sa = socketAddress(address, port);
+    return ::connect(m_Fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0;
+}
+
+bool TransmitSocket::SetDontFragment(bool enable)
+{
+    if (!IsOpen())
+        return false;
+    const int mode = enable ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    return ::setsockopt(m_Fd.get(), IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof(mode)) == 0;
+}
+
+bool TransmitSocket::TransmitPackets(const TransmitElement* elements, size_t count)
+{
+    if (!IsOpen() || (elements == nullptr && count != 0))
+        return false;
+
+    std::vector<iovec> iovs;
+    std::vector<mmsghdr> messages;
+    iovs.reserve(count);
+    std::vector<size_t> firsts;  // index of each packet's first iovec
+    size_t pieces = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const TransmitElement& e = elements[i];
+        if (e.data == nullptr && e.length != 0)
+            return false;
+        if (pieces == 0)
+            firsts.push_back(iovs.size());
+        iovs.push_back({const_cast<uint8_t*>(e.data), e.length});
+        if (++pieces > kMaxElementsPerPacket)
+            return false;
+        if (e.endOfPacket || i + 1 == count)
+            pieces = 0;
+    }
+    messages.resize(firsts.size());
+    for (size_t p = 0; p < firsts.size(); ++p) {
+        const size_t end = p + 1 < firsts.size() ? firsts[p + 1] : iovs.size();
+        messages[p] = mmsghdr{};
+        messages[p].msg_hdr.msg_iov = &iovs[firsts[p]];
+        messages[p].msg_hdr.msg_iovlen = end - firsts[p];
+    }
+
+    size_t done = 0;
+    while (done < messages.size()) {
+        const size_t batch = std::min(kMaxPacketsPerCall, messages.size() - done);
+        const int sent = ::sendmmsg(m_Fd.get(), &messages[done], static_cast<unsigned>(batch), 0);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (sent == 0)
+            return false;
+        done += static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+uint16_t TransmitSocket::GetLocalPort() const
+{
+    if (!IsOpen())
+        return 0;
+    sockaddr_in sa{};
+    socklen_t len = sizeof(sa);
+    if (::getsockname(m_Fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return 0;
+    return ntohs(sa.sin_port);
+}
+
+void TransmitSocket::Close()
+{
+    m_Fd.reset();
+}
+
+}  // namespace Kivu

@@ -1,0 +1,236 @@
+#include "control_fixture.h"
+#include "gev/server/resend_request.h"
+
+#include <chrono>
+#include <thread>
+
+using namespace test_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ResendRecorder : public Kivu::Base {
+public:
+    bool onResend(Kivu::ResendCmd* r)
+    {
+        last = Kivu::UnpackResendRequest(r->GetRequest());
+        ++posts;
+        return true;
+    }
+    Kivu::ResendRange last;
+    int posts = 0;
+};
+
+Bytes resendPayload(uint16_t block16, uint32_t first, uint32_t last, uint64_t block64)
+{
+    Bytes p = be32s({block16, first, last, uint32_t(block64 >> 32), uint32_t(block64)});
+    return p;
+}
+
+}  // namespace
+
+TEST_F(ControlFixture, PacketResendForms)
+{
+    m_Control->Stop();
+    start(1);
+    ResendRecorder rec;
+    m_Map->Resend()->Subscribe(Kivu::MakeCallback(&rec, &ResendRecorder::onResend));
+    struct Case {
+        const char* name;
+        uint8_t flags;
+        Bytes payload;
+        bool posted;
+        uint64_t block;
+        uint32_t first, last;
+    };
+    const Case cases[] = {
+        {"extended", 0x10, resendPayload(7, 0xAA000005, 0xAA000009, 0x100000001), true, 0x100000001, 0xAA000005,
+         0xAA000009},
+        {"extended with ack bit", 0x11, resendPayload(7, 5, 9, 0x100000001), true, 0x100000001, 5, 9},
+        {"standard in mode 1", 0x00, resendPayload(7, 0xAA000005, 0xAA000009, 0x100000001), true, 7, 5, 9},
+        {"block 0", 0x00, resendPayload(0, 1, 2, 0), false, 0, 0, 0},
+        {"first after last", 0x00, resendPayload(3, 10, 5, 0), false, 0, 0, 0},
+        {"too short for the extended form", 0x10, be32s({7, 1, 2}), false, 0, 0, 0},
+    };
+    // Nobody in control: ignored.
+    a.send(command(0, 0x40, 1, cases[0].payload));
+    EXPECT_FALSE(a.receive(100ms));
+    ASSERT_EQ(a.writeReg(0x0A00, 2)->status(), 0);
+    EXPECT_EQ(rec.posts, 0);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int before = rec.posts;
+        a.send(command(c.flags, 0x40, a.next(), c.payload));
+        EXPECT_FALSE(a.receive(100ms)) << "never answered";
+        ASSERT_EQ(rec.posts - before, c.posted ? 1 : 0);
+        if (c.posted) {
+            EXPECT_EQ(rec.last.blockId, c.block);
+            EXPECT_EQ(rec.last.firstPacket, c.first);
+            EXPECT_EQ(rec.last.lastPacket, c.last);
+        }
+    }
+    m_Map->Resend()->RemoveCallbacks(Kivu::MakeCallback(&rec, &ResendRecorder::onResend));
+}
+
+namespace {
+
+struct ActionLog {
+    std::atomic<int> calls{0};
+    Kivu::ActionCommandInfo info;
+    bool result = true;
+};
+
+bool onAction(void* context, const Kivu::ActionCommandInfo* info)
+{
+    auto* log = static_cast<ActionLog*>(context);
+    log->info = *info;
+    ++log->calls;
+    return log->result;
+}
+
+}  // namespace
+
+TEST_F(ControlFixture, ActionCommandsReachTheirCallbacks)
+{
+    ActionLog immediate, scheduled;
+    m_Control->SetActionCallback(&immediate, &onAction);
+    m_Control->SetScheduledActionCallback(&scheduled, &onAction);
+    m_Map->UInt(0x093C)->SetValue(0);
+    m_Map->UInt(0x0940)->SetValue(1000000);  // 1 MHz ticks
+
+    auto ack = a.exchange(command(1, 0x100, 40, be32s({1, 2, 3})));
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->bytes, (Bytes{0, 0, 0x01, 0x01, 0, 0, 0, 40}));
+    EXPECT_EQ(immediate.calls.load(), 1);
+    EXPECT_EQ(immediate.info.deviceKey, 1u);
+    EXPECT_EQ(immediate.info.groupKey, 2u);
+    EXPECT_EQ(immediate.info.groupMask, 3u);
+    EXPECT_EQ(immediate.info.actionTimeNs, 0u);
+
+    ASSERT_TRUE(a.exchange(command(0x81, 0x100, 41, be32s({1, 2, 3, 0, 2000000}))));
+    EXPECT_EQ(scheduled.calls.load(), 1);
+    EXPECT_EQ(scheduled.info.actionTimeNs, 2000000000u);
+
+    a.send(command(0x00, 0x100, 42, be32s({1, 2, 3})));
+    EXPECT_FALSE(a.receive(100ms)) << "no acknowledge asked";
+    immediate.result = false;
+    a.send(command(0x01, 0x100, 43, be32s({1, 2, 3})));
+    EXPECT_FALSE(a.receive(100ms)) << "the callback refused";
+    EXPECT_EQ(immediate.calls.load(), 3);
+
+    m_Map->UInt(0x0940)->SetValue(0);  // no time base
+    a.send(command(0x81, 0x100, 44, be32s({1, 2, 3, 0, 2000000})));
+    EXPECT_FALSE(a.receive(100ms));
+    EXPECT_EQ(scheduled.calls.load(), 1);
+}
+
+TEST_F(ControlFixture, ActionSignalRegistersFollowTheCount)
+{
+    EXPECT_EQ(m_Control->SetActionSignalCount(129), 0x80070057u);
+    EXPECT_EQ(m_Control->SetActionSignalCount(3), 0u);
+    EXPECT_EQ(value(0x0908), 3u);
+    for (uint32_t address : {0x9800u, 0x9804u, 0x9810u, 0x9814u, 0x9820u, 0x9824u})
+        EXPECT_TRUE(m_Tree->Find(address)) << std::hex << address;
+    EXPECT_EQ(m_Control->SetActionSignalCount(1), 0u);
+    EXPECT_EQ(value(0x0908), 1u);
+    EXPECT_TRUE(m_Tree->Find(0x9800));
+    EXPECT_TRUE(m_Tree->Find(0x9804));
+    for (uint32_t address : {0x9810u, 0x9814u, 0x9820u, 0x9824u})
+        EXPECT_FALSE(m_Tree->Find(address)) << std::hex << address;
+    EXPECT_EQ(a.readReg(0x0908)->word(0), 1u);
+}
+
+namespace {
+
+// Records address changes instead of touching the host.
+class FakeNet : public Kivu::INetPlatform {
+public:
+    std::vector<Kivu::AdapterRecord> ListAdapters() override { return {}; }
+    Kivu::AddResult AddAddress(uint32_t ip, uint32_t, int ifIndex, Kivu::AddedAddress* out, int*) override
+    {
+        std::lock_guard lock(mutex);
+        ++adds;
+        if (fail)
+            return Kivu::AddResult::Failed;
+        out->ifIndex = ifIndex == 0 ? 1 : ifIndex;
+        out->ipv4Sys = ip;
+        return Kivu::AddResult::Added;
+    }
+    bool DeleteAddress(Kivu::AddedAddress& a) override
+    {
+        std::lock_guard lock(mutex);
+        deleted.push_back(a.ipv4Sys);
+        a = {};
+        return true;
+    }
+    std::mutex mutex;
+    int adds = 0;
+    bool fail = false;
+    std::vector<uint32_t> deleted;
+};
+
+Bytes forceIpPayload(uint16_t macHigh, uint32_t macLow, uint32_t ip, uint32_t mask)
+{
+    Bytes p(56, 0);
+    platform::storeBE16(&p[2], macHigh);
+    platform::storeBE32(&p[4], macLow);
+    platform::storeBE32(&p[20], ip);
+    platform::storeBE32(&p[36], mask);
+    return p;
+}
+
+class ForceIpFixture : public ControlFixture {
+protected:
+    void SetUp() override
+    {
+        m_Fake = std::make_shared<FakeNet>();
+        m_Net = m_Fake;
+        ControlFixture::SetUp();
+    }
+    std::shared_ptr<FakeNet> m_Fake;
+};
+
+}  // namespace
+
+TEST_F(ForceIpFixture, ForceIpMovesTheServerAndAnswersFromTheNewAddress)
+{
+    const uint16_t macHigh = static_cast<uint16_t>(value(0x0008));
+    const uint32_t macLow = value(0x000C);
+    EXPECT_FALSE(a.exchange(command(1, 0x0004, 1, forceIpPayload(macHigh, macLow + 1, loopback(23), 0xFF000000)),
+                            200ms))
+        << "another device's MAC";
+    EXPECT_FALSE(m_Fake->adds);
+    auto refused = a.exchange(command(1, 0x0004, 2, forceIpPayload(macHigh, macLow, 0xE0000001, 0xFF000000)));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status(), 0x8002) << "multicast is no device address";
+
+    auto done = a.exchange(command(1, 0x0004, 3, forceIpPayload(macHigh, macLow, loopback(23), 0xFF000000)), 3000ms);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->bytes, (Bytes{0, 0, 0, 0x05, 0, 0, 0, 3}));
+    EXPECT_EQ(done->from, loopback(23));
+    EXPECT_EQ(value(0x0024), loopback(23));
+    EXPECT_EQ(m_Fake->adds, 1);
+
+    a.setServer(loopback(23), m_Control->LocalPort());
+    ASSERT_TRUE(a.readReg(0x0024));
+    EXPECT_EQ(a.readReg(0x0024)->word(0), loopback(23));
+
+    m_Control->Stop();
+    std::lock_guard lock(m_Fake->mutex);
+    EXPECT_EQ(m_Fake->deleted, std::vector<uint32_t>{loopback(23)}) << "the added address is removed by Stop";
+}
+
+TEST_F(ForceIpFixture, AFailedForceIpRollsBack)
+{
+    const uint16_t macHigh = static_cast<uint16_t>(value(0x0008));
+    const uint32_t macLow = value(0x000C);
+    m_Fake->fail = true;
+    auto ack = a.exchange(command(1, 0x0004, 9, forceIpPayload(macHigh, macLow, loopback(24), 0xFF000000)), 3000ms);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->status(), 0x8001);
+    EXPECT_EQ(ack->from, kServed);
+    EXPECT_EQ(value(0x0024), kServed);
+    a.setServer(kServed, m_Control->LocalPort());
+    ASSERT_TRUE(a.readReg(0x0000)) << "still serving at the old address";
+}
