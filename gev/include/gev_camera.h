@@ -9,7 +9,7 @@
 #include <string>
 
 // Results of the camera's operations.
-namespace GevStatus {
+namespace GevResult {
 constexpr uint32_t Ok = 0;
 constexpr uint32_t NoRegister = 1;  // the feature has no register node
 constexpr uint32_t Fail = 0x80004005;
@@ -17,7 +17,7 @@ constexpr uint32_t InvalidArgument = 0x80070057;
 constexpr uint32_t Running = 0x80070005;  // refused while the device runs
 constexpr uint32_t NotFound = 0x80004002;
 constexpr uint32_t NotRunning = 0x80004001;
-}  // namespace GevStatus
+}  // namespace GevResult
 
 // One part of a multi-part block. A part is identified by (key3, key1, key2).
 struct PartDescriptor {
@@ -74,7 +74,7 @@ using ActionCallback = bool (*)(void* context, const ActionCommandInfo* info);
 using ClientConnectionCallback = void (*)(void* context, bool connected);
 using ChannelChangeCallback = void (*)(void* context);
 
-// Operations return a GevStatus value unless noted. SetIntegerValue,
+// Operations return a GevResult value unless noted. SetIntegerValue,
 // GetIntegerValue, SetIntegerRange and the three event senders may throw
 // std::runtime_error; every other operation returns its failure as a status.
 class CGevCamera {
