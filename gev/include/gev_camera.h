@@ -74,9 +74,8 @@ using ActionCallback = bool (*)(void* context, const ActionCommandInfo* info);
 using ClientConnectionCallback = void (*)(void* context, bool connected);
 using ChannelChangeCallback = void (*)(void* context);
 
-// Operations return a GevResult value unless noted. SetIntegerValue,
-// GetIntegerValue, SetIntegerRange and the three event senders may throw
-// std::runtime_error; every other operation returns its failure as a status.
+// Operations return a GevResult value unless noted; none throws. A handler
+// may call the camera, except Start and Stop, which then fail.
 class CGevCamera {
 public:
     virtual ~CGevCamera() {}
