@@ -61,6 +61,7 @@ public:
     // The bound control port; 0 when not serving.
     uint16_t LocalPort() const;
 
+    // Takes effect at the next Start; call while stopped.
     void SetServeOptions(const ServeOptions& options);
     bool SetActionCallback(void* context, ActionCallback fn);
     bool SetScheduledActionCallback(void* context, ActionCallback fn);

@@ -13,12 +13,26 @@ class ResendRecorder : public Kivu::Base {
 public:
     bool onResend(Kivu::ResendCmd* r)
     {
-        last = Kivu::UnpackResendRequest(r->GetRequest());
-        ++posts;
+        std::lock_guard lock(mutex);
+        m_Last = Kivu::UnpackResendRequest(r->GetRequest());
+        ++m_Posts;
         return true;
     }
-    Kivu::ResendRange last;
-    int posts = 0;
+    int posts()
+    {
+        std::lock_guard lock(mutex);
+        return m_Posts;
+    }
+    Kivu::ResendRange last()
+    {
+        std::lock_guard lock(mutex);
+        return m_Last;
+    }
+
+private:
+    std::mutex mutex;
+    Kivu::ResendRange m_Last;
+    int m_Posts = 0;
 };
 
 Bytes resendPayload(uint16_t block16, uint32_t first, uint32_t last, uint64_t block64)
@@ -56,18 +70,18 @@ TEST_F(ControlFixture, PacketResendForms)
     a.send(command(0, 0x40, 1, cases[0].payload));
     EXPECT_FALSE(a.receive(100ms));
     ASSERT_EQ(a.writeReg(0x0A00, 2)->status(), 0);
-    EXPECT_EQ(rec.posts, 0);
+    EXPECT_EQ(rec.posts(), 0);
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const int before = rec.posts;
+        const int before = rec.posts();
         a.send(command(c.flags, 0x40, a.next(), c.payload));
         EXPECT_FALSE(a.receive(100ms)) << "never answered";
-        ASSERT_EQ(rec.posts - before, c.posted ? 1 : 0);
+        ASSERT_EQ(rec.posts() - before, c.posted ? 1 : 0);
         if (c.posted) {
-            EXPECT_EQ(rec.last.blockId, c.block);
-            EXPECT_EQ(rec.last.firstPacket, c.first);
-            EXPECT_EQ(rec.last.lastPacket, c.last);
+            EXPECT_EQ(rec.last().blockId, c.block);
+            EXPECT_EQ(rec.last().firstPacket, c.first);
+            EXPECT_EQ(rec.last().lastPacket, c.last);
         }
     }
     m_Map->Resend()->RemoveCallbacks(Kivu::MakeCallback(&rec, &ResendRecorder::onResend));
@@ -77,16 +91,25 @@ namespace {
 
 struct ActionLog {
     std::atomic<int> calls{0};
-    Kivu::ActionCommandInfo info;
-    bool result = true;
+    std::atomic<bool> result{true};
+    std::mutex mutex;
+    Kivu::ActionCommandInfo last;
+    Kivu::ActionCommandInfo info()
+    {
+        std::lock_guard lock(mutex);
+        return last;
+    }
 };
 
 bool onAction(void* context, const Kivu::ActionCommandInfo* info)
 {
     auto* log = static_cast<ActionLog*>(context);
-    log->info = *info;
+    {
+        std::lock_guard lock(log->mutex);
+        log->last = *info;
+    }
     ++log->calls;
-    return log->result;
+    return log->result.load();
 }
 
 }  // namespace
@@ -103,18 +126,18 @@ TEST_F(ControlFixture, ActionCommandsReachTheirCallbacks)
     ASSERT_TRUE(ack);
     EXPECT_EQ(ack->bytes, (Bytes{0, 0, 0x01, 0x01, 0, 0, 0, 40}));
     EXPECT_EQ(immediate.calls.load(), 1);
-    EXPECT_EQ(immediate.info.deviceKey, 1u);
-    EXPECT_EQ(immediate.info.groupKey, 2u);
-    EXPECT_EQ(immediate.info.groupMask, 3u);
-    EXPECT_EQ(immediate.info.actionTimeNs, 0u);
+    EXPECT_EQ(immediate.info().deviceKey, 1u);
+    EXPECT_EQ(immediate.info().groupKey, 2u);
+    EXPECT_EQ(immediate.info().groupMask, 3u);
+    EXPECT_EQ(immediate.info().actionTimeNs, 0u);
 
     ASSERT_TRUE(a.exchange(command(0x81, 0x100, 41, be32s({1, 2, 3, 0, 2000000}))));
     EXPECT_EQ(scheduled.calls.load(), 1);
-    EXPECT_EQ(scheduled.info.actionTimeNs, 2000000000u);
+    EXPECT_EQ(scheduled.info().actionTimeNs, 2000000000u);
 
     a.send(command(0x00, 0x100, 42, be32s({1, 2, 3})));
     EXPECT_FALSE(a.receive(100ms)) << "no acknowledge asked";
-    immediate.result = false;
+    immediate.result.store(false);
     a.send(command(0x01, 0x100, 43, be32s({1, 2, 3})));
     EXPECT_FALSE(a.receive(100ms)) << "the callback refused";
     EXPECT_EQ(immediate.calls.load(), 3);
