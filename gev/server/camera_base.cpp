@@ -1,6 +1,6 @@
 #include "gev/server/camera_base.h"
 
-#include "gev/model/host_info.h"
+#include "gev/model/default_features.h"
 
 namespace Kivu {
 
@@ -9,6 +9,7 @@ CameraBase::CameraBase()
       m_Features(std::make_shared<FeatureDesc>(m_Tree)),
       m_Registers(std::make_unique<RegisterMap>(m_Tree))
 {
+    DeclareDefaultFeatures(*m_Features);
 }
 
 CameraBase::~CameraBase() = default;

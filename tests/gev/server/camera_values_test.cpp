@@ -246,5 +246,33 @@ TEST_F(CameraTest, RegionMapsAndChannelArguments)
     EXPECT_EQ(camera->PixelFormatNameOf(0x12345678), nullptr);
 }
 
+TEST_F(CameraTest, GeometryReachesTheDefaultFeatures)
+{
+    ASSERT_EQ(camera->SetMaxImageSize(4500, 10000), 0u);
+    EXPECT_EQ(reg(0x10030), 4500u);
+    EXPECT_EQ(reg(0x10034), 10000u);
+    ASSERT_EQ(camera->SetImageSize(2048, 100, 0), 0u);
+    EXPECT_EQ(reg(0x10004), 2048u);
+    EXPECT_EQ(reg(0x10008), 100u);
+    ASSERT_EQ(camera->SetImageOffset(3, 4, 0), 0u);
+    EXPECT_EQ(reg(0x1000C), 3u);
+    EXPECT_EQ(reg(0x10010), 4u);
+
+    EXPECT_EQ(camera->SetPixelFormat("Mono16", 0), GevResult::NotFound);
+    EXPECT_EQ(camera->SetPixelFormat("NoSuchFormat", 0), GevResult::Fail);
+    ASSERT_EQ(camera->AddPixelFormatEx("Mono16", nullptr, "True"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono16", 0), 0u);
+    EXPECT_EQ(reg(0x10014), 0x01100007u);
+    ASSERT_EQ(camera->SetPixelFormatValue(0x01080001, 0), 0u);
+    EXPECT_EQ(reg(0x10014), 0x01080001u);
+    EXPECT_EQ(camera->SetPixelFormatValue(0x01100005, 0), GevResult::NotFound);  // Mono12 has no entry
+    EXPECT_EQ(camera->AddPixelFormat("NoSuchFormat"), GevResult::Fail);
+
+    ASSERT_EQ(camera->SetSourceCount(4), 0u);
+    EXPECT_EQ(reg(0x10028), 4u);
+    EXPECT_EQ(reg(0x10020), 1u);
+    ASSERT_EQ(camera->SetRegionMode(2, 0), 0u);
+}
+
 }  // namespace
 }  // namespace camera_test
