@@ -12,7 +12,8 @@ struct AdapterRecord {
     uint32_t maskSys = 0;  // host order
     uint32_t ifType = 0;
     uint32_t mtu = 0;
-    uint32_t speedBps = 0;
+    uint32_t speedBps = 0;   // saturates at 0xFFFFFFFF
+    uint32_t speedMbps = 0;  // exact; 0 when unknown
     uint8_t phys[8] = {};
 };
 

@@ -1,0 +1,44 @@
+#pragma once
+// What the camera's configuration operations keep per stream channel.
+#include "gev_camera.h"
+
+#include <cstdint>
+#include <map>
+#include <shared_mutex>
+
+namespace Kivu {
+
+struct ChannelSettings {
+    enum Map { Width, Height, PixelFormat, OffsetX, OffsetY, Payload, MapCount };
+    struct Geometry {
+        uint32_t values[MapCount] = {};
+    };
+
+    mutable std::shared_mutex lock;  // every field below
+    uint16_t payloadType = 1;
+    uint16_t compressionMode = 0;
+    bool reinitialise = false;
+    bool repacketize = false;
+    uint32_t quality = 0;
+    uint32_t bitrate = 0;
+    bool qualityChanged = false;
+    bool bitrateChanged = false;
+    uint8_t regionMode = 0;
+    uint8_t sourceCount = 1;
+    uint16_t timestampMode = 0;
+    uint64_t timestampBase = 0;
+    uint64_t userTimestamp = 0;
+    std::map<uint32_t, uint32_t> maps[MapCount];  // by selection key
+    Geometry latched;
+    bool acquiring = false;
+    bool streaming = false;
+    uint32_t sourceKey = 0;
+    uint32_t latchedSourceKey = 0;
+    bool dropPackets = false;
+    bool shufflePackets = false;
+    uint32_t dropPeriod = 0, dropFirst = 0, dropEnd = 0;
+    void* changeContext = nullptr;
+    ChannelChangeCallback change = nullptr;
+};
+
+}  // namespace Kivu

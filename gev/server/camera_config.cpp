@@ -1,0 +1,449 @@
+// Device and stream configuration, the per-region geometry maps, and the
+// operations of the stream and event paths, which this build does not serve.
+#include "gev/server/camera.h"
+
+#include "gev/server/camera_pixel_formats.h"
+#include "platform/debug_output.h"
+
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+namespace Kivu {
+namespace {
+
+uint32_t firstFailure(std::initializer_list<uint32_t> statuses)
+{
+    for (uint32_t s : statuses)
+        if (s != GevResult::Ok)
+            return s;
+    return GevResult::Ok;
+}
+
+constexpr uint32_t kMaxSources = 16;
+
+}  // namespace
+
+ChannelSettings* Camera::channel(int64_t ch)
+{
+    if (ch < 0 || static_cast<uint64_t>(ch) >= m_Channels.size())
+        return nullptr;
+    return m_Channels[static_cast<size_t>(ch)].get();
+}
+
+uint32_t Camera::selectionKey(const ChannelSettings& c)
+{
+    uint32_t base = c.latchedSourceKey;
+    if (c.sourceCount >= 3) {
+        uint32_t selector = 0;
+        m_Features->GetUInt32("regSourceSelector", selector);
+        base = 2 * selector;
+    }
+    return base + (c.regionMode == 2 ? 1 : 0);
+}
+
+uint32_t Camera::GetStreamChannelCount(uint32_t* count)
+{
+    if (count == nullptr)
+        return GevResult::InvalidArgument;
+    *count = static_cast<uint32_t>(m_Channels.size());
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetCompressionMode(uint16_t mode, int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr || mode > 2)
+        return GevResult::InvalidArgument;
+    if (mode == 2) {
+        // The H.264 encoder module is not part of this build; the mode stays as it was.
+        platform::debugOutput("Tessaron error: Additional modules required for H.264 support. Contact your vendor.\n");
+        return GevResult::Fail;
+    }
+    std::unique_lock lock(c->lock);
+    c->compressionMode = mode;
+    if (mode != 0) {
+        c->reinitialise = true;
+        c->repacketize = true;
+    }
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetCompressionParameters(uint32_t quality, uint32_t bitrate, int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return GevResult::InvalidArgument;
+    std::unique_lock lock(c->lock);
+    c->quality = quality;
+    c->bitrate = bitrate;
+    c->qualityChanged = c->bitrateChanged = true;
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetSourceCount(uint32_t count)
+{
+    if (count > kMaxSources)
+        return GevResult::InvalidArgument;
+    if (count < 2)
+        return GevResult::Ok;
+    try {
+        {
+            std::unique_lock lock(m_Channels[0]->lock);
+            m_Channels[0]->sourceCount = static_cast<uint8_t>(count);
+        }
+        uint32_t st = firstFailure({m_Features->SetInt32("regSourceCount", static_cast<int32_t>(count)),
+                                    m_Features->SetInt32("regIsMultistreaming", 1)});
+        for (uint32_t i = 0; i < kMaxSources && st == GevResult::Ok; ++i)
+            st = m_Features->SetEntryChildText("SourceSelector", ("Source" + std::to_string(i)).c_str(),
+                                               "pIsAvailable", i < count ? "True" : "False", false);
+        return st;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetRegionMode(uint32_t mode, int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr || mode > 2)
+        return GevResult::InvalidArgument;
+    {
+        std::unique_lock lock(c->lock);
+        c->regionMode = static_cast<uint8_t>(mode);
+    }
+    if (mode == 0 || mode == 2)
+        return m_Features->SetEntryChildText("RegionSelector", "Scan3DExtraction0", "pIsAvailable", "True", false);
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetTimestampMode(uint16_t mode, int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return GevResult::InvalidArgument;
+    if (mode != 0 && mode != 1 && mode != 3)
+        return GevResult::Fail;
+    std::unique_lock lock(c->lock);
+    if (c->streaming)
+        return GevResult::Fail;
+    c->timestampBase = m_StartTime;
+    c->timestampMode = mode;
+    // Every mode counts nanoseconds here; the registers are device-wide, so the last call wins.
+    return firstFailure({setUIntReg(0x093C, 0), setUIntReg(0x0940, 1000000000u)});
+}
+
+uint32_t Camera::SetMaxImageSize(uint32_t maxWidth, uint32_t maxHeight)
+{
+    try {
+        return firstFailure({m_Features->SetInt32("regMaxWidth", static_cast<int32_t>(maxWidth)),
+                             m_Features->SetInt32("regMaxHeight", static_cast<int32_t>(maxHeight))});
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetPayloadType(uint16_t payloadType, int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return GevResult::InvalidArgument;
+    std::unique_lock lock(c->lock);
+    c->payloadType = payloadType;
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetActionSignalCount(uint32_t count)
+{
+    return m_Control.SetActionSignalCount(count);
+}
+
+uint32_t Camera::SetChannelChangeCallback(void* context, int32_t ch, ChannelChangeCallback fn)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return GevResult::InvalidArgument;
+    std::unique_lock lock(c->lock);
+    c->changeContext = context;
+    c->change = fn;
+    return GevResult::Ok;
+}
+
+uint32_t Camera::sourceSelectorFor(int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (m_Channels.size() <= 1)
+        return GevResult::Ok;
+    uint32_t key;
+    {
+        std::shared_lock lock(c->lock);
+        key = selectionKey(*c);
+    }
+    return m_Features->SetInt32("regSourceSelector", static_cast<int32_t>(key / 2));
+}
+
+uint32_t Camera::SetImageSize(uint32_t width, uint32_t height, int32_t ch)
+{
+    if (channel(ch) == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        ExclusiveLock lock(m_Lock);
+        return firstFailure({sourceSelectorFor(ch), m_Features->SetUInt32("regWidth", width),
+                             m_Features->SetUInt32("regHeight", height)});
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetImageOffset(uint32_t x, uint32_t y, int32_t ch)
+{
+    if (channel(ch) == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        ExclusiveLock lock(m_Lock);
+        return firstFailure({sourceSelectorFor(ch), m_Features->SetInt32("regOffsetX", static_cast<int32_t>(x)),
+                             m_Features->SetInt32("regOffsetY", static_cast<int32_t>(y))});
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetPixelFormatValue(uint32_t pfncValue, int32_t ch)
+{
+    if (channel(ch) == nullptr)
+        return GevResult::InvalidArgument;
+    if (pfncValue == 0)
+        return GevResult::Fail;
+    const char* name = PixelFormatName(pfncValue);
+    if (name == nullptr)
+        return GevResult::NotFound;
+    return SetPixelFormat(name, ch);
+}
+
+uint32_t Camera::SetPixelFormat(const char* pfncName, int32_t ch)
+{
+    if (channel(ch) == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        if (PixelFormatCode(pfncName) == 0)
+            return GevResult::Fail;
+        const uint32_t st = sourceSelectorFor(ch);
+        if (st != GevResult::Ok)
+            return st;
+        return m_Features->SetEnumValue("PixelFormat", pfncName);
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+const char* Camera::PixelFormatNameOf(uint32_t pfncValue)
+{
+    return PixelFormatName(pfncValue);
+}
+
+uint32_t Camera::PixelFormatValueOf(const char* pfncName)
+{
+    return PixelFormatCode(pfncName);
+}
+
+// Per-region geometry of channel 0 ---------------------------------------------
+
+uint32_t Camera::regionSet(int map, uint32_t value, uint32_t source, uint32_t region)
+{
+    // Sources 0-15 and regions 0-1 only: a larger number would wrap into another key.
+    if (source >= kMaxSources || region > 1)
+        return GevResult::Fail;
+    ChannelSettings& c = *m_Channels[0];
+    std::unique_lock lock(c.lock);
+    if (c.acquiring)
+        return GevResult::Fail;
+    c.maps[map][source * 2 + region] = value;
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetRegionPixelFormat(const char* pfncName, uint32_t source, uint32_t region, int32_t)
+{
+    return regionSet(ChannelSettings::PixelFormat, PixelFormatCode(pfncName), source, region);
+}
+
+uint32_t Camera::SetRegionWidth(uint32_t value, uint32_t source, uint32_t region, int32_t)
+{
+    return regionSet(ChannelSettings::Width, value, source, region);
+}
+
+uint32_t Camera::SetRegionHeight(uint32_t value, uint32_t source, uint32_t region, int32_t)
+{
+    return regionSet(ChannelSettings::Height, value, source, region);
+}
+
+uint32_t Camera::SetRegionOffsetX(uint32_t value, uint32_t source, uint32_t region, int32_t)
+{
+    return regionSet(ChannelSettings::OffsetX, value, source, region);
+}
+
+uint32_t Camera::SetRegionOffsetY(uint32_t value, uint32_t source, uint32_t region, int32_t)
+{
+    return regionSet(ChannelSettings::OffsetY, value, source, region);
+}
+
+uint32_t Camera::ApplyRegionSettings(int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return 1;
+    void* context;
+    ChannelChangeCallback change;
+    {
+        std::unique_lock lock(c->lock);
+        if (c->compressionMode != 0)
+            c->reinitialise = true;
+        c->repacketize = true;
+        context = c->changeContext;
+        change = c->change;
+    }
+    if (change != nullptr)
+        change(context);
+    return 1;
+}
+
+uint32_t Camera::getterValue(int32_t ch, int map)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return 0;
+    std::shared_lock lock(c->lock);
+    if (c->acquiring)
+        return c->latched.values[map];
+    const auto& m = c->maps[map];
+    const auto it = m.find(selectionKey(*c));
+    return it == m.end() ? 0 : it->second;
+}
+
+uint32_t Camera::GetWidth(int32_t ch) { return getterValue(ch, ChannelSettings::Width); }
+uint32_t Camera::GetHeight(int32_t ch) { return getterValue(ch, ChannelSettings::Height); }
+uint32_t Camera::GetPixelFormat(int32_t ch) { return getterValue(ch, ChannelSettings::PixelFormat); }
+uint32_t Camera::GetOffsetX(int32_t ch) { return getterValue(ch, ChannelSettings::OffsetX); }
+uint32_t Camera::GetOffsetY(int32_t ch) { return getterValue(ch, ChannelSettings::OffsetY); }
+uint32_t Camera::GetPayloadSize(int32_t ch) { return getterValue(ch, ChannelSettings::Payload); }
+
+const char* Camera::GetPixelFormatName(int32_t ch)
+{
+    const char* name = PixelFormatName(GetPixelFormat(ch));
+    return name != nullptr ? name : "";
+}
+
+uint32_t Camera::GetSourceIndex(int32_t ch)
+{
+    ChannelSettings* c = channel(ch);
+    if (c == nullptr)
+        return 0;
+    std::shared_lock lock(c->lock);
+    uint32_t key = c->sourceKey;
+    if (c->sourceCount >= 3) {
+        uint32_t selector = 0;
+        m_Features->GetUInt32("regSourceSelector", selector);
+        key = 2 * selector;
+    }
+    if (c->regionMode == 2) {
+        uint32_t region = 0;
+        m_Features->GetUInt32("regRegionSelector", region);
+        key += region;
+    }
+    return key / 2;
+}
+
+uint32_t Camera::SetSimulationParameters(const SimulationParameters* p)
+{
+    if (p == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        if (running())
+            return GevResult::Running;
+        m_Control.SetAnswerDelays(p->discoveryAckDelayMs, p->readAckDelayMs, p->writeAckDelayMs);
+        m_Control.SetAnswerEveryNth(p->discoveryEveryNth, p->readEveryNth, p->writeEveryNth);
+        for (size_t n = 0; n < m_Channels.size(); ++n) {
+            ChannelSettings& c = *m_Channels[n];
+            std::unique_lock lock(c.lock);
+            if (p->dropPackets != 0) {
+                c.dropPeriod = p->dropPeriod;
+                c.dropFirst = p->dropFirst;
+                c.dropEnd = p->dropFirst + p->dropCount;
+                // Ticks of the 1 GHz time stamp clock.
+                setUIntReg(kStreamChannelBlockBase + kStreamChannelBlockStride * static_cast<uint32_t>(n) + 8,
+                           p->packetDelayNs);
+            }
+            c.dropPackets = p->dropPackets != 0;
+            if (!c.streaming)
+                c.shufflePackets = p->shufflePackets != 0;
+        }
+        return GevResult::Ok;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::LatchTimestamp()
+{
+    ChannelSettings& c = *m_Channels[0];
+    std::unique_lock lock(c.lock);
+    if (c.timestampMode == 1) {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        c.timestampBase = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+    }
+    return GevResult::Ok;
+}
+
+// Not served by this build: composite event and chunk builders, events, the
+// stream path, frames and parts, channel count changes and pixel conversion.
+
+uint32_t Camera::AddEventSelectorFeatures(const char*) { return GevResult::Fail; }
+uint32_t Camera::AddEvent(uint16_t, const char*, const char*, bool, bool, bool) { return GevResult::Fail; }
+uint32_t Camera::AddEventDataFeature(const char*, const char*, uint16_t, uint32_t, uint32_t, const char*)
+{
+    return GevResult::Fail;
+}
+uint32_t Camera::AddChunkSelectorFeatures(const char*) { return GevResult::Fail; }
+uint32_t Camera::AddChunk(uint32_t, const char*, const char*, uint16_t, uint32_t, const char*)
+{
+    return GevResult::Fail;
+}
+uint32_t Camera::AddChunkFeature(uint32_t, const char*, const char*, uint16_t, int32_t, const void*)
+{
+    return GevResult::Fail;
+}
+uint32_t Camera::SendEvent(uint16_t, uint16_t, bool) { return running() ? GevResult::Fail : GevResult::NotRunning; }
+uint32_t Camera::SendEvents(uint32_t, const uint16_t*, uint16_t, bool)
+{
+    return running() ? GevResult::Fail : GevResult::NotRunning;
+}
+uint32_t Camera::SendEventData(uint16_t, const void*, uint32_t, uint16_t, bool)
+{
+    return running() ? GevResult::Fail : GevResult::NotRunning;
+}
+uint32_t Camera::BeginFrame(int32_t) { return GevResult::Fail; }
+uint32_t Camera::SendImage(uint8_t*, uint32_t, uint32_t) { return GevResult::Fail; }
+uint32_t Camera::SendData(uint8_t*, uint64_t, uint32_t) { return GevResult::Fail; }
+uint32_t Camera::SendImageEx(uint8_t*, uint16_t, int32_t, uint32_t) { return GevResult::Fail; }
+uint32_t Camera::SendDataEx(uint8_t*, uint16_t, uint64_t, uint32_t) { return GevResult::Fail; }
+uint32_t Camera::SetStreamChannelCount(uint32_t) { return GevResult::Fail; }
+uint32_t Camera::AddChunkData(uint8_t*, const void*, uint32_t, uint32_t, uint32_t) { return GevResult::Fail; }
+uint32_t Camera::SetChunkPayloadSize(uint32_t, uint32_t, int32_t) { return GevResult::Fail; }
+uint32_t Camera::GetChunkPayloadSize(uint32_t*, int32_t) { return GevResult::Fail; }
+uint32_t Camera::UpdateImagePart(PartDescriptor) { return GevResult::Fail; }
+uint32_t Camera::SetImagePartData(ImagePartBuffer, uint32_t, PartDescriptor) { return GevResult::Fail; }
+uint32_t Camera::RemoveImagePart(PartDescriptor) { return GevResult::Fail; }
+uint32_t Camera::SetFrameTimestamp(uint64_t timestamp)
+{
+    ChannelSettings& c = *m_Channels[0];
+    std::unique_lock lock(c.lock);
+    c.userTimestamp = timestamp;
+    return GevResult::Ok;
+}
+uint32_t Camera::ConvertPixels(const void*, void*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                               uint32_t)
+{
+    return GevResult::Fail;
+}
+
+}  // namespace Kivu

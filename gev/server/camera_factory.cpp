@@ -1,0 +1,6 @@
+#include "gev/server/camera.h"
+
+extern "C" CGevCamera* createCamera()
+{
+    return new Kivu::Camera();
+}

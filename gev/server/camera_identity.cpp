@@ -1,0 +1,177 @@
+// Host adapters, the device's network identity and its identity strings.
+#include "gev/server/camera.h"
+
+#include "gev/server/netif_text.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+
+namespace Kivu {
+namespace {
+
+// Identity texts reach clients in DISCOVERY answers and, for the first three,
+// the "Local:" URL: control characters, and ';' and '?' in those three, become '_'.
+std::string cleanIdentity(const char* text, bool inUrl)
+{
+    std::string out = text;
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || (inUrl && (c == ';' || c == '?')))
+            c = '_';
+    }
+    return out;
+}
+
+}  // namespace
+
+int32_t Camera::GetNetworkInterfaceCount()
+{
+    return static_cast<int32_t>(m_Adapters.size());
+}
+
+uint32_t Camera::GetNetworkInterfaceIp(uint32_t index, char ip[16])
+{
+    if (index >= m_Adapters.size())
+        return GevResult::NotFound;
+    return FormatIpv4(m_Adapters[index].ipv4Sys, ip, 16) ? GevResult::Ok : GevResult::Fail;
+}
+
+uint32_t Camera::GetNetworkInterfaceInfo(uint32_t index, NetworkInterfaceInfo* out)
+{
+    if (index >= m_Adapters.size() || out == nullptr)
+        return GevResult::Fail;
+    const AdapterRecord& a = m_Adapters[index];
+    NetworkInterfaceInfo info;
+    info.ip = htonl(a.ipv4Sys);
+    std::memcpy(info.mac, a.phys, sizeof info.mac);
+    info.mask = htonl(a.maskSys);
+    info.reserved = 0;
+    info.linkSpeedBps = a.speedBps;
+    info.mtu = static_cast<uint16_t>(a.mtu > 0xFFFF ? 0xFFFF : a.mtu);
+    *out = info;
+    return GevResult::Ok;
+}
+
+uint32_t Camera::SetPersistentIp(const char* ip, const char* mask, const char* gateway)
+{
+    try {
+        if (running())
+            return GevResult::Running;
+        uint32_t ipValue = 0, maskValue = 0, gatewayValue = 0;
+        // Every given text must parse; nothing changes otherwise.
+        if ((ip != nullptr && !ParseIpv4(ip, ipValue)) || (mask != nullptr && !ParseIpv4(mask, maskValue)) ||
+            (gateway != nullptr && !ParseIpv4(gateway, gatewayValue)))
+            return GevResult::InvalidArgument;
+        auto config = uintReg(0x0014);
+        const bool enabled = (config->GetValue() & 1) != 0;
+        if (enabled) {
+            if (ip == nullptr) {
+                config->SetValue(config->GetValue() & ~1u);
+                return GevResult::Ok;
+            }
+            setUIntReg(0x064C, ipValue);
+            if (mask != nullptr)
+                setUIntReg(0x065C, maskValue);
+        } else {
+            if (ip == nullptr || mask == nullptr)
+                return GevResult::Ok;
+            config->SetValue(config->GetValue() | 1u);
+            setUIntReg(0x064C, ipValue);
+            setUIntReg(0x065C, maskValue);
+        }
+        if (gateway != nullptr)
+            setUIntReg(0x066C, gatewayValue);
+        return GevResult::Ok;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::GetCurrentIp(char ip[16], char mask[16], char gateway[16])
+{
+    if (ip == nullptr || mask == nullptr || gateway == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        const bool ok = FormatIpv4(uintReg(0x0024)->GetValue(), ip, 16) &&
+                        FormatIpv4(uintReg(0x0034)->GetValue(), mask, 16) &&
+                        FormatIpv4(uintReg(0x0044)->GetValue(), gateway, 16);
+        return ok ? GevResult::Ok : GevResult::Fail;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetMacAddress(const char* text)
+{
+    if (text == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        if (running())
+            return GevResult::Running;
+        uint8_t mac[6];
+        if (!ParseMac(text, mac))
+            return GevResult::Fail;
+        setUIntReg(0x0008, (uint32_t{mac[0]} << 8) | mac[1]);
+        setUIntReg(0x000C, (uint32_t{mac[2]} << 24) | (uint32_t{mac[3]} << 16) | (uint32_t{mac[4]} << 8) | mac[5]);
+        return GevResult::Ok;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::GetMacAddress(char out[13])
+{
+    if (out == nullptr)
+        return GevResult::InvalidArgument;
+    try {
+        // The address is 48 bits: only the low half of the high register belongs to it.
+        const uint64_t mac = (uint64_t{uintReg(0x0008)->GetValue() & 0xFFFFu} << 32) | uintReg(0x000C)->GetValue();
+        std::snprintf(out, 13, "%llX", static_cast<unsigned long long>(mac));
+        return GevResult::Ok;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetDeviceIdentity(const char* manufacturer, const char* model, const char* deviceVersion,
+                                   const char* manufacturerInfo, const char* serialNumber)
+{
+    try {
+        if (running())
+            return GevResult::Running;
+        const std::pair<uint32_t, const char*> texts[] = {
+            {0x0048, manufacturer}, {0x0068, model}, {0x0088, deviceVersion}, {0x00A8, manufacturerInfo},
+            {0x00D8, serialNumber}};
+        uint32_t result = GevResult::Ok;
+        for (const auto& [address, text] : texts) {
+            if (text == nullptr)
+                continue;
+            auto reg = m_Registers->String(address);
+            if (!reg || !reg->SetValue(cleanIdentity(text, address <= 0x0088).c_str()))
+                result = GevResult::Fail;
+        }
+        return result;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+uint32_t Camera::SetUserDefinedName(const char* text)
+{
+    try {
+        if (running())
+            return GevResult::Running;
+        if (text == nullptr)
+            return GevResult::Ok;
+        auto reg = m_Registers->String(0x00E8);
+        return reg && reg->SetValue(cleanIdentity(text, false).c_str()) ? GevResult::Ok : GevResult::Fail;
+    } catch (const std::exception&) {
+        return GevResult::Fail;
+    }
+}
+
+}  // namespace Kivu
