@@ -106,7 +106,6 @@ struct ScannerSim::Impl {
     SettingsModel model;
     std::string linFrame;  // fixed after construction
     std::string configError;
-    const Clock::time_point epoch = Clock::now();
     std::optional<Clock::time_point> linDue;  // server thread
     std::vector<std::pair<Clock::time_point, std::string>> delayedAnswers;  // server thread
 

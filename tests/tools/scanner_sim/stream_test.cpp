@@ -145,6 +145,30 @@ TEST(ScannerSimStream, SoftwareTriggerSendsOneProfileEach)
     EXPECT_EQ(sim.profilesSent(), 4u);
 }
 
+TEST(ScannerSimStream, LineTimeAndEncoderResetApplyWhileRunning)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerEncoderStep=2\rSetAcquisitionLineTime=3000\rSetAcquisitionStart\r");
+    ASSERT_TRUE(sim.waitForProfilesSent(2, kWait));
+    command(sim, client, "SetAcquisitionLineTime=700\rSetResetEncoder\r");
+    EXPECT_TRUE(sim.streaming());
+    const uint64_t from = sim.profilesSent();
+    ASSERT_TRUE(sim.waitForProfilesSent(from + 3, kWait));
+    command(sim, client, "SetAcquisitionStop\r");
+    const SentProfile a = *sim.sentProfile(from + 1), b = *sim.sentProfile(from + 2);
+    EXPECT_EQ(b.counters.timeStamp - a.counters.timeStamp, 700u);
+    EXPECT_EQ(b.counters.encoderHtl - a.counters.encoderHtl, 2u);
+    bool reset = false;  // the first profile after the reset carries 0 on both encoders
+    for (uint64_t i = 2; i <= from; ++i)
+        reset = reset || (sim.sentProfile(i)->counters.encoderHtl == 0 && sim.sentProfile(i)->counters.encoderTtl == 0);
+    EXPECT_TRUE(reset);
+    EXPECT_EQ(sim.sentProfile(1)->counters.encoderTtl - sim.sentProfile(1)->counters.encoderHtl, 499000u);
+    EXPECT_EQ(sim.sentProfile(0)->settings->status.lineTime, 3000u);
+}
+
 TEST(ScannerSimStream, SettingsShapeTheContainer)
 {
     ScannerSim sim(quiet());
