@@ -38,6 +38,8 @@ const char* const kUsage =
     "  --swapped-strength 1   old firmware packing of strength and width (linearized layout)\n"
     "  --lin-cells N    LIN1DD table cells per axis (default 1; 8 for bisection)\n"
     "  --lin-bad-crc 1  LIN1DD frame with a wrong CRC\n"
+    "  --legacy TYPE    legacy profile frames of type 2 or 3 instead of containers\n"
+    "  --short-general 1      profile containers with a 44-byte general block\n"
     "Faults, by profile number from 0 (LIST = N[,N...]):\n"
     "  --flip LIST      one byte inverted (CRC error)\n"
     "  --gap LIST       picture counter skips --gap-size values (default 1) before these\n"
@@ -161,6 +163,10 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
             options.device.geometry.cells = static_cast<int>(parseNumber(arg, value, 1, 64));
         else if (arg == "--lin-bad-crc")
             options.lin1ddBadCrc = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--legacy")
+            options.legacyFrameType = static_cast<uint8_t>(parseNumber(arg, value, 2, 3));
+        else if (arg == "--short-general")
+            options.shortGeneralBlock = parseNumber(arg, value, 0, 1) != 0;
         else if (arg == "--flip")
             options.streamFaults.flipByte = parseList(arg, value);
         else if (arg == "--gap")

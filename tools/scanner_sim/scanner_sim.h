@@ -55,6 +55,10 @@ struct Options {
     CounterStart counterStart;  // the first profile's picture counter, time stamp and encoders
     ProfileScale linearizedScale;  // of the linearized layout (after "SetLinearizationMode=1")
     bool swappedStrengthWidth = false;  // (inferred) the old firmware's strength/width packing, linearized layout
+    // (optional) legacy profile frames of type 2 or 3 instead of containers; no idle container
+    // follows a legacy frame (it would cost the client its synchronisation).
+    uint8_t legacyFrameType = 0;
+    bool shortGeneralBlock = false;  // profiles with a 44-byte general block (bounds-safe parsing)
     bool frameStartBurst = false;  // (inferred) triggersource -1: amountprofilesy profiles per start, then none
     StreamFaults streamFaults;
     size_t profileHistory = 100000;  // sent profiles kept for sentProfile()

@@ -28,6 +28,8 @@ uint32_t le32(const std::string& s, size_t offset)
     return platform::loadLE32(reinterpret_cast<const uint8_t*>(s.data()) + offset);
 }
 
+std::string toHexHead(const std::string& frame) { return test::toHex(frame.substr(0, 8)); }
+
 std::string receiveContainer(TestClient& client)
 {
     std::string head = client.receive(8, kWait);
@@ -258,6 +260,42 @@ TEST(ScannerSimStream, StartMidFrameOnEveryConnection)
     const std::string first = sentContainer(*sim.sentProfile(0), {});
     EXPECT_EQ(client.receive(kSize / 2, kWait), first.substr(kSize / 2));  // the connection's first bytes
     EXPECT_EQ(receiveContainer(client), sentContainer(*sim.sentProfile(1), {}));
+}
+
+TEST(ScannerSimStream, LegacyFramesAndNoContainerAfterThem)
+{
+    Options o = quiet();
+    o.legacyFrameType = 3;
+    o.idlePeriodMs = 20;
+    o.streamFaults.flipByte = {1};
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\rSetTriggerSoftware\rSetTriggerSoftware\r");
+    const size_t length = 320 + 256 * 4 + 64;
+    std::string frames;
+    // Idle containers may come before the first frame, never after one.
+    while (frames.size() < 2 * length) {
+        std::string head = client.receive(1, kWait);
+        ASSERT_EQ(head.size(), 1u);
+        if (frames.empty() && head[0] == '\xFF') {
+            head += client.receive(7, kWait);
+            client.receive(le32(head, 4) - 8, kWait);
+            continue;
+        }
+        frames += head + client.receive(length - 1, kWait);
+    }
+    const std::string first = frames.substr(0, length), second = frames.substr(length);
+    EXPECT_EQ(first, sentContainer(*sim.sentProfile(0), o.streamFaults));
+    EXPECT_EQ(toHexHead(first), "0319800500000000");
+    const auto crcOk = [](const std::string& f) {
+        return crc32Mpeg2(std::string_view(f).substr(0, f.size() - 4)) ==
+               platform::loadBE32(reinterpret_cast<const uint8_t*>(f.data()) + f.size() - 4);
+    };
+    EXPECT_TRUE(crcOk(first));
+    EXPECT_FALSE(crcOk(second));
+    EXPECT_EQ(client.receive(1, 100ms), "");
 }
 
 TEST(ScannerSimStream, Lin1ddWithABadCrc)
