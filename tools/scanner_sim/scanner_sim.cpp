@@ -61,7 +61,7 @@ struct ScannerSim::Impl {
           producer(options.counterStart, options.streamFaults, options.profileHistory)
     {
         try {
-            linFrame = lin1ddFrame(options.device.geometry);
+            linFrame = lin1ddFrame(options.device.geometry, options.lin1ddFault);
             if (options.lin1ddBadCrc)
                 linFrame.back() = static_cast<char>(~linFrame.back());
             if (options.legacyFrameType != 0 && options.legacyFrameType != 2 && options.legacyFrameType != 3)
@@ -496,6 +496,18 @@ struct ScannerSim::Impl {
         }
         if (linDue && now >= *linDue) {
             linDue.reset();
+            if (options.xmlBeforeLin1dd) {
+                try {
+                    std::string xml;
+                    {
+                        std::lock_guard lock(modelMutex);
+                        xml = xmlContainer(model.descriptorXml());
+                    }
+                    write(xml, Sent::Container);
+                } catch (const std::length_error& e) {
+                    std::fprintf(stderr, "%s: no descriptor before LIN1DD\n", e.what());
+                }
+            }
             write(linFrame, Sent::Lin1dd);
         }
         for (size_t i = 0; i < delayedAnswers.size();) {

@@ -46,6 +46,8 @@ struct Options {
 
     DeviceIdentity device;  // device.lineTime: the default acquisitionlinetime; device.geometry.cells: LIN1DD cells
     bool lin1ddBadCrc = false;  // the LIN1DD frame goes out with its last CRC byte inverted
+    LinTableFault lin1ddFault = LinTableFault::None;  // a spoilt X table (length and CRC right)
+    bool xmlBeforeLin1dd = false;  // a descriptor container right before each LIN1DD frame
 
     // Profile stream. "SetAcquisitionStart" starts it unless the line start is the software trigger
     // (triggersource 3, or -1 with triggeramountprofilesy 3), which sends one profile per

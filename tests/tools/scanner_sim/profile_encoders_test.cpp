@@ -285,6 +285,37 @@ double evaluate(const std::string& t, double u, double v)
     return sum;
 }
 
+TEST(Lin1dd, TableFaultsKeepTheFrameSound)
+{
+    const LinGeometry g = test::goldenLinGeometry();
+    const std::string good = lin1ddFrame(g);
+    const size_t xTable = 6 + 8 + 16 + 52 + 8;  // in the frame
+    const auto f64 = [](const std::string& s, size_t at) { return std::bit_cast<double>(platform::loadLE64(u8(s, at))); };
+    const struct {
+        LinTableFault fault;
+        size_t changedAt;
+        size_t changedBytes;
+    } cases[] = {{LinTableFault::ZeroCells, xTable, 4},
+                 {LinTableFault::HugeCells, xTable, 4},
+                 {LinTableFault::NanAxis, xTable + 16, 8},
+                 {LinTableFault::DescendingAxis, xTable + 8, 16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        const std::string f = lin1ddFrame(g, c.fault);
+        ASSERT_EQ(f.size(), good.size());
+        EXPECT_EQ(crc32Mpeg2(std::string_view(f).substr(0, f.size() - 4)), platform::loadBE32(u8(f, f.size() - 4)));
+        EXPECT_EQ(f.substr(0, c.changedAt), good.substr(0, c.changedAt));
+        EXPECT_EQ(f.substr(c.changedAt + c.changedBytes, f.size() - 4 - c.changedAt - c.changedBytes),
+                  good.substr(c.changedAt + c.changedBytes, f.size() - 4 - c.changedAt - c.changedBytes));
+    }
+    EXPECT_EQ(le32(lin1ddFrame(g, LinTableFault::ZeroCells), xTable), 0u);
+    EXPECT_EQ(le32(lin1ddFrame(g, LinTableFault::HugeCells), xTable), 0x40000000u);
+    EXPECT_TRUE(std::isnan(f64(lin1ddFrame(g, LinTableFault::NanAxis), xTable + 16)));
+    const std::string descending = lin1ddFrame(g, LinTableFault::DescendingAxis);
+    EXPECT_EQ(f64(descending, xTable + 8), 2048.0);
+    EXPECT_EQ(f64(descending, xTable + 16), 0.0);
+}
+
 TEST(Lin1dd, EightByEightCellsGiveTheAnalyticValues)
 {
     const LinGeometry g = test::goldenLinGeometry8x8();

@@ -298,6 +298,20 @@ TEST(ScannerSimStream, LegacyFramesAndNoContainerAfterThem)
     EXPECT_EQ(client.receive(1, 100ms), "");
 }
 
+TEST(ScannerSimStream, XmlContainerBeforeLin1dd)
+{
+    Options o = quiet();
+    o.xmlBeforeLin1dd = true;
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    ASSERT_TRUE(client.send(kStart));
+    const std::string xml = receiveContainer(client);
+    ASSERT_GT(xml.size(), 16u);
+    EXPECT_EQ(le32(xml, 8), kXmlTag);
+    EXPECT_EQ(client.receive(kLinSize, kWait), lin1ddFrame(o.device.geometry));
+}
+
 TEST(ScannerSimStream, Lin1ddWithABadCrc)
 {
     Options o = quiet();
