@@ -1,6 +1,7 @@
 #include "tools/scanner_sim/lin1dd.h"
 
 #include <bit>
+#include <limits>
 #include <stdexcept>
 
 #include "tools/scanner_sim/byte_buffer.h"
@@ -84,9 +85,30 @@ std::string lin1ddImage(const LinGeometry& g)
     return image;
 }
 
-std::string lin1ddFrame(const LinGeometry& geometry)
+std::string lin1ddFrame(const LinGeometry& geometry, LinTableFault fault)
 {
-    const std::string image = lin1ddImage(geometry);
+    std::string image = lin1ddImage(geometry);
+    constexpr size_t xTable = 8 + 16 + 52 + 8;  // magic, records 1 and 2, record 3's header
+    const size_t u0 = xTable + 8;
+    switch (fault) {
+    case LinTableFault::None:
+        break;
+    case LinTableFault::ZeroCells:
+        put32(image, xTable, 0);
+        break;
+    case LinTableFault::HugeCells:
+        put32(image, xTable, 0x40000000);
+        break;
+    case LinTableFault::NanAxis:
+        putF64(image, u0 + 8, std::numeric_limits<double>::quiet_NaN());
+        break;
+    case LinTableFault::DescendingAxis: {
+        const std::string first = image.substr(u0, 8);
+        image.replace(u0, 8, image.substr(u0 + 8, 8));
+        image.replace(u0 + 8, 8, first);
+        break;
+    }
+    }
     std::string frame(6, '\0');
     put8(frame, 0, 7);
     put8(frame, 1, 0x19);

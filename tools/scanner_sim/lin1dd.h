@@ -27,7 +27,11 @@ struct LinGeometry {
 // the cells of the last axis values (i or j = cells) are 0. With one cell only cell (0, 0) is set.
 std::string lin1ddImage(const LinGeometry& geometry);
 
-// 07 19 <u32 length> <image> <CRC>
-std::string lin1ddFrame(const LinGeometry& geometry);
+// Spoilt X tables for the parser's checks: nx = 0, nx = 0x40000000 (the table runs past its
+// record), U[1] = NaN, or U[0] and U[1] swapped (descending).
+enum class LinTableFault { None, ZeroCells, HugeCells, NanAxis, DescendingAxis };
+
+// 07 19 <u32 length> <image> <CRC>; a table fault keeps the length and the CRC right.
+std::string lin1ddFrame(const LinGeometry& geometry, LinTableFault fault = LinTableFault::None);
 
 }  // namespace scanner_sim

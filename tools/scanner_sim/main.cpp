@@ -38,6 +38,11 @@ const char* const kUsage =
     "  --swapped-strength 1   old firmware packing of strength and width (linearized layout)\n"
     "  --lin-cells N    LIN1DD table cells per axis (default 1; 8 for bisection)\n"
     "  --lin-bad-crc 1  LIN1DD frame with a wrong CRC\n"
+    "  --lin-fault KIND LIN1DD X table with nx 0 (zero), nx 2^30 (huge), a NaN axis (nan) or a\n"
+    "                   descending axis (descending)\n"
+    "  --xml-before-lin 1     a descriptor container right before the LIN1DD frame\n"
+    "  --legacy TYPE    legacy profile frames of type 2 or 3 instead of containers\n"
+    "  --short-general 1      profile containers with a 44-byte general block\n"
     "Faults, by profile number from 0 (LIST = N[,N...]):\n"
     "  --flip LIST      one byte inverted (CRC error)\n"
     "  --gap LIST       picture counter skips --gap-size values (default 1) before these\n"
@@ -83,6 +88,20 @@ void parseSensor(const std::string& value, scanner_sim::LinGeometry& geometry)
         throw std::invalid_argument("--sensor: expected WxH, got \"" + value + "\"");
     geometry.widthX = static_cast<int32_t>(parseNumber("--sensor", value.substr(0, x).c_str(), 1, 4096));
     geometry.widthZ = static_cast<int32_t>(parseNumber("--sensor", value.substr(x + 1).c_str(), 1, 4096));
+}
+
+scanner_sim::LinTableFault parseLinFault(const std::string& value)
+{
+    using scanner_sim::LinTableFault;
+    if (value == "zero")
+        return LinTableFault::ZeroCells;
+    if (value == "huge")
+        return LinTableFault::HugeCells;
+    if (value == "nan")
+        return LinTableFault::NanAxis;
+    if (value == "descending")
+        return LinTableFault::DescendingAxis;
+    throw std::invalid_argument("--lin-fault: expected zero, huge, nan or descending, got \"" + value + "\"");
 }
 
 std::vector<uint64_t> parseList(const std::string& option, const std::string& text)
@@ -161,6 +180,14 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
             options.device.geometry.cells = static_cast<int>(parseNumber(arg, value, 1, 64));
         else if (arg == "--lin-bad-crc")
             options.lin1ddBadCrc = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--lin-fault")
+            options.lin1ddFault = parseLinFault(value);
+        else if (arg == "--xml-before-lin")
+            options.xmlBeforeLin1dd = parseNumber(arg, value, 0, 1) != 0;
+        else if (arg == "--legacy")
+            options.legacyFrameType = static_cast<uint8_t>(parseNumber(arg, value, 2, 3));
+        else if (arg == "--short-general")
+            options.shortGeneralBlock = parseNumber(arg, value, 0, 1) != 0;
         else if (arg == "--flip")
             options.streamFaults.flipByte = parseList(arg, value);
         else if (arg == "--gap")

@@ -94,6 +94,8 @@ std::vector<Block> profileBlocks(const ProfileSettings& s, const ProfileCounters
     status.encoderHtl = counters.encoderHtl;
     status.encoderTtl = counters.encoderTtl;
     std::vector<Block> blocks = statusBlocks(status);
+    if (s.shortGeneralBlock)
+        blocks.front().body.resize(44 - 8);
 
     const ProfileValues values = profileValues(s, counters);
     if (s.linearized) {

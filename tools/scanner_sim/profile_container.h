@@ -21,6 +21,8 @@ struct ProfileSettings {
     bool linearized = false;  // 0x021A0801 + 0x021A0602 instead of 0x021A0601
     ProfileScale scale;
     bool swappedStrengthWidth = false;
+    bool shortGeneralBlock = false;  // general block of 44 bytes: without the user I/O counter and exposure
+    uint8_t legacyType = 0;  // 2 or 3: legacy profile frames of that type instead of containers
 
     bool operator==(const ProfileSettings&) const = default;
 };

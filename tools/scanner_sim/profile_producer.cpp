@@ -4,6 +4,7 @@
 
 #include "tools/scanner_sim/byte_buffer.h"
 #include "tools/scanner_sim/crc32_mpeg2.h"
+#include "tools/scanner_sim/legacy_frame.h"
 
 namespace scanner_sim {
 namespace {
@@ -86,7 +87,9 @@ std::string sentContainer(const SentProfile& p, const StreamFaults& faults, std:
 {
     const bool framed = p.fault != ProfileFault::CloseMidFrame && p.fault != ProfileFault::StartMidFrame &&
                         p.fault != ProfileFault::FlipByte;
-    std::string c = frame(profileBlocks(*p.settings, p.counters), framed ? p.fault : ProfileFault::None, boundaries);
+    std::string c = p.settings->legacyType != 0
+                        ? legacyProfileFrame(*p.settings, p.counters, p.settings->legacyType)
+                        : frame(profileBlocks(*p.settings, p.counters), framed ? p.fault : ProfileFault::None, boundaries);
     if (p.fault == ProfileFault::FlipByte) {
         const size_t at = faults.flipOffset != 0 && faults.flipOffset < c.size() ? faults.flipOffset : c.size() / 2;
         c[at] = static_cast<char>(~c[at]);
@@ -115,6 +118,10 @@ ProfileBatch ProfileProducer::build(const std::shared_ptr<const ProfileSettings>
             c.pictureCounter = static_cast<uint16_t>(c.pictureCounter + faults_.gapSize);
 
         SentProfile sent{c, settings, connection, faultOf(faults_, c.index), listed(faults_.garbageBefore, c.index)};
+        const bool blockFault = sent.fault == ProfileFault::ZeroBlockLength || sent.fault == ProfileFault::MissingEndBlock ||
+                                sent.fault == ProfileFault::LengthMismatch || sent.fault == ProfileFault::UnknownTag;
+        if (settings->legacyType != 0 && blockFault)
+            sent.fault = ProfileFault::None;  // legacy frames have no blocks
         if (sent.fault == ProfileFault::None && connectionStart && i == 0 && faults_.startMidFrame)
             sent.fault = ProfileFault::StartMidFrame;
         if (sent.garbageBefore) {

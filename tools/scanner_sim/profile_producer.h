@@ -12,7 +12,8 @@
 
 namespace scanner_sim {
 
-// Faults by profile number (0 = the first profile sent since the simulator was made).
+// Faults by profile number (0 = the first profile sent since the simulator was made). Legacy
+// frames take the flip, counter, garbage, close and start faults; the block faults do not apply.
 struct StreamFaults {
     std::vector<uint64_t> flipByte;  // one byte inverted after the CRC was computed
     size_t flipOffset = 0;  // from the container start; 0 = the middle of the container

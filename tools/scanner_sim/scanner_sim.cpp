@@ -37,7 +37,7 @@ constexpr auto kTextFlushDelay = std::chrono::milliseconds(30);
 const std::string kStartPacket("\x02\x00\x00\x03\x00\x00\x00\x02", 8);
 
 // What was written last on the connection: a sync container is recognised only after a container.
-enum class Sent { Nothing, Lin1dd, Container, Raw };
+enum class Sent { Nothing, Lin1dd, Container, Legacy, Raw };
 
 // How one frame (or run of frames) is written.
 struct WriteShape {
@@ -61,9 +61,11 @@ struct ScannerSim::Impl {
           producer(options.counterStart, options.streamFaults, options.profileHistory)
     {
         try {
-            linFrame = lin1ddFrame(options.device.geometry);
+            linFrame = lin1ddFrame(options.device.geometry, options.lin1ddFault);
             if (options.lin1ddBadCrc)
                 linFrame.back() = static_cast<char>(~linFrame.back());
+            if (options.legacyFrameType != 0 && options.legacyFrameType != 2 && options.legacyFrameType != 3)
+                throw std::invalid_argument("scanner_sim: legacy frame type must be 2 or 3");
         } catch (const std::exception& e) {
             configError = e.what();  // reported by start()
         }
@@ -106,7 +108,6 @@ struct ScannerSim::Impl {
     SettingsModel model;
     std::string linFrame;  // fixed after construction
     std::string configError;
-    const Clock::time_point epoch = Clock::now();
     std::optional<Clock::time_point> linDue;  // server thread
     std::vector<std::pair<Clock::time_point, std::string>> delayedAnswers;  // server thread
 
@@ -239,6 +240,8 @@ struct ScannerSim::Impl {
         s.status.encoderHtl = s.status.encoderTtl = 0;  // from the counters
         s.scale = options.linearizedScale;
         s.swappedStrengthWidth = options.swappedStrengthWidth;
+        s.shortGeneralBlock = options.shortGeneralBlock;
+        s.legacyType = options.legacyFrameType;
         std::lock_guard lock(settingsMutex);
         if (!settingsCache || !(*settingsCache == s))
             settingsCache = std::make_shared<const ProfileSettings>(std::move(s));
@@ -262,7 +265,8 @@ struct ScannerSim::Impl {
         for (const SentProfile& p : batch.profiles)
             faulty = faulty || p.fault != ProfileFault::None || p.garbageBefore;
         const WriteShape shape{batch.cuts.empty() ? nullptr : &batch.cuts, batch.closeAfter, connectionId};
-        if (!write(batch.bytes, faulty ? Sent::Raw : Sent::Container, shape))
+        const Sent kind = options.legacyFrameType != 0 ? Sent::Legacy : (faulty ? Sent::Raw : Sent::Container);
+        if (!write(batch.bytes, kind, shape))
             return;
         connectionStart = false;
         producer.commit(batch);
@@ -356,6 +360,7 @@ struct ScannerSim::Impl {
     std::optional<Clock::time_point> idleDue() const
     {
         if (options.idlePeriodMs <= 0 || !clientFd.isValid() || (freeRun && freeRun->active()) ||
+            lastSent.load() == Sent::Legacy ||
             (!linSentHere.load() && options.linSend != Options::LinSend::Never))
             return std::nullopt;
         return Clock::time_point(Clock::duration(lastWrite.load())) + std::chrono::milliseconds(options.idlePeriodMs);
@@ -491,6 +496,18 @@ struct ScannerSim::Impl {
         }
         if (linDue && now >= *linDue) {
             linDue.reset();
+            if (options.xmlBeforeLin1dd) {
+                try {
+                    std::string xml;
+                    {
+                        std::lock_guard lock(modelMutex);
+                        xml = xmlContainer(model.descriptorXml());
+                    }
+                    write(xml, Sent::Container);
+                } catch (const std::length_error& e) {
+                    std::fprintf(stderr, "%s: no descriptor before LIN1DD\n", e.what());
+                }
+            }
             write(linFrame, Sent::Lin1dd);
         }
         for (size_t i = 0; i < delayedAnswers.size();) {

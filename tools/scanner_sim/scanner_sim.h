@@ -46,6 +46,8 @@ struct Options {
 
     DeviceIdentity device;  // device.lineTime: the default acquisitionlinetime; device.geometry.cells: LIN1DD cells
     bool lin1ddBadCrc = false;  // the LIN1DD frame goes out with its last CRC byte inverted
+    LinTableFault lin1ddFault = LinTableFault::None;  // a spoilt X table (length and CRC right)
+    bool xmlBeforeLin1dd = false;  // a descriptor container right before each LIN1DD frame
 
     // Profile stream. "SetAcquisitionStart" starts it unless the line start is the software trigger
     // (triggersource 3, or -1 with triggeramountprofilesy 3), which sends one profile per
@@ -55,6 +57,10 @@ struct Options {
     CounterStart counterStart;  // the first profile's picture counter, time stamp and encoders
     ProfileScale linearizedScale;  // of the linearized layout (after "SetLinearizationMode=1")
     bool swappedStrengthWidth = false;  // (inferred) the old firmware's strength/width packing, linearized layout
+    // (optional) legacy profile frames of type 2 or 3 instead of containers; no idle container
+    // follows a legacy frame (it would cost the client its synchronisation).
+    uint8_t legacyFrameType = 0;
+    bool shortGeneralBlock = false;  // profiles with a 44-byte general block (bounds-safe parsing)
     bool frameStartBurst = false;  // (inferred) triggersource -1: amountprofilesy profiles per start, then none
     StreamFaults streamFaults;
     size_t profileHistory = 100000;  // sent profiles kept for sentProfile()

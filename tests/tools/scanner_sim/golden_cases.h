@@ -6,6 +6,7 @@
 
 #include "tools/scanner_sim/container.h"
 #include "tools/scanner_sim/crc32_mpeg2.h"
+#include "tools/scanner_sim/legacy_frame.h"
 #include "tools/scanner_sim/lin1dd.h"
 #include "tools/scanner_sim/profile_container.h"
 #include "tools/scanner_sim/status_blocks.h"
@@ -93,6 +94,20 @@ inline const std::vector<ProfileCase>& goldenProfileCases()
     return cases;
 }
 
+struct LegacyCase {
+    ProfileCase profile;  // linearized and swapped unused
+    uint8_t type;
+};
+
+inline const std::vector<LegacyCase>& goldenLegacyCases()
+{
+    static const std::vector<LegacyCase> cases = {
+        {{"legacy_type2", 4, 30, 0, 1, true, true, true, false, false, false, 11}, 2},
+        {{"legacy_type3_all_fields", 0, 10, 1, 3, false, false, false, false, false, false, 60}, 3},
+    };
+    return cases;
+}
+
 inline ProfileSettings goldenProfileSettings(const ProfileCase& c)
 {
     ProfileSettings s;
@@ -124,6 +139,8 @@ inline std::vector<std::pair<std::string, std::string>> goldenVectors()
     };
     for (const ProfileCase& c : goldenProfileCases())
         out.emplace_back(c.name, profileContainer(goldenProfileSettings(c), goldenCounters(c.index)));
+    for (const LegacyCase& c : goldenLegacyCases())
+        out.emplace_back(c.profile.name, legacyProfileFrame(goldenProfileSettings(c.profile), goldenCounters(c.profile.index), c.type));
     return out;
 }
 

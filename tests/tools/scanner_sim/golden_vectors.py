@@ -263,6 +263,39 @@ def profile_container(case):
     return container(blocks)
 
 
+def legacy_frame(frame_type, roi_x, signal_enable, content, n):
+    """Legacy profile frame: 320-byte header, the pixel layout's point data, 64-byte tail, CRC."""
+    s = dict(STATUS, **COUNTERS)
+    columns = min(roi_x[1], 2048)
+    _, data = pixel_block(columns, signal_enable, content)(n)
+    data = data[12:]  # the block's +20.. without the header
+    length = 320 + len(data) + 64
+    h = bytearray(320)
+    h[0], h[1] = frame_type, 0x19
+    h[2:5] = u24(length)
+    struct.pack_into("<HI", h, 6, s["picture_counter"], s["time_stamp"])
+    htl = s["io_lines"][0][0] == 5 and s["io_lines"][1][0] == 5
+    struct.pack_into("<I", h, 12, s["encoder_htl"] if htl else s["encoder_ttl"])
+    struct.pack_into("<H", h, 23, s["header_word23"])
+    h[62], h[63] = s["status34"], s["status33"]
+    struct.pack_into("<HH", h, 65, roi_x[1], roi_x[0])
+    struct.pack_into("<H", h, 99, roi_x[2])
+    h[213] = signal_enable & 0x0F
+    h[215] = sum(bit << i for i, bit in enumerate(content))
+    struct.pack_into("<HHH", h, 290, s["roi_z"][1], s["roi_z"][0], s["roi_z"][2])
+    tail = bytearray(60)
+    tail[64 - 14] = s["temperature"]
+    tail[64 - 13] = s["status35"]
+    frame = bytes(h) + data + bytes(tail)
+    return frame + struct.pack(">I", crc32_mpeg2(frame))
+
+
+LEGACY = [
+    ("legacy_type2", 2, (4, 30, 0), 1, (1, 1, 1, 0), 11),
+    ("legacy_type3_all_fields", 3, (0, 10, 1), 3, (0, 0, 0, 0), 60),
+]
+
+
 def vectors():
     lin = type7_frame(lin1dd_image(12345678, 100.0, 200.0, 60.0, 120.0, 2048, 1088))
     table = {
@@ -276,6 +309,8 @@ def vectors():
     }
     for case in PROFILES:
         table[case[0]] = profile_container(case)
+    for name, frame_type, roi_x, signal_enable, content, n in LEGACY:
+        table[name] = legacy_frame(frame_type, roi_x, signal_enable, content, n)
     return table
 
 

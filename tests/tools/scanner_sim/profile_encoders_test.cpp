@@ -7,6 +7,8 @@
 
 #include "golden_cases.h"
 #include "platform/bytes.h"
+#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "tools/scanner_sim/legacy_frame.h"
 #include "tools/scanner_sim/profile_container.h"
 
 namespace scanner_sim {
@@ -130,17 +132,13 @@ TEST(ProfileContainer, StrengthWidthPackings)
     EXPECT_EQ(le32(alone, block + 52), 20u * 5 + 8);
 }
 
-// Reads the pixel block back with the decoder's rules, for comparison with profileValues.
-std::vector<ProfilePoint> readPixelBlock(const std::string& c, size_t block)
+// Reads point data back with the decoder's rules, for comparison with profileValues.
+std::vector<ProfilePoint> readPoints(const std::string& c, size_t at, size_t end, uint8_t mask, uint8_t content)
 {
-    const uint8_t mask = *u8(c, block + 10);
-    uint8_t content = *u8(c, block + 12);
     if (content == 0)
         content = 0x0F;
-    const uint32_t length = le32(c, block + 4);
     std::vector<ProfilePoint> out;
-    size_t at = block + 20;
-    while (at < block + length) {
+    while (at < end) {
         for (int echo = 0; echo < 4; ++echo) {
             if (!(mask & (1 << echo)))
                 continue;
@@ -162,6 +160,11 @@ std::vector<ProfilePoint> readPixelBlock(const std::string& c, size_t block)
     return out;
 }
 
+std::vector<ProfilePoint> readPixelBlock(const std::string& c, size_t block)
+{
+    return readPoints(c, block + 20, block + le32(c, block + 4), *u8(c, block + 10), *u8(c, block + 12));
+}
+
 TEST(ProfileContainer, ValuesAreWhatTheBytesCarry)
 {
     for (const char* name : {"profile_pixel", "profile_two_echoes", "profile_all_fields_echo1"}) {
@@ -173,6 +176,25 @@ TEST(ProfileContainer, ValuesAreWhatTheBytesCarry)
     }
     const ProfileValues one = profileValues(settingsOf("profile_all_fields_echo1"), test::goldenCounters(99));
     EXPECT_EQ(one.echoSlots, std::vector<int>{1});  // signal enable 2: echo mask 0x02
+}
+
+TEST(LegacyFrame, HeaderTailAndPoints)
+{
+    for (const test::LegacyCase& c : test::goldenLegacyCases()) {
+        SCOPED_TRACE(c.profile.name);
+        const ProfileSettings s = test::goldenProfileSettings(c.profile);
+        const std::string f = legacyProfileFrame(s, test::goldenCounters(c.profile.index), c.type);
+        ASSERT_EQ(f.size(), 504u);
+        EXPECT_EQ(legacyFrameLength(s), f.size());
+        EXPECT_EQ(static_cast<uint8_t>(f[0]), c.type);
+        EXPECT_EQ(toHex(f.substr(1, 15)), "19f80100003412efcdab89e8030000");  // length, counter, time, HTL
+        EXPECT_EQ(toHex(f.substr(62, 2)), "0201");
+        EXPECT_EQ(toHex(f.substr(288, 8)), "0000000220000100");  // ROI Z
+        EXPECT_EQ(toHex(f.substr(504 - 14, 2)), "2903");
+        EXPECT_EQ(crc32Mpeg2(std::string_view(f).substr(0, 500)), platform::loadBE32(u8(f, 500)));
+        // The points read back as the pixel layout of the same settings.
+        EXPECT_EQ(readPoints(f, 320, 504 - 64, *u8(f, 213), *u8(f, 215)), profileValues(s, test::goldenCounters(c.profile.index)).points);
+    }
 }
 
 TEST(ProfileContainer, SurfaceFollowsTheProfileNumber)
@@ -187,6 +209,19 @@ TEST(ProfileContainer, SurfaceFollowsTheProfileNumber)
     EXPECT_EQ(b.at(0, 0).zRaw, 32 * (1088 / 2 + 1088 / 4));  // sin pi/2
     EXPECT_EQ(a.at(1, 0).strength, 4);
     EXPECT_EQ(b.at(1, 0).strength, 29);
+}
+
+TEST(ProfileContainer, ShortGeneralBlock)
+{
+    ProfileSettings s = settingsOf("profile_pixel");
+    const std::string full = profileContainer(s, test::goldenCounters(7));
+    s.shortGeneralBlock = true;
+    const std::string c = profileContainer(s, test::goldenCounters(7));
+    ASSERT_EQ(c.size(), full.size() - 8);
+    EXPECT_EQ(le32(c, 4), c.size());
+    EXPECT_EQ(le32(c, 12), 44u);
+    EXPECT_EQ(c.substr(8 + 8, 36), full.substr(8 + 8, 36));  // counters, encoders and I/O bits stay
+    EXPECT_EQ(le32(c, 8 + 44), kStatisticsTag);
 }
 
 TEST(ProfileContainer, LengthFollowsTheRoiWidth)
@@ -248,6 +283,37 @@ double evaluate(const std::string& t, double u, double v)
         for (int m = 0; m < 4; ++m)
             sum += axis(cell, static_cast<uint32_t>(4 * k + m)) * std::pow(du, k) * std::pow(dv, m);
     return sum;
+}
+
+TEST(Lin1dd, TableFaultsKeepTheFrameSound)
+{
+    const LinGeometry g = test::goldenLinGeometry();
+    const std::string good = lin1ddFrame(g);
+    const size_t xTable = 6 + 8 + 16 + 52 + 8;  // in the frame
+    const auto f64 = [](const std::string& s, size_t at) { return std::bit_cast<double>(platform::loadLE64(u8(s, at))); };
+    const struct {
+        LinTableFault fault;
+        size_t changedAt;
+        size_t changedBytes;
+    } cases[] = {{LinTableFault::ZeroCells, xTable, 4},
+                 {LinTableFault::HugeCells, xTable, 4},
+                 {LinTableFault::NanAxis, xTable + 16, 8},
+                 {LinTableFault::DescendingAxis, xTable + 8, 16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        const std::string f = lin1ddFrame(g, c.fault);
+        ASSERT_EQ(f.size(), good.size());
+        EXPECT_EQ(crc32Mpeg2(std::string_view(f).substr(0, f.size() - 4)), platform::loadBE32(u8(f, f.size() - 4)));
+        EXPECT_EQ(f.substr(0, c.changedAt), good.substr(0, c.changedAt));
+        EXPECT_EQ(f.substr(c.changedAt + c.changedBytes, f.size() - 4 - c.changedAt - c.changedBytes),
+                  good.substr(c.changedAt + c.changedBytes, f.size() - 4 - c.changedAt - c.changedBytes));
+    }
+    EXPECT_EQ(le32(lin1ddFrame(g, LinTableFault::ZeroCells), xTable), 0u);
+    EXPECT_EQ(le32(lin1ddFrame(g, LinTableFault::HugeCells), xTable), 0x40000000u);
+    EXPECT_TRUE(std::isnan(f64(lin1ddFrame(g, LinTableFault::NanAxis), xTable + 16)));
+    const std::string descending = lin1ddFrame(g, LinTableFault::DescendingAxis);
+    EXPECT_EQ(f64(descending, xTable + 8), 2048.0);
+    EXPECT_EQ(f64(descending, xTable + 16), 0.0);
 }
 
 TEST(Lin1dd, EightByEightCellsGiveTheAnalyticValues)

@@ -28,6 +28,8 @@ uint32_t le32(const std::string& s, size_t offset)
     return platform::loadLE32(reinterpret_cast<const uint8_t*>(s.data()) + offset);
 }
 
+std::string toHexHead(const std::string& frame) { return test::toHex(frame.substr(0, 8)); }
+
 std::string receiveContainer(TestClient& client)
 {
     std::string head = client.receive(8, kWait);
@@ -145,6 +147,30 @@ TEST(ScannerSimStream, SoftwareTriggerSendsOneProfileEach)
     EXPECT_EQ(sim.profilesSent(), 4u);
 }
 
+TEST(ScannerSimStream, LineTimeAndEncoderResetApplyWhileRunning)
+{
+    ScannerSim sim(quiet());
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerEncoderStep=2\rSetAcquisitionLineTime=3000\rSetAcquisitionStart\r");
+    ASSERT_TRUE(sim.waitForProfilesSent(2, kWait));
+    command(sim, client, "SetAcquisitionLineTime=700\rSetResetEncoder\r");
+    EXPECT_TRUE(sim.streaming());
+    const uint64_t from = sim.profilesSent();
+    ASSERT_TRUE(sim.waitForProfilesSent(from + 3, kWait));
+    command(sim, client, "SetAcquisitionStop\r");
+    const SentProfile a = *sim.sentProfile(from + 1), b = *sim.sentProfile(from + 2);
+    EXPECT_EQ(b.counters.timeStamp - a.counters.timeStamp, 700u);
+    EXPECT_EQ(b.counters.encoderHtl - a.counters.encoderHtl, 2u);
+    bool reset = false;  // the first profile after the reset carries 0 on both encoders
+    for (uint64_t i = 2; i <= from; ++i)
+        reset = reset || (sim.sentProfile(i)->counters.encoderHtl == 0 && sim.sentProfile(i)->counters.encoderTtl == 0);
+    EXPECT_TRUE(reset);
+    EXPECT_EQ(sim.sentProfile(1)->counters.encoderTtl - sim.sentProfile(1)->counters.encoderHtl, 499000u);
+    EXPECT_EQ(sim.sentProfile(0)->settings->status.lineTime, 3000u);
+}
+
 TEST(ScannerSimStream, SettingsShapeTheContainer)
 {
     ScannerSim sim(quiet());
@@ -234,6 +260,56 @@ TEST(ScannerSimStream, StartMidFrameOnEveryConnection)
     const std::string first = sentContainer(*sim.sentProfile(0), {});
     EXPECT_EQ(client.receive(kSize / 2, kWait), first.substr(kSize / 2));  // the connection's first bytes
     EXPECT_EQ(receiveContainer(client), sentContainer(*sim.sentProfile(1), {}));
+}
+
+TEST(ScannerSimStream, LegacyFramesAndNoContainerAfterThem)
+{
+    Options o = quiet();
+    o.legacyFrameType = 3;
+    o.idlePeriodMs = 20;
+    o.streamFaults.flipByte = {1};
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\rSetTriggerSoftware\rSetTriggerSoftware\r");
+    const size_t length = 320 + 256 * 4 + 64;
+    std::string frames;
+    // Idle containers may come before the first frame, never after one.
+    while (frames.size() < 2 * length) {
+        std::string head = client.receive(1, kWait);
+        ASSERT_EQ(head.size(), 1u);
+        if (frames.empty() && head[0] == '\xFF') {
+            head += client.receive(7, kWait);
+            client.receive(le32(head, 4) - 8, kWait);
+            continue;
+        }
+        frames += head + client.receive(length - 1, kWait);
+    }
+    const std::string first = frames.substr(0, length), second = frames.substr(length);
+    EXPECT_EQ(first, sentContainer(*sim.sentProfile(0), o.streamFaults));
+    EXPECT_EQ(toHexHead(first), "0319800500000000");
+    const auto crcOk = [](const std::string& f) {
+        return crc32Mpeg2(std::string_view(f).substr(0, f.size() - 4)) ==
+               platform::loadBE32(reinterpret_cast<const uint8_t*>(f.data()) + f.size() - 4);
+    };
+    EXPECT_TRUE(crcOk(first));
+    EXPECT_FALSE(crcOk(second));
+    EXPECT_EQ(client.receive(1, 100ms), "");
+}
+
+TEST(ScannerSimStream, XmlContainerBeforeLin1dd)
+{
+    Options o = quiet();
+    o.xmlBeforeLin1dd = true;
+    ScannerSim sim(o);
+    sim.start();
+    TestClient client(sim.port());
+    ASSERT_TRUE(client.send(kStart));
+    const std::string xml = receiveContainer(client);
+    ASSERT_GT(xml.size(), 16u);
+    EXPECT_EQ(le32(xml, 8), kXmlTag);
+    EXPECT_EQ(client.receive(kLinSize, kWait), lin1ddFrame(o.device.geometry));
 }
 
 TEST(ScannerSimStream, Lin1ddWithABadCrc)
