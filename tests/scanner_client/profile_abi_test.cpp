@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -202,6 +204,65 @@ TEST_F(Profiles, CorruptedFrameIsSkippedAndGapIsVisible)
         if (i != 5)
             expected.push_back(i < 12 ? i : i + 3);
     EXPECT_EQ(counters, expected);
+}
+
+TEST_F(Profiles, BrokenStreamsLoseOnlyTheBrokenFrames)
+{
+    struct Case {
+        const char* name;
+        std::function<void(scanner_sim::Options&)> set;
+        bool fifthArrives;
+        // A stream that starts inside a frame can hide a false legacy header in profile data,
+        // which holds synchronisation back until its length has passed: only later frames count.
+        bool lateStart = false;
+    };
+    const Case cases[] = {
+        {"garbage with a false header", [](auto& o) { o.streamFaults.garbageBefore = {5}; }, true},
+        {"block length 0", [](auto& o) { o.streamFaults.zeroBlockLength = {5}; }, false},
+        {"missing end block", [](auto& o) { o.streamFaults.missingEndBlock = {5}; }, false},
+        {"total length off", [](auto& o) { o.streamFaults.lengthMismatch = {5}; }, false},
+        {"unknown block", [](auto& o) { o.streamFaults.unknownTag = {5}; }, false},
+        {"one block per write", [](auto& o) { o.streamFaults.splitAtBlocks = true; }, true},
+        {"one byte per write", [](auto& o) { o.chunkSize = 1; o.chunkPause = std::chrono::microseconds(0); }, true},
+        {"stream starts mid-frame", [](auto& o) { o.streamFaults.startMidFrame = true; }, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scanner_sim::Options options;
+        c.set(options);
+        start(options);
+        ASSERT_EQ(write("SetAcquisitionLineTime=2000\r"), 28);
+        ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+        std::vector<int> counters;
+        int undecodable = 0;  // a frame that passed its checks but holds no profile gives 0 points
+        while (counters.size() < (c.lateStart ? 8u : 1u) || counters.back() < (c.lateStart ? counters.front() + 7 : 14)) {
+            Profile p = next();
+            ASSERT_GE(p.points, 0) << "after " << counters.size() << " profiles";
+            if (p.points == 0 && ++undecodable <= 1)
+                continue;
+            ASSERT_GT(p.points, 0) << "after " << counters.size() << " profiles";
+            counters.push_back(p.counter);
+            auto sent = sentWithCounter(p.counter);
+            ASSERT_TRUE(sent) << "counter " << p.counter << " delivered but not sent intact";
+            expectMatches(p, *sent);
+        }
+        bool fifth = std::find(counters.begin(), counters.end(), 5) != counters.end();
+        std::string seen;
+        for (int n : counters)
+            seen += std::to_string(n) + " ";
+        SCOPED_TRACE("delivered " + seen);
+        if (!c.fifthArrives) {
+            EXPECT_FALSE(fifth);
+        } else {
+            EXPECT_EQ(undecodable, 0);
+        }
+        const int from = c.lateStart ? counters.front() : 8;
+        for (int n = from; n <= from + 6; ++n)
+            EXPECT_NE(std::find(counters.begin(), counters.end(), n), counters.end()) << n;
+        write("SetAcquisitionStop\r");
+        EXPECT_EQ(Quillan_Disconnect(h), nullptr);
+        h = nullptr;
+    }
 }
 
 TEST_F(Profiles, CloseMidFrameThenReadyAgainAndProfilesFlow)
