@@ -56,6 +56,24 @@ bool sameAxes(const LinTable& a, const LinTable& b)
            std::equal(a.uAxis, a.uAxis + a.nx + 1, b.uAxis) && std::equal(a.vAxis, a.vAxis + a.nz + 1, b.vAxis);
 }
 
+// Cell n of both tables as 16 (X, Z) coefficient pairs at 32 n; empty when
+// there is no memory for it (the tables are then evaluated one by one).
+void pairCells(const LinData& d, std::vector<double>& out)
+{
+    out.clear();
+    const size_t cells = (size_t{d.xTable.nx} + 1) * (size_t{d.xTable.nz} + 1);
+    try {
+        out.resize(32 * cells);
+    } catch (const std::bad_alloc&) {
+        out = std::vector<double>{};
+        return;
+    }
+    for (size_t k = 0; k < 16 * cells; ++k) {
+        out[2 * k] = d.xTable.cells[k];
+        out[2 * k + 1] = d.zTable.cells[k];
+    }
+}
+
 void clear(LinData& d)
 {
     d.serialNumber = 0;
@@ -126,6 +144,7 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
     clear(d);
     out.linearizationMode_ = false;
     out.sharedAxes_ = false;
+    out.pairedCells_.clear();
 
     if (length > kMagicSize && std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
         return kLinBadMagic;
@@ -155,6 +174,8 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             d.parametersLoaded = 1;
             break;
         case kTagTables: {
+            out.sharedAxes_ = false;
+            out.pairedCells_.clear();
             d.xTable.loaded = 0;
             d.zTable.loaded = 0;
             size_t usedX = 0;
@@ -168,6 +189,8 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             if (rc != kLinOk)
                 return rc;
             out.sharedAxes_ = sameAxes(d.xTable, d.zTable);
+            if (out.sharedAxes_)
+                pairCells(d, out.pairedCells_);
             break;
         }
         case kTagLinearizationMode:

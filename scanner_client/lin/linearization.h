@@ -6,6 +6,7 @@
 // meant to be read-only afterwards, so it can be shared between threads as
 // std::shared_ptr<const Linearization> (see LinStore).
 #include "lin/lin_data.h"
+#include "lin/lin_patch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,14 @@ private:
     LinTable table_;
 };
 
+// The intervals of the last conversion through a Linearization. Points near
+// each other, as along one profile, mostly fall into the same cells, which
+// then need no search. One per caller; any state gives the same results.
+struct LinCursor {
+    size_t xu = 0, xv = 0;  // X table (both tables when they share their knots)
+    size_t zu = 0, zv = 0;  // Z table
+};
+
 class Linearization {
 public:
     Linearization() = default;
@@ -54,15 +63,40 @@ public:
     // output whose table lies outside is left untouched. Without both tables:
     // x = z = 0.0 and kLinNoData.
     int convert(double u, double v, double& x, double& z) const;
+    // The same, starting the interval searches from `cursor`, which it updates.
+    // Inline for tables on shared knots, the common case on a profile's road.
+    int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
+    {
+        if (pairedCells_.empty())
+            return convertTables(u, v, x, z, cursor);
+        const LinTable& t = data_.xTable;
+        const double* U = t.uAxis;
+        const double* V = t.vAxis;
+        if (!(U[0] <= u && u <= U[t.nx] && V[0] <= v && v <= V[t.nz]))  // false for NaN
+            return kLinOutsideTable;
+        const size_t i = linpatch::intervalFrom(U, t.nx, u, cursor.xu);
+        const size_t j = linpatch::intervalFrom(V, t.nz, v, cursor.xv);
+        const double* cell = pairedCells_.data() + 32 * (i * (size_t{t.nz} + 1) + j);
+        const linpatch::Pair r = linpatch::evaluatePatchPair(cell, u - U[i], v - V[j]);
+        x = r[0];
+        z = r[1];
+        return kLinConverted;
+    }
 
 private:
     friend int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out);
+
+    // convert() through each table on its own (also without paired cells).
+    int convertTables(double u, double v, double& x, double& z, LinCursor& cursor) const;
 
     LinData data_;
     LinTableData x_;
     LinTableData z_;
     bool linearizationMode_ = false;
     bool sharedAxes_ = false;  // both tables on the same knots: one interval search serves both
+    // With both tables loaded on shared axes: cell n of both as 16 pairs
+    // (X, Z coefficient) at 32 n; empty otherwise.
+    std::vector<double> pairedCells_;
 };
 
 // Parses a LIN1DD image into a fresh `out`. Returns a LinResult code. What was

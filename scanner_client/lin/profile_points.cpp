@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -25,6 +26,60 @@ bool lessNanLast(double a, double b)
     return a < b;
 }
 
+// With `All` every array is present (the usual call) and none is tested.
+template <bool All>
+void emitPoint(const EchoPoint& e, const PointArrays& out, int at)
+{
+    if (All || out.x)
+        out.x[at] = e.xMm;
+    if (All || out.z)
+        out.z[at] = e.zMm;
+    if (All || out.intensity)
+        out.intensity[at] = e.strength;
+    if (All || out.width)
+        out.width[at] = e.width;
+}
+
+// The valid echoes of columns order(0) .. order(columns - 1), each column's
+// by slot, up to out.maxPoints.
+template <bool All, typename Order>
+int emitColumns(const DecodedProfile& p, const PointArrays& arrays, int columns, Order order)
+{
+    // A copy: stores through the int arrays could otherwise alias maxPoints.
+    const PointArrays out = arrays;
+    const unsigned slots = p.echoSlotsUsed & ((1u << kMaxEchoes) - 1);
+    int written = 0;
+    if (std::has_single_bit(slots)) {
+        const int j = std::countr_zero(slots);
+        for (int k = 0; k < columns && written < out.maxPoints; ++k) {
+            const EchoPoint& e = p.columns[order(k)].echoes[j];
+            if (e.valid)
+                emitPoint<All>(e, out, written++);
+        }
+        return written;
+    }
+    for (int k = 0; k < columns && written < out.maxPoints; ++k) {
+        const ProfileColumn& column = p.columns[order(k)];
+        for (int j = 0; j < kMaxEchoes; ++j) {
+            const EchoPoint& e = column.echoes[j];
+            if (!(slots & (1u << j)) || !e.valid)
+                continue;
+            if (written >= out.maxPoints)
+                break;
+            emitPoint<All>(e, out, written++);
+        }
+    }
+    return written;
+}
+
+template <typename Order>
+int emitTo(const DecodedProfile& p, const PointArrays& out, int columns, Order order)
+{
+    if (out.x && out.z && out.intensity && out.width)
+        return emitColumns<true>(p, out, columns, order);
+    return emitColumns<false>(p, out, columns, order);
+}
+
 }  // namespace
 
 void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
@@ -33,18 +88,24 @@ void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
         return;
     const double stepX = p.effStepX + 1.0;
     const double stepZ = p.effStepZ + 1.0;
-    for (int c = 0; c < p.columnCount; ++c) {
-        const double u = c * stepX + p.effOffsetX;
-        for (int j = 0; j < kMaxEchoes; ++j) {
+    const double offsetX = p.effOffsetX;
+    const double offsetZ = p.effOffsetZ;
+    const int columns = std::clamp(p.columnCount, 0, kMaxProfileColumns);
+    LinCursor cursor;
+    // Slot by slot: along a slot the points move steadily across the tables.
+    for (int j = 0; j < kMaxEchoes; ++j) {
+        if (!(p.echoSlotsUsed & (1u << j)))
+            continue;
+        for (int c = 0; c < columns; ++c) {
             EchoPoint& e = p.columns[c].echoes[j];
-            if (!(p.echoSlotsUsed & (1u << j)) || !e.valid)
+            if (!e.valid)
                 continue;
             if (e.zPixel == 0.0) {
                 e.xMm = 0.0;
                 e.zMm = 0.0;
                 continue;
             }
-            lin->convert(u, stepZ * e.zPixel + p.effOffsetZ, e.xMm, e.zMm);
+            lin->convert(c * stepX + offsetX, stepZ * e.zPixel + offsetZ, e.xMm, e.zMm, cursor);
         }
     }
 }
@@ -52,50 +113,29 @@ void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
 int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sortByX)
 {
     const int columns = std::clamp(p.columnCount, 0, kMaxProfileColumns);
+    if (!sortByX)
+        return emitTo(p, out, columns, [](int k) { return k; });
+
     std::array<uint16_t, kMaxProfileColumns> order;
     for (int c = 0; c < columns; ++c)
         order[c] = static_cast<uint16_t>(c);
-
-    if (sortByX) {
-        std::array<uint16_t, kMaxProfileColumns> places, sorted;
-        int n = 0;
-        for (int c = 0; c < columns; ++c) {
-            const EchoPoint* e = firstValidEcho(p.columns[c], p.echoSlotsUsed);
-            if (e && (e->xMm != 0.0 || e->zMm != 0.0)) {
-                places[n] = static_cast<uint16_t>(c);
-                sorted[n] = static_cast<uint16_t>(c);
-                ++n;
-            }
-        }
-        std::sort(sorted.begin(), sorted.begin() + n, [&](uint16_t a, uint16_t b) {
-            return lessNanLast(firstValidEcho(p.columns[a], p.echoSlotsUsed)->xMm,
-                               firstValidEcho(p.columns[b], p.echoSlotsUsed)->xMm);
-        });
-        for (int k = 0; k < n; ++k)
-            order[places[k]] = sorted[k];
-    }
-
-    int written = 0;
-    for (int k = 0; k < columns && written < out.maxPoints; ++k) {
-        const ProfileColumn& column = p.columns[order[k]];
-        for (int j = 0; j < kMaxEchoes; ++j) {
-            const EchoPoint& e = column.echoes[j];
-            if (!(p.echoSlotsUsed & (1u << j)) || !e.valid)
-                continue;
-            if (written >= out.maxPoints)
-                break;
-            if (out.x)
-                out.x[written] = e.xMm;
-            if (out.z)
-                out.z[written] = e.zMm;
-            if (out.intensity)
-                out.intensity[written] = e.strength;
-            if (out.width)
-                out.width[written] = e.width;
-            ++written;
+    std::array<uint16_t, kMaxProfileColumns> places, sorted;
+    int n = 0;
+    for (int c = 0; c < columns; ++c) {
+        const EchoPoint* e = firstValidEcho(p.columns[c], p.echoSlotsUsed);
+        if (e && (e->xMm != 0.0 || e->zMm != 0.0)) {
+            places[n] = static_cast<uint16_t>(c);
+            sorted[n] = static_cast<uint16_t>(c);
+            ++n;
         }
     }
-    return written;
+    std::sort(sorted.begin(), sorted.begin() + n, [&](uint16_t a, uint16_t b) {
+        return lessNanLast(firstValidEcho(p.columns[a], p.echoSlotsUsed)->xMm,
+                           firstValidEcho(p.columns[b], p.echoSlotsUsed)->xMm);
+    });
+    for (int k = 0; k < n; ++k)
+        order[places[k]] = sorted[k];
+    return emitTo(p, out, columns, [&order](int k) { return static_cast<int>(order[k]); });
 }
 
 }  // namespace quillan
