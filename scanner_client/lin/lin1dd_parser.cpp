@@ -56,21 +56,22 @@ bool sameAxes(const LinTable& a, const LinTable& b)
            std::equal(a.uAxis, a.uAxis + a.nx + 1, b.uAxis) && std::equal(a.vAxis, a.vAxis + a.nz + 1, b.vAxis);
 }
 
-// Cell n of both tables as 16 (X, Z) coefficient pairs at 32 n; empty when
-// there is no memory for it (the tables are then evaluated one by one).
-void pairCells(const LinData& d, std::vector<double>& out)
+// Cell n of both tables, transposed, at kBothCellDoubles n; empty when there
+// is no memory for it (the tables are then evaluated one by one).
+void joinCells(const LinData& d, std::vector<double>& out)
 {
     out.clear();
     const size_t cells = (size_t{d.xTable.nx} + 1) * (size_t{d.xTable.nz} + 1);
     try {
-        out.resize(32 * cells);
+        out.resize(linpatch::kBothCellDoubles * cells);
     } catch (const std::bad_alloc&) {
         out = std::vector<double>{};
         return;
     }
-    for (size_t k = 0; k < 16 * cells; ++k) {
-        out[2 * k] = d.xTable.cells[k];
-        out[2 * k + 1] = d.zTable.cells[k];
+    for (size_t n = 0; n < cells; ++n) {
+        double* q = out.data() + linpatch::kBothCellDoubles * n;
+        linpatch::transposeCell(d.xTable.cells + kCellDoubles * n, q);
+        linpatch::transposeCell(d.zTable.cells + kCellDoubles * n, q + 16);
     }
 }
 
@@ -144,7 +145,8 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
     clear(d);
     out.linearizationMode_ = false;
     out.sharedAxes_ = false;
-    out.pairedCells_.clear();
+    out.bothCells_.clear();
+    out.joint_ = LinJoint{};
 
     if (length > kMagicSize && std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
         return kLinBadMagic;
@@ -175,7 +177,8 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             break;
         case kTagTables: {
             out.sharedAxes_ = false;
-            out.pairedCells_.clear();
+            out.bothCells_.clear();
+            out.joint_ = LinJoint{};
             d.xTable.loaded = 0;
             d.zTable.loaded = 0;
             size_t usedX = 0;
@@ -189,8 +192,12 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             if (rc != kLinOk)
                 return rc;
             out.sharedAxes_ = sameAxes(d.xTable, d.zTable);
-            if (out.sharedAxes_)
-                pairCells(d, out.pairedCells_);
+            if (out.sharedAxes_) {
+                joinCells(d, out.bothCells_);
+                if (!out.bothCells_.empty())
+                    out.joint_ = LinJoint{d.xTable.uAxis, d.xTable.vAxis, d.xTable.nx, d.xTable.nz,
+                                          out.bothCells_.data()};
+            }
             break;
         }
         case kTagLinearizationMode:

@@ -1,8 +1,8 @@
 #pragma once
 // Building blocks of the table evaluation: the interval search on an axis and
 // the bicubic patch, for one table or for two tables on the same knots at once.
-// Both forms of the patch do the same operations in the same order, so they
-// give the same bits.
+// Both forms of the patch do the same operations in the same order, lane by
+// lane, so they give the same bits.
 #include <cstddef>
 #include <cstring>
 
@@ -11,7 +11,7 @@ namespace quillan::linpatch {
 // Index i with axis[i] <= t <= axis[i + 1], by bisection over [0, n]. The
 // caller guarantees axis[0] <= t <= axis[n] and a non-decreasing axis, which
 // keeps that invariant on [lo, hi] and so ends the loop.
-inline size_t bisect(const double* axis, size_t n, double t)
+[[gnu::always_inline]] inline size_t bisect(const double* axis, size_t n, double t)
 {
     size_t lo = 0;
     size_t hi = n;
@@ -49,25 +49,70 @@ inline double evaluatePatch(const double* a, double du, double dv)
     return ((p3 * du + p2) * du + p1) * du + p0;
 }
 
-// Two doubles processed lane by lane (SSE2 on x86-64, NEON on AArch64).
+// Doubles processed lane by lane: SSE2 or AVX on x86-64 (the latter in code
+// built for it), NEON on AArch64.
 using Pair = double __attribute__((vector_size(16)));
+using Quad = double __attribute__((vector_size(32)));
 
-// evaluatePatch of two patches at the same (du, dv): `a` holds the 16
-// coefficients interleaved, a[2n] of the first patch and a[2n + 1] of the
-// second. Returns {first, second}.
-inline Pair evaluatePatchPair(const double* a, double du, double dv)
+// The cell layout evaluatePatchBoth reads: the X and then the Z cell, each
+// transposed, q[4m + k] = a[4k + m], so that the four row polynomials of a
+// cell are evaluated side by side.
+inline constexpr size_t kBothCellDoubles = 32;
+inline void transposeCell(const double* a, double* q)
 {
-    const auto c = [a](int n) {
-        Pair p;
-        std::memcpy(&p, a + 2 * n, sizeof p);
-        return p;
-    };
-    const Pair u = {du, du};
+    for (size_t k = 0; k < 4; ++k)
+        for (size_t m = 0; m < 4; ++m)
+            q[4 * m + k] = a[4 * k + m];
+}
+
+// evaluatePatch of the X and the Z cell at the same (du, dv); returns {x, z}.
+// Two lanes wide, for any build.
+[[gnu::always_inline]] inline Pair evaluatePatchBoth(const double* q, double du, double dv)
+{
+    // xa holds lanes k = 0, 1 of the X cell, xb lanes 2, 3; za, zb the same of Z.
+    Pair xa[4], xb[4], za[4], zb[4];
+    for (int m = 0; m < 4; ++m) {
+        std::memcpy(&xa[m], q + 4 * m, sizeof(Pair));
+        std::memcpy(&xb[m], q + 4 * m + 2, sizeof(Pair));
+        std::memcpy(&za[m], q + 16 + 4 * m, sizeof(Pair));
+        std::memcpy(&zb[m], q + 16 + 4 * m + 2, sizeof(Pair));
+    }
     const Pair v = {dv, dv};
-    const Pair p0 = ((c(3) * v + c(2)) * v + c(1)) * v + c(0);
-    const Pair p1 = ((c(7) * v + c(6)) * v + c(5)) * v + c(4);
-    const Pair p2 = ((c(11) * v + c(10)) * v + c(9)) * v + c(8);
-    const Pair p3 = ((c(15) * v + c(14)) * v + c(13)) * v + c(12);
+    const Pair pxa = ((xa[3] * v + xa[2]) * v + xa[1]) * v + xa[0];
+    const Pair pxb = ((xb[3] * v + xb[2]) * v + xb[1]) * v + xb[0];
+    const Pair pza = ((za[3] * v + za[2]) * v + za[1]) * v + za[0];
+    const Pair pzb = ((zb[3] * v + zb[2]) * v + zb[1]) * v + zb[0];
+    const Pair p0 = __builtin_shufflevector(pxa, pza, 0, 2);
+    const Pair p1 = __builtin_shufflevector(pxa, pza, 1, 3);
+    const Pair p2 = __builtin_shufflevector(pxb, pzb, 0, 2);
+    const Pair p3 = __builtin_shufflevector(pxb, pzb, 1, 3);
+    const Pair u = {du, du};
+    return ((p3 * u + p2) * u + p1) * u + p0;
+}
+
+// The same four lanes wide, for code built for AVX (elsewhere the compiler
+// would pass the wide vectors through memory).
+[[gnu::always_inline]] inline Pair evaluatePatchBothWide(const double* q, double du, double dv)
+{
+    // One load per vector: copies of whole arrays would go through the stack.
+    Quad x0, x1, x2, x3, z0, z1, z2, z3;
+    std::memcpy(&x0, q, sizeof x0);
+    std::memcpy(&x1, q + 4, sizeof x1);
+    std::memcpy(&x2, q + 8, sizeof x2);
+    std::memcpy(&x3, q + 12, sizeof x3);
+    std::memcpy(&z0, q + 16, sizeof z0);
+    std::memcpy(&z1, q + 20, sizeof z1);
+    std::memcpy(&z2, q + 24, sizeof z2);
+    std::memcpy(&z3, q + 28, sizeof z3);
+    const Quad v = {dv, dv, dv, dv};
+    // Lane k: the row polynomial p_k of each cell.
+    const Quad px = ((x3 * v + x2) * v + x1) * v + x0;
+    const Quad pz = ((z3 * v + z2) * v + z1) * v + z0;
+    const Pair p0 = __builtin_shufflevector(px, pz, 0, 4);
+    const Pair p1 = __builtin_shufflevector(px, pz, 1, 5);
+    const Pair p2 = __builtin_shufflevector(px, pz, 2, 6);
+    const Pair p3 = __builtin_shufflevector(px, pz, 3, 7);
+    const Pair u = {du, du};
     return ((p3 * u + p2) * u + p1) * u + p0;
 }
 

@@ -41,6 +41,67 @@ struct LinCursor {
     size_t zu = 0, zv = 0;  // Z table
 };
 
+// Both tables of a Linearization on the same knots, their cells joined for
+// linpatch::evaluatePatchBoth. A plain view (valid while the Linearization
+// lives), so that a loop over many points can keep it in registers.
+struct LinJoint {
+    const double* u = nullptr;      // nx + 1 column knots
+    const double* v = nullptr;      // nz + 1 row knots
+    size_t nx = 0, nz = 0;
+    const double* cells = nullptr;  // null when there are no joined cells
+
+    // Where (pu, pv) lies: its joined cell and the offsets in it. False, with
+    // nothing set, outside the tables (or for NaN).
+    [[gnu::always_inline]] bool locate(double pu, double pv, LinCursor& cursor, const double*& cell, double& du,
+                                       double& dv) const
+    {
+        // Strictly inside the remembered interval means inside the table too.
+        size_t i = cursor.xu;
+        if (!(i < nx && u[i] < pu && pu < u[i + 1])) {
+            if (!(u[0] <= pu && pu <= u[nx]))  // false for NaN
+                return false;
+            cursor.xu = i = linpatch::bisect(u, nx, pu);
+        }
+        size_t j = cursor.xv;
+        if (!(j < nz && v[j] < pv && pv < v[j + 1])) {
+            if (!(v[0] <= pv && pv <= v[nz]))
+                return false;
+            cursor.xv = j = linpatch::bisect(v, nz, pv);
+        }
+        cell = cells + linpatch::kBothCellDoubles * (i * (nz + 1) + j);
+        du = pu - u[i];
+        dv = pv - v[j];
+        return true;
+    }
+
+    // Linearization::convert with these tables (always inline, so that callers
+    // built for wider vectors evaluate it with them).
+    [[gnu::always_inline]] int convert(double pu, double pv, double& x, double& z, LinCursor& cursor) const
+    {
+        const double* cell = nullptr;
+        double du = 0.0, dv = 0.0;
+        if (!locate(pu, pv, cursor, cell, du, dv))
+            return kLinOutsideTable;
+        const linpatch::Pair r = linpatch::evaluatePatchBoth(cell, du, dv);
+        x = r[0];
+        z = r[1];
+        return kLinConverted;
+    }
+
+    // convert() four lanes wide, for code built for AVX; the same results.
+    [[gnu::always_inline]] int convertWide(double pu, double pv, double& x, double& z, LinCursor& cursor) const
+    {
+        const double* cell = nullptr;
+        double du = 0.0, dv = 0.0;
+        if (!locate(pu, pv, cursor, cell, du, dv))
+            return kLinOutsideTable;
+        const linpatch::Pair r = linpatch::evaluatePatchBothWide(cell, du, dv);
+        x = r[0];
+        z = r[1];
+        return kLinConverted;
+    }
+};
+
 class Linearization {
 public:
     Linearization() = default;
@@ -64,29 +125,20 @@ public:
     // x = z = 0.0 and kLinNoData.
     int convert(double u, double v, double& x, double& z) const;
     // The same, starting the interval searches from `cursor`, which it updates.
-    // Inline for tables on shared knots, the common case on a profile's road.
     int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
     {
-        if (pairedCells_.empty())
-            return convertTables(u, v, x, z, cursor);
-        const LinTable& t = data_.xTable;
-        const double* U = t.uAxis;
-        const double* V = t.vAxis;
-        if (!(U[0] <= u && u <= U[t.nx] && V[0] <= v && v <= V[t.nz]))  // false for NaN
-            return kLinOutsideTable;
-        const size_t i = linpatch::intervalFrom(U, t.nx, u, cursor.xu);
-        const size_t j = linpatch::intervalFrom(V, t.nz, v, cursor.xv);
-        const double* cell = pairedCells_.data() + 32 * (i * (size_t{t.nz} + 1) + j);
-        const linpatch::Pair r = linpatch::evaluatePatchPair(cell, u - U[i], v - V[j]);
-        x = r[0];
-        z = r[1];
-        return kLinConverted;
+        return joint_.cells ? joint_.convert(u, v, x, z, cursor) : convertTables(u, v, x, z, cursor);
     }
+
+    // The tables as one when they share their knots; else cells is null and
+    // convert() evaluates them one by one.
+    const LinJoint& joint() const { return joint_; }
 
 private:
     friend int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out);
 
-    // convert() through each table on its own (also without paired cells).
+    // convert() through each table on its own (tables on their own knots, or
+    // no memory for bothCells_).
     int convertTables(double u, double v, double& x, double& z, LinCursor& cursor) const;
 
     LinData data_;
@@ -94,9 +146,10 @@ private:
     LinTableData z_;
     bool linearizationMode_ = false;
     bool sharedAxes_ = false;  // both tables on the same knots: one interval search serves both
-    // With both tables loaded on shared axes: cell n of both as 16 pairs
-    // (X, Z coefficient) at 32 n; empty otherwise.
-    std::vector<double> pairedCells_;
+    // With both tables loaded on shared axes: cell n of both, transposed for
+    // linpatch::evaluatePatchBoth, at kBothCellDoubles n; empty otherwise.
+    std::vector<double> bothCells_;
+    LinJoint joint_;  // over bothCells_ when it is not empty
 };
 
 // Parses a LIN1DD image into a fresh `out`. Returns a LinResult code. What was

@@ -52,6 +52,7 @@ int emitColumns(const DecodedProfile& p, const PointArrays& arrays, int columns,
     if (std::has_single_bit(slots)) {
         const int j = std::countr_zero(slots);
         for (int k = 0; k < columns && written < out.maxPoints; ++k) {
+            __builtin_prefetch(&p.columns[order(std::min(k + 8, columns - 1))].echoes[j]);
             const EchoPoint& e = p.columns[order(k)].echoes[j];
             if (e.valid)
                 emitPoint<All>(e, out, written++);
@@ -80,19 +81,17 @@ int emitTo(const DecodedProfile& p, const PointArrays& out, int columns, Order o
     return emitColumns<false>(p, out, columns, order);
 }
 
-}  // namespace
-
-void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
+// The conversion of LinearizeProfile through `convert`. Slot by slot: along
+// a slot the points move steadily across the tables.
+template <typename Convert>
+[[gnu::always_inline]] inline void linearizeSlots(DecodedProfile& p, const Convert& convert)
 {
-    if (p.linearizedLayout || lin == nullptr || !lin->data().xTable.loaded)
-        return;
     const double stepX = p.effStepX + 1.0;
     const double stepZ = p.effStepZ + 1.0;
     const double offsetX = p.effOffsetX;
     const double offsetZ = p.effOffsetZ;
     const int columns = std::clamp(p.columnCount, 0, kMaxProfileColumns);
     LinCursor cursor;
-    // Slot by slot: along a slot the points move steadily across the tables.
     for (int j = 0; j < kMaxEchoes; ++j) {
         if (!(p.echoSlotsUsed & (1u << j)))
             continue;
@@ -105,9 +104,53 @@ void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
                 e.zMm = 0.0;
                 continue;
             }
-            lin->convert(c * stepX + offsetX, stepZ * e.zPixel + offsetZ, e.xMm, e.zMm, cursor);
+            convert.convert(c * stepX + offsetX, stepZ * e.zPixel + offsetZ, e.xMm, e.zMm, cursor);
         }
     }
+}
+
+// Tables on shared knots: a copy of the view, kept in registers by the loop.
+[[gnu::always_inline]] inline void linearizeJoint(DecodedProfile& p, const LinJoint& tables)
+{
+    const LinJoint joint = tables;
+    linearizeSlots(p, joint);
+}
+
+#if defined(__x86_64__)
+// The same loop built for AVX: the patches are evaluated four lanes wide, with
+// the same operations (no fused multiply-add), so the results are the same bits.
+struct WideJoint {
+    LinJoint joint;
+    [[gnu::always_inline]] int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
+    {
+        return joint.convertWide(u, v, x, z, cursor);
+    }
+};
+
+__attribute__((target("avx"))) void linearizeJointAvx(DecodedProfile& p, const LinJoint& tables)
+{
+    const WideJoint wide{tables};
+    linearizeSlots(p, wide);
+}
+#endif
+
+}  // namespace
+
+void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
+{
+    if (p.linearizedLayout || lin == nullptr || !lin->data().xTable.loaded)
+        return;
+    if (!lin->joint().cells) {
+        linearizeSlots(p, *lin);
+        return;
+    }
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx")) {
+        linearizeJointAvx(p, lin->joint());
+        return;
+    }
+#endif
+    linearizeJoint(p, lin->joint());
 }
 
 int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sortByX)
