@@ -56,23 +56,20 @@ bool sameAxes(const LinTable& a, const LinTable& b)
            std::equal(a.uAxis, a.uAxis + a.nx + 1, b.uAxis) && std::equal(a.vAxis, a.vAxis + a.nz + 1, b.vAxis);
 }
 
-// Cell n of both tables, transposed, at kBothCellDoubles n; empty when there
-// is no memory for it (the tables are then evaluated one by one).
-void joinCells(const LinData& d, std::vector<double>& out)
+// Cell n of both tables joined, at n; empty when there is no memory for it
+// (the tables are then evaluated one by one).
+void joinCells(const LinData& d, std::vector<linpatch::JointCell>& out)
 {
     out.clear();
     const size_t cells = (size_t{d.xTable.nx} + 1) * (size_t{d.xTable.nz} + 1);
     try {
-        out.resize(linpatch::kBothCellDoubles * cells);
+        out.resize(cells);
     } catch (const std::bad_alloc&) {
-        out = std::vector<double>{};
+        out = std::vector<linpatch::JointCell>{};
         return;
     }
-    for (size_t n = 0; n < cells; ++n) {
-        double* q = out.data() + linpatch::kBothCellDoubles * n;
-        linpatch::transposeCell(d.xTable.cells + kCellDoubles * n, q);
-        linpatch::transposeCell(d.zTable.cells + kCellDoubles * n, q + 16);
-    }
+    for (size_t n = 0; n < cells; ++n)
+        linpatch::joinCell(d.xTable.cells + kCellDoubles * n, d.zTable.cells + kCellDoubles * n, out[n]);
 }
 
 void clear(LinData& d)

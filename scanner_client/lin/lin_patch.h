@@ -49,71 +49,91 @@ inline double evaluatePatch(const double* a, double du, double dv)
     return ((p3 * du + p2) * du + p1) * du + p0;
 }
 
-// Doubles processed lane by lane: SSE2 or AVX on x86-64 (the latter in code
-// built for it), NEON on AArch64.
+// Doubles processed lane by lane: SSE2, AVX or AVX-512 on x86-64 (the wider
+// ones only in code built for them), NEON on AArch64.
 using Pair = double __attribute__((vector_size(16)));
 using Quad = double __attribute__((vector_size(32)));
+using Oct = double __attribute__((vector_size(64)));
 
-// The cell layout evaluatePatchBoth reads: the X and then the Z cell, each
-// transposed, q[4m + k] = a[4k + m], so that the four row polynomials of a
-// cell are evaluated side by side.
-inline constexpr size_t kBothCellDoubles = 32;
-inline void transposeCell(const double* a, double* q)
+// The X and the Z cell of one grid position as the joint evaluations read
+// them: q[8m + k] = a[4k + m] of the X cell and q[8m + 4 + k] of the Z cell,
+// so that the eight row polynomials p_k are evaluated side by side. One
+// cache line per power m of dv.
+struct alignas(64) JointCell {
+    double q[32];
+};
+
+inline void joinCell(const double* x, const double* z, JointCell& out)
 {
     for (size_t k = 0; k < 4; ++k)
-        for (size_t m = 0; m < 4; ++m)
-            q[4 * m + k] = a[4 * k + m];
+        for (size_t m = 0; m < 4; ++m) {
+            out.q[8 * m + k] = x[4 * k + m];
+            out.q[8 * m + 4 + k] = z[4 * k + m];
+        }
+}
+
+// The last step of every width: p = {p_k of X, p_k of Z} for k = 0 .. 3,
+// summed in du; returns {x, z}.
+[[gnu::always_inline]] inline Pair sumRows(Pair p0, Pair p1, Pair p2, Pair p3, double du)
+{
+    const Pair u = {du, du};
+    return ((p3 * u + p2) * u + p1) * u + p0;
 }
 
 // evaluatePatch of the X and the Z cell at the same (du, dv); returns {x, z}.
 // Two lanes wide, for any build.
-[[gnu::always_inline]] inline Pair evaluatePatchBoth(const double* q, double du, double dv)
+[[gnu::always_inline]] inline Pair evaluateJoint(const JointCell& c, double du, double dv)
 {
-    // xa holds lanes k = 0, 1 of the X cell, xb lanes 2, 3; za, zb the same of Z.
-    Pair xa[4], xb[4], za[4], zb[4];
-    for (int m = 0; m < 4; ++m) {
-        std::memcpy(&xa[m], q + 4 * m, sizeof(Pair));
-        std::memcpy(&xb[m], q + 4 * m + 2, sizeof(Pair));
-        std::memcpy(&za[m], q + 16 + 4 * m, sizeof(Pair));
-        std::memcpy(&zb[m], q + 16 + 4 * m + 2, sizeof(Pair));
-    }
+    // Lanes k = 0, 1 (a) and 2, 3 (b) of X and of Z for the power m, each
+    // loaded where it is used (arrays of them would go through the stack).
+    const auto at = [&c](int m, int lane) {
+        Pair r;
+        std::memcpy(&r, c.q + 8 * m + lane, sizeof r);
+        return r;
+    };
     const Pair v = {dv, dv};
-    const Pair pxa = ((xa[3] * v + xa[2]) * v + xa[1]) * v + xa[0];
-    const Pair pxb = ((xb[3] * v + xb[2]) * v + xb[1]) * v + xb[0];
-    const Pair pza = ((za[3] * v + za[2]) * v + za[1]) * v + za[0];
-    const Pair pzb = ((zb[3] * v + zb[2]) * v + zb[1]) * v + zb[0];
-    const Pair p0 = __builtin_shufflevector(pxa, pza, 0, 2);
-    const Pair p1 = __builtin_shufflevector(pxa, pza, 1, 3);
-    const Pair p2 = __builtin_shufflevector(pxb, pzb, 0, 2);
-    const Pair p3 = __builtin_shufflevector(pxb, pzb, 1, 3);
-    const Pair u = {du, du};
-    return ((p3 * u + p2) * u + p1) * u + p0;
+    const Pair pxa = ((at(3, 0) * v + at(2, 0)) * v + at(1, 0)) * v + at(0, 0);
+    const Pair pxb = ((at(3, 2) * v + at(2, 2)) * v + at(1, 2)) * v + at(0, 2);
+    const Pair pza = ((at(3, 4) * v + at(2, 4)) * v + at(1, 4)) * v + at(0, 4);
+    const Pair pzb = ((at(3, 6) * v + at(2, 6)) * v + at(1, 6)) * v + at(0, 6);
+    return sumRows(__builtin_shufflevector(pxa, pza, 0, 2), __builtin_shufflevector(pxa, pza, 1, 3),
+                   __builtin_shufflevector(pxb, pzb, 0, 2), __builtin_shufflevector(pxb, pzb, 1, 3), du);
 }
 
-// The same four lanes wide, for code built for AVX (elsewhere the compiler
-// would pass the wide vectors through memory).
-[[gnu::always_inline]] inline Pair evaluatePatchBothWide(const double* q, double du, double dv)
+// The same four lanes wide, only for code built for AVX (elsewhere the wide
+// vectors would go through memory). Whole vectors are loaded one by one:
+// copies of arrays of them would go through the stack.
+[[gnu::always_inline]] inline Pair evaluateJointAvx(const JointCell& c, double du, double dv)
 {
-    // One load per vector: copies of whole arrays would go through the stack.
     Quad x0, x1, x2, x3, z0, z1, z2, z3;
-    std::memcpy(&x0, q, sizeof x0);
-    std::memcpy(&x1, q + 4, sizeof x1);
-    std::memcpy(&x2, q + 8, sizeof x2);
-    std::memcpy(&x3, q + 12, sizeof x3);
-    std::memcpy(&z0, q + 16, sizeof z0);
-    std::memcpy(&z1, q + 20, sizeof z1);
-    std::memcpy(&z2, q + 24, sizeof z2);
-    std::memcpy(&z3, q + 28, sizeof z3);
+    std::memcpy(&x0, c.q, sizeof x0);
+    std::memcpy(&z0, c.q + 4, sizeof z0);
+    std::memcpy(&x1, c.q + 8, sizeof x1);
+    std::memcpy(&z1, c.q + 12, sizeof z1);
+    std::memcpy(&x2, c.q + 16, sizeof x2);
+    std::memcpy(&z2, c.q + 20, sizeof z2);
+    std::memcpy(&x3, c.q + 24, sizeof x3);
+    std::memcpy(&z3, c.q + 28, sizeof z3);
     const Quad v = {dv, dv, dv, dv};
-    // Lane k: the row polynomial p_k of each cell.
     const Quad px = ((x3 * v + x2) * v + x1) * v + x0;
     const Quad pz = ((z3 * v + z2) * v + z1) * v + z0;
-    const Pair p0 = __builtin_shufflevector(px, pz, 0, 4);
-    const Pair p1 = __builtin_shufflevector(px, pz, 1, 5);
-    const Pair p2 = __builtin_shufflevector(px, pz, 2, 6);
-    const Pair p3 = __builtin_shufflevector(px, pz, 3, 7);
-    const Pair u = {du, du};
-    return ((p3 * u + p2) * u + p1) * u + p0;
+    return sumRows(__builtin_shufflevector(px, pz, 0, 4), __builtin_shufflevector(px, pz, 1, 5),
+                   __builtin_shufflevector(px, pz, 2, 6), __builtin_shufflevector(px, pz, 3, 7), du);
+}
+
+// The same eight lanes wide, only for code built for AVX-512 (and without
+// fused multiply-add, which that instruction set brings along).
+[[gnu::always_inline]] inline Pair evaluateJointAvx512(const JointCell& c, double du, double dv)
+{
+    Oct w0, w1, w2, w3;
+    std::memcpy(&w0, c.q, sizeof w0);
+    std::memcpy(&w1, c.q + 8, sizeof w1);
+    std::memcpy(&w2, c.q + 16, sizeof w2);
+    std::memcpy(&w3, c.q + 24, sizeof w3);
+    const Oct v = {dv, dv, dv, dv, dv, dv, dv, dv};
+    const Oct p = ((w3 * v + w2) * v + w1) * v + w0;
+    return sumRows(__builtin_shufflevector(p, p, 0, 4), __builtin_shufflevector(p, p, 1, 5),
+                   __builtin_shufflevector(p, p, 2, 6), __builtin_shufflevector(p, p, 3, 7), du);
 }
 
 }  // namespace quillan::linpatch

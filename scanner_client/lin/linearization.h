@@ -42,18 +42,18 @@ struct LinCursor {
 };
 
 // Both tables of a Linearization on the same knots, their cells joined for
-// linpatch::evaluatePatchBoth. A plain view (valid while the Linearization
+// the joint evaluations of lin_patch.h. A plain view (valid while the Linearization
 // lives), so that a loop over many points can keep it in registers.
 struct LinJoint {
     const double* u = nullptr;      // nx + 1 column knots
     const double* v = nullptr;      // nz + 1 row knots
     size_t nx = 0, nz = 0;
-    const double* cells = nullptr;  // null when there are no joined cells
+    const linpatch::JointCell* cells = nullptr;  // (nx + 1) x (nz + 1); null when there are none
 
     // Where (pu, pv) lies: its joined cell and the offsets in it. False, with
     // nothing set, outside the tables (or for NaN).
-    [[gnu::always_inline]] bool locate(double pu, double pv, LinCursor& cursor, const double*& cell, double& du,
-                                       double& dv) const
+    [[gnu::always_inline]] bool locate(double pu, double pv, LinCursor& cursor, const linpatch::JointCell*& cell,
+                                       double& du, double& dv) const
     {
         // Strictly inside the remembered interval means inside the table too.
         size_t i = cursor.xu;
@@ -68,37 +68,36 @@ struct LinJoint {
                 return false;
             cursor.xv = j = linpatch::bisect(v, nz, pv);
         }
-        cell = cells + linpatch::kBothCellDoubles * (i * (nz + 1) + j);
+        cell = cells + (i * (nz + 1) + j);
         du = pu - u[i];
         dv = pv - v[j];
         return true;
     }
 
-    // Linearization::convert with these tables (always inline, so that callers
-    // built for wider vectors evaluate it with them).
-    [[gnu::always_inline]] int convert(double pu, double pv, double& x, double& z, LinCursor& cursor) const
+    // Linearization::convert with these tables, the patches evaluated by
+    // Evaluate::evaluate(cell, du, dv) (one of the widths of lin_patch.h).
+    template <typename Evaluate>
+    [[gnu::always_inline]] int convertWith(double pu, double pv, double& x, double& z, LinCursor& cursor) const
     {
-        const double* cell = nullptr;
+        const linpatch::JointCell* cell = nullptr;
         double du = 0.0, dv = 0.0;
         if (!locate(pu, pv, cursor, cell, du, dv))
             return kLinOutsideTable;
-        const linpatch::Pair r = linpatch::evaluatePatchBoth(cell, du, dv);
+        const linpatch::Pair r = Evaluate::evaluate(*cell, du, dv);
         x = r[0];
         z = r[1];
         return kLinConverted;
     }
 
-    // convert() four lanes wide, for code built for AVX; the same results.
-    [[gnu::always_inline]] int convertWide(double pu, double pv, double& x, double& z, LinCursor& cursor) const
+    struct TwoLanes {
+        [[gnu::always_inline]] static linpatch::Pair evaluate(const linpatch::JointCell& c, double du, double dv)
+        {
+            return linpatch::evaluateJoint(c, du, dv);
+        }
+    };
+    [[gnu::always_inline]] int convert(double pu, double pv, double& x, double& z, LinCursor& cursor) const
     {
-        const double* cell = nullptr;
-        double du = 0.0, dv = 0.0;
-        if (!locate(pu, pv, cursor, cell, du, dv))
-            return kLinOutsideTable;
-        const linpatch::Pair r = linpatch::evaluatePatchBothWide(cell, du, dv);
-        x = r[0];
-        z = r[1];
-        return kLinConverted;
+        return convertWith<TwoLanes>(pu, pv, x, z, cursor);
     }
 };
 
@@ -146,9 +145,9 @@ private:
     LinTableData z_;
     bool linearizationMode_ = false;
     bool sharedAxes_ = false;  // both tables on the same knots: one interval search serves both
-    // With both tables loaded on shared axes: cell n of both, transposed for
-    // linpatch::evaluatePatchBoth, at kBothCellDoubles n; empty otherwise.
-    std::vector<double> bothCells_;
+    // With both tables loaded on shared axes: cell n of both, joined; empty
+    // otherwise.
+    std::vector<linpatch::JointCell> bothCells_;
     LinJoint joint_;  // over bothCells_ when it is not empty
 };
 

@@ -51,12 +51,26 @@ int emitColumns(const DecodedProfile& p, const PointArrays& arrays, int columns,
     int written = 0;
     if (std::has_single_bit(slots)) {
         const int j = std::countr_zero(slots);
-        for (int k = 0; k < columns && written < out.maxPoints; ++k) {
-            __builtin_prefetch(&p.columns[order(std::min(k + 8, columns - 1))].echoes[j]);
+        const auto emit = [&](int k) {
             const EchoPoint& e = p.columns[order(k)].echoes[j];
             if (e.valid)
                 emitPoint<All>(e, out, written++);
+        };
+        if (out.maxPoints < columns) {
+            for (int k = 0; k < columns && written < out.maxPoints; ++k)
+                emit(k);
+            return written;
         }
+        // Room for every column's point: only the columns need counting, and
+        // the echoes a few columns ahead are fetched early.
+        constexpr int kAhead = 8;
+        int k = 0;
+        for (; k + kAhead < columns; ++k) {
+            __builtin_prefetch(&p.columns[order(k + kAhead)].echoes[j]);
+            emit(k);
+        }
+        for (; k < columns; ++k)
+            emit(k);
         return written;
     }
     for (int k = 0; k < columns && written < out.maxPoints; ++k) {
@@ -95,7 +109,10 @@ template <typename Convert>
     for (int j = 0; j < kMaxEchoes; ++j) {
         if (!(p.echoSlotsUsed & (1u << j)))
             continue;
-        for (int c = 0; c < columns; ++c) {
+        // u = c stepX + offsetX by additions: integers far below 2^53, so exact.
+        double u = offsetX;
+        for (int c = 0; c < columns; ++c, u += stepX) {
+            __builtin_prefetch(&p.columns[std::min(c + 8, kMaxProfileColumns - 1)].echoes[j], 1);
             EchoPoint& e = p.columns[c].echoes[j];
             if (!e.valid)
                 continue;
@@ -104,33 +121,54 @@ template <typename Convert>
                 e.zMm = 0.0;
                 continue;
             }
-            convert.convert(c * stepX + offsetX, stepZ * e.zPixel + offsetZ, e.xMm, e.zMm, cursor);
+            convert.convert(u, stepZ * e.zPixel + offsetZ, e.xMm, e.zMm, cursor);
         }
     }
 }
 
-// Tables on shared knots: a copy of the view, kept in registers by the loop.
-[[gnu::always_inline]] inline void linearizeJoint(DecodedProfile& p, const LinJoint& tables)
-{
-    const LinJoint joint = tables;
-    linearizeSlots(p, joint);
-}
-
-#if defined(__x86_64__)
-// The same loop built for AVX: the patches are evaluated four lanes wide, with
-// the same operations (no fused multiply-add), so the results are the same bits.
-struct WideJoint {
+// Tables on shared knots, their patches evaluated by Evaluate: a copy of the
+// view, kept in registers by the loop.
+template <typename Evaluate>
+struct JointConversion {
     LinJoint joint;
     [[gnu::always_inline]] int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
     {
-        return joint.convertWide(u, v, x, z, cursor);
+        return joint.convertWith<Evaluate>(u, v, x, z, cursor);
+    }
+};
+
+template <typename Evaluate>
+[[gnu::always_inline]] inline void linearizeJoint(DecodedProfile& p, const LinJoint& tables)
+{
+    const JointConversion<Evaluate> conversion{tables};
+    linearizeSlots(p, conversion);
+}
+
+#if defined(__x86_64__)
+// The same loop built for wider vectors, chosen at run time. The operations
+// and their order stay those of the two-lane evaluation (fused multiply-add
+// is off for this library), so the results are the same bits.
+struct FourLanes {
+    [[gnu::always_inline]] static linpatch::Pair evaluate(const linpatch::JointCell& c, double du, double dv)
+    {
+        return linpatch::evaluateJointAvx(c, du, dv);
+    }
+};
+struct EightLanes {
+    [[gnu::always_inline]] static linpatch::Pair evaluate(const linpatch::JointCell& c, double du, double dv)
+    {
+        return linpatch::evaluateJointAvx512(c, du, dv);
     }
 };
 
 __attribute__((target("avx"))) void linearizeJointAvx(DecodedProfile& p, const LinJoint& tables)
 {
-    const WideJoint wide{tables};
-    linearizeSlots(p, wide);
+    linearizeJoint<FourLanes>(p, tables);
+}
+
+__attribute__((target("avx512f"))) void linearizeJointAvx512(DecodedProfile& p, const LinJoint& tables)
+{
+    linearizeJoint<EightLanes>(p, tables);
 }
 #endif
 
@@ -145,12 +183,16 @@ void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
         return;
     }
 #if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f")) {
+        linearizeJointAvx512(p, lin->joint());
+        return;
+    }
     if (__builtin_cpu_supports("avx")) {
         linearizeJointAvx(p, lin->joint());
         return;
     }
 #endif
-    linearizeJoint(p, lin->joint());
+    linearizeJoint<LinJoint::TwoLanes>(p, lin->joint());
 }
 
 int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sortByX)
