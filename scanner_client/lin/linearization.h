@@ -89,6 +89,7 @@ struct LinJoint {
         return kLinConverted;
     }
 
+    // The two-lane evaluation, for any build.
     struct TwoLanes {
         [[gnu::always_inline]] static linpatch::Pair evaluate(const linpatch::JointCell& c, double du, double dv)
         {

@@ -112,7 +112,6 @@ template <typename Convert>
         // u = c stepX + offsetX by additions: integers far below 2^53, so exact.
         double u = offsetX;
         for (int c = 0; c < columns; ++c, u += stepX) {
-            __builtin_prefetch(&p.columns[std::min(c + 8, kMaxProfileColumns - 1)].echoes[j], 1);
             EchoPoint& e = p.columns[c].echoes[j];
             if (!e.valid)
                 continue;
@@ -126,22 +125,69 @@ template <typename Convert>
     }
 }
 
-// Tables on shared knots, their patches evaluated by Evaluate: a copy of the
-// view, kept in registers by the loop.
-template <typename Evaluate>
-struct JointConversion {
-    LinJoint joint;
-    [[gnu::always_inline]] int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
+// A width that evaluates one point at a time: two points one after the other.
+template <typename Width>
+struct OneByOne : Width {
+    [[gnu::always_inline]] static void evaluateTwo(const linpatch::JointCell& a, double duA, double dvA, EchoPoint& ea,
+                                                   const linpatch::JointCell& b, double duB, double dvB, EchoPoint& eb)
     {
-        return joint.convertWith<Evaluate>(u, v, x, z, cursor);
+        const linpatch::Pair ra = Width::evaluate(a, duA, dvA), rb = Width::evaluate(b, duB, dvB);
+        ea.xMm = ra[0];
+        ea.zMm = ra[1];
+        eb.xMm = rb[0];
+        eb.zMm = rb[1];
     }
 };
 
+// linearizeSlots for tables on shared knots, the patches evaluated by
+// Evaluate. A located point waits for the next one so that Evaluate can take
+// both together; the view of the tables is a copy, kept in registers.
 template <typename Evaluate>
 [[gnu::always_inline]] inline void linearizeJoint(DecodedProfile& p, const LinJoint& tables)
 {
-    const JointConversion<Evaluate> conversion{tables};
-    linearizeSlots(p, conversion);
+    const LinJoint joint = tables;
+    const double stepX = p.effStepX + 1.0;
+    const double stepZ = p.effStepZ + 1.0;
+    const double offsetX = p.effOffsetX;
+    const double offsetZ = p.effOffsetZ;
+    const int columns = std::clamp(p.columnCount, 0, kMaxProfileColumns);
+    LinCursor cursor;
+    EchoPoint* held = nullptr;
+    const linpatch::JointCell* heldCell = nullptr;
+    double heldDu = 0.0, heldDv = 0.0;
+    for (int j = 0; j < kMaxEchoes; ++j) {
+        if (!(p.echoSlotsUsed & (1u << j)))
+            continue;
+        double u = offsetX;  // c stepX + offsetX, as in linearizeSlots
+        for (int c = 0; c < columns; ++c, u += stepX) {
+            EchoPoint& e = p.columns[c].echoes[j];
+            if (!e.valid)
+                continue;
+            if (e.zPixel == 0.0) {
+                e.xMm = 0.0;
+                e.zMm = 0.0;
+                continue;
+            }
+            const linpatch::JointCell* cell = nullptr;
+            double du = 0.0, dv = 0.0;
+            if (!joint.locate(u, stepZ * e.zPixel + offsetZ, cursor, cell, du, dv))
+                continue;  // outside: x and z stay
+            if (held == nullptr) {
+                held = &e;
+                heldCell = cell;
+                heldDu = du;
+                heldDv = dv;
+                continue;
+            }
+            Evaluate::evaluateTwo(*heldCell, heldDu, heldDv, *held, *cell, du, dv, e);
+            held = nullptr;
+        }
+    }
+    if (held != nullptr) {
+        const linpatch::Pair r = Evaluate::evaluate(*heldCell, heldDu, heldDv);
+        held->xMm = r[0];
+        held->zMm = r[1];
+    }
 }
 
 #if defined(__x86_64__)
@@ -154,16 +200,22 @@ struct FourLanes {
         return linpatch::evaluateJointAvx(c, du, dv);
     }
 };
+// Two points at once: their sums in du share one vector.
 struct EightLanes {
     [[gnu::always_inline]] static linpatch::Pair evaluate(const linpatch::JointCell& c, double du, double dv)
     {
         return linpatch::evaluateJointAvx512(c, du, dv);
     }
+    [[gnu::always_inline]] static void evaluateTwo(const linpatch::JointCell& a, double duA, double dvA, EchoPoint& ea,
+                                                   const linpatch::JointCell& b, double duB, double dvB, EchoPoint& eb)
+    {
+        linpatch::evaluateJointAvx512Two(a, duA, dvA, ea.xMm, ea.zMm, b, duB, dvB, eb.xMm, eb.zMm);
+    }
 };
 
 __attribute__((target("avx"))) void linearizeJointAvx(DecodedProfile& p, const LinJoint& tables)
 {
-    linearizeJoint<FourLanes>(p, tables);
+    linearizeJoint<OneByOne<FourLanes>>(p, tables);
 }
 
 __attribute__((target("avx512f"))) void linearizeJointAvx512(DecodedProfile& p, const LinJoint& tables)
@@ -192,7 +244,7 @@ void LinearizeProfile(DecodedProfile& p, const Linearization* lin)
         return;
     }
 #endif
-    linearizeJoint<LinJoint::TwoLanes>(p, lin->joint());
+    linearizeJoint<OneByOne<LinJoint::TwoLanes>>(p, lin->joint());
 }
 
 int EmitProfilePoints(const DecodedProfile& p, const PointArrays& out, bool sortByX)
