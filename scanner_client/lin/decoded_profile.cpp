@@ -6,16 +6,28 @@ namespace quillan {
 
 void ClearDecodedProfile(DecodedProfile& profile)
 {
+    ResetProfileHeader(profile);
+    ClearProfileColumns(profile);
+}
+
+void ResetProfileHeader(DecodedProfile& profile)
+{
     static_cast<ProfileHeader&>(profile) = ProfileHeader{};
+}
+
+void ClearProfileColumns(DecodedProfile& profile, int keepColumns, uint8_t keepSlots)
+{
     const int used = std::clamp(profile.columnCount, 0, kMaxProfileColumns);
-    for (int c = 0; c < used; ++c) {
-        ProfileColumn& column = profile.columns[c];
-        for (int j = 0; j < kMaxEchoes; ++j)
-            if (profile.echoSlotsUsed & (1u << j))
-                column.echoes[j] = EchoPoint{};
-        if (profile.rawUsed)
-            std::fill(column.raw, column.raw + kMaxEchoes, RawSamples{});
+    const int kept = std::clamp(keepColumns, 0, used);
+    for (int j = 0; j < kMaxEchoes; ++j) {
+        if (!(profile.echoSlotsUsed & (1u << j)))
+            continue;
+        for (int c = (keepSlots & (1u << j)) ? kept : 0; c < used; ++c)
+            profile.columns[c].echoes[j] = EchoPoint{};
     }
+    if (profile.rawUsed)
+        for (int c = 0; c < used; ++c)
+            std::fill(profile.columns[c].raw, profile.columns[c].raw + kMaxEchoes, RawSamples{});
     profile.columnCount = 0;
     profile.echoSlotsUsed = 0;
     profile.rawUsed = false;

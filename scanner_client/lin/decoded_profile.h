@@ -26,7 +26,8 @@ struct RawSamples {
     int32_t samples[kRawSampleCount] = {};  // 10 bits each
 };
 
-struct ProfileColumn {
+// Each column starts a cache line, so echo slot 0 lies in one line.
+struct alignas(64) ProfileColumn {
     EchoPoint echoes[kMaxEchoes];
     RawSamples raw[kMaxEchoes];
 };
@@ -57,7 +58,7 @@ struct ProfileHeader {
     int32_t effWidthX = 0, effHeightZ = 0, effOffsetX = 0, effOffsetZ = 0, effStepX = 0, effStepZ = 0;
 };
 
-// About 750 KB: allocate it once per reader and reuse it for every profile.
+// About 790 KB: allocate it once per reader and reuse it for every profile.
 // Only the columns below columnCount, and in them only the echo slots of
 // echoSlotsUsed and (with rawUsed) the raw samples, may hold non-zero values;
 // the decoders keep that invariant, which lets ClearDecodedProfile and the
@@ -71,6 +72,15 @@ struct DecodedProfile : ProfileHeader {
 
 // Zeroes every header value and all columns.
 void ClearDecodedProfile(DecodedProfile& profile);
+
+// The two halves of ClearDecodedProfile, for decoders that overwrite whole
+// echo slots: ResetProfileHeader zeroes the header values only, and
+// ClearProfileColumns zeroes all columns except, when given, echo slots
+// `keepSlots` of the first `keepColumns` columns, which the caller is about
+// to overwrite whole. Either way columnCount, echoSlotsUsed and rawUsed
+// become 0. A decoder calls ClearProfileColumns before it writes a column.
+void ResetProfileHeader(DecodedProfile& profile);
+void ClearProfileColumns(DecodedProfile& profile, int keepColumns = 0, uint8_t keepSlots = 0);
 
 // Stores the region of interest as received and derives the values used for
 // the conversion: widths and heights of 2048 or more become 2048 (a height of

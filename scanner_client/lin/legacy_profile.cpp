@@ -75,12 +75,15 @@ void ParseProfileHeader(const uint8_t* frame, size_t length, DecodedProfile& p)
 
 void DecodeLegacyProfile(const uint8_t* frame, size_t length, DecodedProfile& p)
 {
-    ClearDecodedProfile(p);
+    // The columns are cleared by DecodePixelColumns, or here when there are none.
+    ResetProfileHeader(p);
     p.maxColumns = kMaxProfileColumns;
     ParseProfileHeader(frame, length, p);
     p.decoded = true;
-    if (length <= kTrailerRegion || length - kTrailerRegion <= kPointData)
+    if (length <= kTrailerRegion || length - kTrailerRegion <= kPointData) {
+        ClearProfileColumns(p);
         return;
+    }
 
     uint8_t mask = frame[kEchoMask] & 0x1F;
     if (p.rawPerEcho)

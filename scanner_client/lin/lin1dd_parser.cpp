@@ -56,6 +56,22 @@ bool sameAxes(const LinTable& a, const LinTable& b)
            std::equal(a.uAxis, a.uAxis + a.nx + 1, b.uAxis) && std::equal(a.vAxis, a.vAxis + a.nz + 1, b.vAxis);
 }
 
+// Cell n of both tables joined, at n; empty when there is no memory for it
+// (the tables are then evaluated one by one).
+void joinCells(const LinData& d, std::vector<linpatch::JointCell>& out)
+{
+    out.clear();
+    const size_t cells = (size_t{d.xTable.nx} + 1) * (size_t{d.xTable.nz} + 1);
+    try {
+        out.resize(cells);
+    } catch (const std::bad_alloc&) {
+        out = std::vector<linpatch::JointCell>{};
+        return;
+    }
+    for (size_t n = 0; n < cells; ++n)
+        linpatch::joinCell(d.xTable.cells + kCellDoubles * n, d.zTable.cells + kCellDoubles * n, out[n]);
+}
+
 void clear(LinData& d)
 {
     d.serialNumber = 0;
@@ -126,6 +142,8 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
     clear(d);
     out.linearizationMode_ = false;
     out.sharedAxes_ = false;
+    out.bothCells_.clear();
+    out.joint_ = LinJoint{};
 
     if (length > kMagicSize && std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
         return kLinBadMagic;
@@ -155,6 +173,9 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             d.parametersLoaded = 1;
             break;
         case kTagTables: {
+            out.sharedAxes_ = false;
+            out.bothCells_.clear();
+            out.joint_ = LinJoint{};
             d.xTable.loaded = 0;
             d.zTable.loaded = 0;
             size_t usedX = 0;
@@ -168,6 +189,12 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             if (rc != kLinOk)
                 return rc;
             out.sharedAxes_ = sameAxes(d.xTable, d.zTable);
+            if (out.sharedAxes_) {
+                joinCells(d, out.bothCells_);
+                if (!out.bothCells_.empty())
+                    out.joint_ = LinJoint{d.xTable.uAxis, d.xTable.vAxis, d.xTable.nx, d.xTable.nz,
+                                          out.bothCells_.data()};
+            }
             break;
         }
         case kTagLinearizationMode:

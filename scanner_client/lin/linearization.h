@@ -6,6 +6,7 @@
 // meant to be read-only afterwards, so it can be shared between threads as
 // std::shared_ptr<const Linearization> (see LinStore).
 #include "lin/lin_data.h"
+#include "lin/lin_patch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,75 @@ private:
     LinTable table_;
 };
 
+// The intervals of the last conversion through a Linearization. Points near
+// each other, as along one profile, mostly fall into the same cells, which
+// then need no search. One per caller; any state gives the same results.
+struct LinCursor {
+    size_t xu = 0, xv = 0;  // X table (both tables when they share their knots)
+    size_t zu = 0, zv = 0;  // Z table
+};
+
+// Both tables of a Linearization on the same knots, their cells joined for
+// the joint evaluations of lin_patch.h. A plain view (valid while the Linearization
+// lives), so that a loop over many points can keep it in registers.
+struct LinJoint {
+    const double* u = nullptr;      // nx + 1 column knots
+    const double* v = nullptr;      // nz + 1 row knots
+    size_t nx = 0, nz = 0;
+    const linpatch::JointCell* cells = nullptr;  // (nx + 1) x (nz + 1); null when there are none
+
+    // Where (pu, pv) lies: its joined cell and the offsets in it. False, with
+    // nothing set, outside the tables (or for NaN).
+    [[gnu::always_inline]] bool locate(double pu, double pv, LinCursor& cursor, const linpatch::JointCell*& cell,
+                                       double& du, double& dv) const
+    {
+        // Strictly inside the remembered interval means inside the table too.
+        size_t i = cursor.xu;
+        if (!(i < nx && u[i] < pu && pu < u[i + 1])) {
+            if (!(u[0] <= pu && pu <= u[nx]))  // false for NaN
+                return false;
+            cursor.xu = i = linpatch::bisect(u, nx, pu);
+        }
+        size_t j = cursor.xv;
+        if (!(j < nz && v[j] < pv && pv < v[j + 1])) {
+            if (!(v[0] <= pv && pv <= v[nz]))
+                return false;
+            cursor.xv = j = linpatch::bisect(v, nz, pv);
+        }
+        cell = cells + (i * (nz + 1) + j);
+        du = pu - u[i];
+        dv = pv - v[j];
+        return true;
+    }
+
+    // Linearization::convert with these tables, the patches evaluated by
+    // Evaluate::evaluate(cell, du, dv) (one of the widths of lin_patch.h).
+    template <typename Evaluate>
+    [[gnu::always_inline]] int convertWith(double pu, double pv, double& x, double& z, LinCursor& cursor) const
+    {
+        const linpatch::JointCell* cell = nullptr;
+        double du = 0.0, dv = 0.0;
+        if (!locate(pu, pv, cursor, cell, du, dv))
+            return kLinOutsideTable;
+        const linpatch::Pair r = Evaluate::evaluate(*cell, du, dv);
+        x = r[0];
+        z = r[1];
+        return kLinConverted;
+    }
+
+    // The two-lane evaluation, for any build.
+    struct TwoLanes {
+        [[gnu::always_inline]] static linpatch::Pair evaluate(const linpatch::JointCell& c, double du, double dv)
+        {
+            return linpatch::evaluateJoint(c, du, dv);
+        }
+    };
+    [[gnu::always_inline]] int convert(double pu, double pv, double& x, double& z, LinCursor& cursor) const
+    {
+        return convertWith<TwoLanes>(pu, pv, x, z, cursor);
+    }
+};
+
 class Linearization {
 public:
     Linearization() = default;
@@ -54,15 +124,32 @@ public:
     // output whose table lies outside is left untouched. Without both tables:
     // x = z = 0.0 and kLinNoData.
     int convert(double u, double v, double& x, double& z) const;
+    // The same, starting the interval searches from `cursor`, which it updates.
+    int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
+    {
+        return joint_.cells ? joint_.convert(u, v, x, z, cursor) : convertTables(u, v, x, z, cursor);
+    }
+
+    // The tables as one when they share their knots; else cells is null and
+    // convert() evaluates them one by one.
+    const LinJoint& joint() const { return joint_; }
 
 private:
     friend int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out);
+
+    // convert() through each table on its own (tables on their own knots, or
+    // no memory for bothCells_).
+    int convertTables(double u, double v, double& x, double& z, LinCursor& cursor) const;
 
     LinData data_;
     LinTableData x_;
     LinTableData z_;
     bool linearizationMode_ = false;
     bool sharedAxes_ = false;  // both tables on the same knots: one interval search serves both
+    // With both tables loaded on shared axes: cell n of both, joined; empty
+    // otherwise.
+    std::vector<linpatch::JointCell> bothCells_;
+    LinJoint joint_;  // over bothCells_ when it is not empty
 };
 
 // Parses a LIN1DD image into a fresh `out`. Returns a LinResult code. What was

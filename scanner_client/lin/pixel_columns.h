@@ -24,7 +24,9 @@ struct PixelColumnLayout {
 // Decodes columns from `offset` on, while fewer than 2048 are decoded and the
 // offset is below `loopEnd`. Bytes are read only below `readEnd`; with
 // `wholeColumns` a column is decoded only when it ends at or before `readEnd`.
-// Updates columnCount; the profile must have been cleared.
+// The columns of `profile` may still hold an earlier profile: whatever this
+// decode does not overwrite is cleared (see ClearProfileColumns). Sets
+// columnCount, echoSlotsUsed and rawUsed.
 void DecodePixelColumns(const uint8_t* data, size_t offset, size_t loopEnd, size_t readEnd, bool wholeColumns,
                         const PixelColumnLayout& layout, DecodedProfile& profile);
 

@@ -63,25 +63,30 @@ uint32_t ProfileContainerDecoder::Kept<N>::u32(size_t at) const
 ContainerDecodeResult ProfileContainerDecoder::decode(const uint8_t* bytes, size_t length, bool strengthWidthByteOrder,
                                                       DecodedProfile& profile)
 {
+    // The block walk only reads the container; the profile is cleared on
+    // every path that decodes none, and otherwise by the block decoder.
     ContainerDecodeResult result;
-    ClearDecodedProfile(profile);
+    const auto nothing = [&profile](ContainerDecodeResult r) {
+        ClearDecodedProfile(profile);
+        return r;
+    };
     if (length <= 15 || platform::loadLE32(bytes) != kContainerMagic)
-        return result;
+        return nothing(result);
     const size_t total = platform::loadLE32(bytes + 4);
     if (total > kMaxContainerLength)
-        return result;
+        return nothing(result);
 
     size_t profileOffset = 0, profileSize = 0;
     uint32_t profileTag = 0;
     size_t offset = 8;
     for (;;) {
         if (length - offset < kBlockHeader)
-            return ContainerDecodeResult{};
+            return nothing(ContainerDecodeResult{});
         const uint32_t tag = platform::loadLE32(bytes + offset);
         const size_t blockLength = platform::loadLE32(bytes + offset + 4);
         // A block shorter than its own header would overlap the next one.
         if (blockLength < kBlockHeader || blockLength > length - offset || offset + blockLength > kMaxBlockEnd)
-            return ContainerDecodeResult{};
+            return nothing(ContainerDecodeResult{});
         const uint8_t* block = bytes + offset;
         switch (tag) {
         case kTagGeneral: general_.keep(block, blockLength); break;
@@ -107,7 +112,7 @@ ContainerDecodeResult ProfileContainerDecoder::decode(const uint8_t* bytes, size
             profileSize = std::min(blockLength, tag == kTagPixelProfile ? kMaxPixelBlock : kMaxLinearizedBlock);
             break;
         default:
-            return ContainerDecodeResult{};
+            return nothing(ContainerDecodeResult{});
         }
         offset += blockLength;
         if (total != 0 ? offset == total : tag == kTagEnd)
@@ -115,14 +120,17 @@ ContainerDecodeResult ProfileContainerDecoder::decode(const uint8_t* bytes, size
     }
 
     if (profileTag == 0)
-        return result;
+        return nothing(result);
+    ResetProfileHeader(profile);
     profile.maxColumns = kMaxProfileColumns;
     profile.linearizedLayout = profileTag == kTagLinearizedProfile;
     applyHeaderBlocks(profile);
-    if (profile.linearizedLayout)
+    if (profile.linearizedLayout) {
+        ClearProfileColumns(profile);
         decodeLinearizedBlock(bytes + profileOffset, profileSize, strengthWidthByteOrder, profile);
-    else
+    } else {
         decodePixelBlock(bytes + profileOffset, profileSize, profile);
+    }
     profile.decoded = true;
     return result;
 }
@@ -180,8 +188,7 @@ void ProfileContainerDecoder::decodePixelBlock(const uint8_t* data, size_t size,
     layout.rawBytes = b.u8(kPixFieldSizes + 4) >> 3;
     layout.rawPresent = (rawFlags & 0x0F) != 0;
     layout.rawPerEcho = p.rawPerEcho;
-    if (size <= kPixData)
-        return;
+    // Also clears the columns when the block holds none.
     DecodePixelColumns(data, kPixData, size, size, true, layout, p);
 }
 

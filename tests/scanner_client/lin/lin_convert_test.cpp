@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -140,6 +141,71 @@ TEST(LinearizationConvert, ClosedFormOnEightByEightTables)
         ASSERT_EQ(lin.convert(a, b, x, z), kLinConverted);
         EXPECT_NEAR(x, g.x(a, b), 1e-9);
         EXPECT_NEAR(z, g.z(a, b), 1e-9);
+    }
+}
+
+// Random cells that do not join up, so that the side of a knot a point is
+// taken from shows in the result.
+std::vector<Cell> randomCells(size_t count, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> coef(-1, 1);
+    std::vector<Cell> cells(count);
+    for (Cell& c : cells)
+        for (int k = 0; k < 16; ++k)
+            c[k] = coef(rng) * std::pow(1e-2, (k / 4) + (k % 4));
+    return cells;
+}
+
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A cursor changes how intervals are found, never which: along sweeps, on and
+// between knots, outside, after jumps, with repeated knots, with both tables
+// on the same knots (evaluated together) or on their own, every result equals
+// LinConvertPoint's through the X and then the Z table, bit for bit.
+TEST(LinearizationConvert, CursorGivesTheSameBitsAsTheTablesOneByOne)
+{
+    const std::vector<double> u = {0, 100, 300, 300, 700, 1000, 1500, 1900, 2048};
+    const std::vector<double> v = {-5, 50, 51, 200, 400, 640, 640, 1000, 1088};
+    const std::vector<double> otherV = {0, 300, 600, 1000};
+    const size_t cells = u.size() * v.size();
+    const Bytes xShared = table(u, v, randomCells(cells, 11));
+    const Bytes zShared = table(u, v, randomCells(cells, 12));
+    const Bytes zOther = table(u, otherV, randomCells(u.size() * otherV.size(), 13));
+
+    std::vector<std::pair<double, double>> points;
+    for (double a = -2; a <= 2050; a += 1)  // a sweep over every knot of u
+        points.emplace_back(a, 544 + 500 * std::sin(a / 300));
+    for (double b : v)
+        for (double a : u)
+            points.emplace_back(a, b);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> pu(-10, 2060), pv(-10, 1100);
+    for (int n = 0; n < 2000; ++n)
+        points.emplace_back(pu(rng), pv(rng));
+    points.emplace_back(NAN, 10);
+    points.emplace_back(10, NAN);
+
+    for (const Bytes* z : {&zShared, &zOther}) {
+        SCOPED_TRACE(z == &zShared ? "shared knots" : "own knots");
+        const Bytes img = concat({magic(), record(3, concat({xShared, *z}))});
+        Linearization lin;
+        ASSERT_EQ(ParseLin1dd(img.data(), img.size(), lin), kLinOk);
+        LinCursor cursor;
+        for (const auto& [a, b] : points) {
+            double ex = -9, ez = -9;
+            int expected = LinConvertPoint(lin.data().xTable, a, b, ex);
+            if (expected == kLinConverted)
+                expected = LinConvertPoint(lin.data().zTable, a, b, ez);
+            double x = -9, z2 = -9, xPlain = -9, zPlain = -9;
+            ASSERT_EQ(lin.convert(a, b, x, z2, cursor), expected) << a << "," << b;
+            ASSERT_EQ(lin.convert(a, b, xPlain, zPlain), expected) << a << "," << b;
+            ASSERT_TRUE(sameBits(x, ex) && sameBits(z2, ez)) << a << "," << b;
+            ASSERT_TRUE(sameBits(xPlain, ex) && sameBits(zPlain, ez)) << a << "," << b;
+        }
     }
 }
 

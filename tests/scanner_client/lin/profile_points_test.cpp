@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <memory>
 #include <vector>
 
@@ -88,6 +90,50 @@ TEST(LinearizeProfile, LinearizedLayoutIsLeftAlone)
         EXPECT_NEAR(p->columns[e.column].echoes[0].xMm, e.xMm, 1e-9);
         EXPECT_NEAR(p->columns[e.column].echoes[0].zMm, e.zMm, 1e-9);
     }
+}
+
+// The profile loop (in whatever width this machine runs it) gives the bits of
+// point-by-point conversion, on tables whose cells do not join up.
+TEST(LinearizeProfile, SameBitsAsPointByPointConversion)
+{
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> coef(-1, 1);
+    const std::vector<double> u = {0, 256, 512, 700, 1024, 1280, 1536, 1792, 2048};
+    const std::vector<double> v = {0, 136, 272, 408, 544, 680, 816, 952, 1088};
+    std::vector<lintest::Cell> xc(u.size() * v.size()), zc(xc.size());
+    for (auto* cells : {&xc, &zc})
+        for (lintest::Cell& c : *cells)
+            for (int k = 0; k < 16; ++k)
+                c[k] = coef(rng) * std::pow(1e-2, (k / 4) + (k % 4));
+    const Bytes img = lintest::concat(
+        {lintest::magic(), lintest::record(3, lintest::concat({lintest::table(u, v, xc), lintest::table(u, v, zc)}))});
+    Linearization lin;
+    ASSERT_EQ(ParseLin1dd(img.data(), img.size(), lin), kLinOk);
+
+    auto p = std::make_unique<DecodedProfile>();
+    p->columnCount = kMaxProfileColumns;
+    p->echoSlotsUsed = 0x03;
+    p->effStepZ = 1;
+    std::uniform_int_distribution<int> row(0, 700 * 32);
+    for (int c = 0; c < kMaxProfileColumns; ++c)
+        for (int j = 0; j < 2; ++j) {
+            EchoPoint& e = p->columns[c].echoes[j];
+            e.valid = c % 7 != 3;
+            e.zPixel = c % 11 == 5 ? 0.0 : row(rng) / 32.0;  // rows past 1088 lie outside
+            e.xMm = e.zMm = -1;
+        }
+    LinearizeProfile(*p, &lin);
+    for (int c = 0; c < kMaxProfileColumns; ++c)
+        for (int j = 0; j < 2; ++j) {
+            const EchoPoint& e = p->columns[c].echoes[j];
+            double x = -1, z = -1;
+            if (e.valid && e.zPixel == 0.0)
+                x = z = 0.0;
+            else if (e.valid)
+                lin.convert(c, 2 * e.zPixel, x, z);
+            ASSERT_EQ(std::memcmp(&x, &e.xMm, sizeof x), 0) << c << "," << j;
+            ASSERT_EQ(std::memcmp(&z, &e.zMm, sizeof z), 0) << c << "," << j;
+        }
 }
 
 // A profile with the given (x, z) for echo `echo` of each column; NaN x means
