@@ -27,6 +27,14 @@
 namespace Kivu {
 namespace {
 
+// NLMSG_OK without its signed/unsigned comparison.
+bool messageFits(const nlmsghdr* h, int left)
+{
+    return left >= static_cast<int>(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+           h->nlmsg_len <= static_cast<unsigned>(left);
+}
+
+
 constexpr unsigned long kWirelessNameRequest = 0x8B01;  // SIOCGIWNAME; succeeds on wireless devices only
 
 // A route netlink socket for one request at a time.
@@ -102,7 +110,7 @@ private:
             if (n <= 0)
                 return;
             int left = static_cast<int>(n);
-            for (auto* h = reinterpret_cast<const nlmsghdr*>(m_Buffer.data()); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+            for (auto* h = reinterpret_cast<const nlmsghdr*>(m_Buffer.data()); messageFits(h, left); h = NLMSG_NEXT(h, left)) {
                 if (h->nlmsg_seq != seq)
                     continue;
                 if (!handle(h))
