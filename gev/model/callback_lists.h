@@ -95,4 +95,21 @@ private:
     bool m_RemovalPending = false;
 };
 
+// Runs a register's before-write validation with the new value in place: a refusal or an
+// exception puts the previous value back.
+template <typename Value, typename Validate>
+bool AcceptOrRestore(Value& value, const Value& previous, Validate&& validate)
+{
+    bool accepted;
+    try {
+        accepted = validate();
+    } catch (...) {
+        value = previous;
+        throw;
+    }
+    if (!accepted)
+        value = previous;
+    return accepted;
+}
+
 }  // namespace Kivu

@@ -43,16 +43,7 @@ bool FourBytesRegister<T, N>::store(Bits bits)
 {
     const Bits previous = m_Value;
     m_Value = bits;
-    bool accepted;
-    try {
-        accepted = dispatch(CallbackList::BeforeWrite);
-    } catch (...) {
-        m_Value = previous;
-        throw;
-    }
-    if (!accepted)
-        m_Value = previous;
-    return accepted;
+    return AcceptOrRestore(m_Value, previous, [this] { return dispatch(CallbackList::BeforeWrite); });
 }
 
 template <class T, uint32_t N>

@@ -1,10 +1,13 @@
 #include "gev/model/name_uuid.h"
 
 #include "platform/bytes.h"
+#include "platform/hex.h"
 
 #include <bit>
 #include <cstring>
 #include <vector>
+
+using platform::hexDigit;
 
 namespace Kivu {
 
@@ -45,17 +48,6 @@ void sha1Block(uint32_t h[5], const uint8_t* block)
     h[2] += c;
     h[3] += d;
     h[4] += e;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace

@@ -57,16 +57,7 @@ uint32_t StringReg::Read(uint32_t offset, uint8_t* buffer, uint32_t length, uint
 
 bool StringReg::validate(const std::vector<char>& previous)
 {
-    bool accepted;
-    try {
-        accepted = dispatch(CallbackList::BeforeWrite);
-    } catch (...) {
-        m_Value = previous;
-        throw;
-    }
-    if (!accepted)
-        m_Value = previous;
-    return accepted;
+    return AcceptOrRestore(m_Value, previous, [this] { return dispatch(CallbackList::BeforeWrite); });
 }
 
 uint32_t StringReg::Write(uint32_t offset, const uint8_t* buffer, uint32_t length, uint32_t origin)

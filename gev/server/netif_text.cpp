@@ -1,6 +1,10 @@
 #include "gev/server/netif_text.h"
 
+#include "platform/hex.h"
+
 #include <cstdio>
+
+using platform::hexDigit;
 
 namespace Kivu {
 
@@ -33,18 +37,6 @@ bool ParseIpv4(const char* text, uint32_t& hostOrder)
     return true;
 }
 
-namespace {
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-}  // namespace
 
 bool ParseMac(const char* text, uint8_t (&mac)[6])
 {
