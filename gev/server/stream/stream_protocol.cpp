@@ -435,7 +435,8 @@ bool StreamProtocol::SendImage(const uint8_t* frame, uint64_t chunkBytes, uint32
         latched = m_Latched;
         chunkSize = m_ChunkSize;
     }
-    if (frame == nullptr)
+    // Parts travel in their own buffers: the frame buffer is needed for chunks only.
+    if (frame == nullptr && (parts.empty() || chunkBytes != 0))
         return true;
 
     Gvsp::BlockSpec spec;
@@ -469,7 +470,7 @@ bool StreamProtocol::SendImage(const uint8_t* frame, uint64_t chunkBytes, uint32
         spec.image = {p.pixelFormat, p.width, sent, 0, 0};
         spec.trailerSizeY = sent;
         spec.payloadSize = p.dataSize + chunkBytes;
-        const Source sources[2] = {{p.data.get(), p.dataSize}, {frame + p.dataSize, chunkBytes}};
+        const Source sources[2] = {{p.data.get(), p.dataSize}, {chunkBytes != 0 ? frame + p.dataSize : nullptr, chunkBytes}};
         return queueBlock(spec, sources, 2, UINT64_MAX, 0);
     }
     spec.kind = Gvsp::BlockKind::MultiPart;
