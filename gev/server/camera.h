@@ -5,6 +5,8 @@
 #include "gev/server/camera_channel.h"
 #include "gev/server/control_protocol.h"
 #include "gev/server/netif.h"
+#include "gev/server/stream/gvsp_chunks.h"
+#include "gev/server/stream/stream_channels.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -134,6 +136,7 @@ public:
 
     // Internal: the control protocol, for serving options in tests.
     ControlProtocol& Control() { return m_Control; }
+    StreamChannels& Streams() { return *m_Streams; }
     const std::vector<AdapterRecord>& Adapters() const { return m_Adapters; }
 
 private:
@@ -163,7 +166,7 @@ private:
     void writeAdapterRegisters(const AdapterRecord& adapter, uint32_t served);
     bool publishXml();
     bool writeFirstUrl(uint32_t length);
-    void setupPacketSize(uint32_t mtu);
+    void declareAcquisitionCommands();
 
     bool running();
     ChannelSettings* channel(int64_t ch);
@@ -179,16 +182,24 @@ private:
     uint32_t sourceSelectorFor(int32_t ch);
     uint32_t regionSet(int map, uint32_t value, uint32_t source, uint32_t region);
     uint32_t getterValue(int32_t ch, int map);
+    // The geometry of the channel's current selection: the region map value of
+    // the key, else the image feature register.
+    FrameGeometry selectedGeometry(int32_t ch);
+    // Hands the selected geometry to the channel, refreshes PayloadSize (channel 0)
+    // and calls the channel-change callback when asked.
+    void rebuild(int32_t ch, bool notify);
+    StreamProtocol* stream(int64_t ch);
+    uint32_t sendImage(uint8_t* frame, uint16_t flags, int64_t ch, uint32_t lines);
+    uint32_t sendData(uint8_t* buffer, uint16_t flags, uint64_t size, uint64_t ch);
     uint32_t selectionKey(const ChannelSettings& c);
 
     std::shared_ptr<INetPlatform> m_Net;
     ControlProtocol m_Control;
     std::vector<std::unique_ptr<ChannelSettings>> m_Channels;
-    std::vector<uint64_t> m_ChunkOffsets;
+    std::unique_ptr<StreamChannels> m_Streams;  // after the control protocol: stopped and destroyed first
+    std::vector<Gvsp::ChunkArea> m_ChunkAreas;  // per channel, the producer's
     RWLock m_Lock;  // the camera lock
     std::shared_ptr<StringReg> m_PublishedXml;
-    uint16_t m_PartCount = 0;
-    uint64_t m_PartTotal = 0;
     const uint64_t m_StartTime;
     std::vector<AdapterRecord> m_Adapters;
 

@@ -1,5 +1,7 @@
 #pragma once
-// What the camera's configuration operations keep per stream channel.
+// What the camera's configuration operations keep per stream channel; the
+// stream state (streaming, latched geometry, timestamps, parts, chunk size,
+// test knobs) lives in the channel's StreamProtocol.
 #include "gev_camera.h"
 
 #include <cstdint>
@@ -9,10 +11,7 @@
 namespace Kivu {
 
 struct ChannelSettings {
-    enum Map { Width, Height, PixelFormat, OffsetX, OffsetY, Payload, MapCount };
-    struct Geometry {
-        uint32_t values[MapCount] = {};
-    };
+    enum Map { Width, Height, PixelFormat, OffsetX, OffsetY, MapCount };
 
     mutable std::shared_mutex lock;  // every field below
     uint16_t payloadType = 1;
@@ -25,18 +24,10 @@ struct ChannelSettings {
     bool bitrateChanged = false;
     uint8_t regionMode = 0;
     uint8_t sourceCount = 1;
-    uint16_t timestampMode = 0;
-    uint64_t timestampBase = 0;
-    uint64_t userTimestamp = 0;
     std::map<uint32_t, uint32_t> maps[MapCount];  // by selection key
-    Geometry latched;
-    bool acquiring = false;
-    bool streaming = false;
     uint32_t sourceKey = 0;
     uint32_t latchedSourceKey = 0;
-    bool dropPackets = false;
     bool shufflePackets = false;
-    uint32_t dropPeriod = 0, dropFirst = 0, dropEnd = 0;
     void* changeContext = nullptr;
     ChannelChangeCallback change = nullptr;
 };

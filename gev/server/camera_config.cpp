@@ -1,10 +1,11 @@
 // Device and stream configuration, the per-region geometry maps, and the
-// operations of the stream and event paths, which this build does not serve.
+// operations of the event path, which this build does not serve.
 #include "gev/server/camera.h"
 
 #include "gev/server/camera_pixel_formats.h"
 #include "platform/debug_output.h"
 
+#include <algorithm>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -124,13 +125,8 @@ uint32_t Camera::SetTimestampMode(uint16_t mode, int32_t ch)
         return GevResult::InvalidArgument;
     if (mode != 0 && mode != 1 && mode != 3)
         return GevResult::Fail;
-    std::unique_lock lock(c->lock);
-    if (c->streaming)
-        return GevResult::Fail;
-    c->timestampBase = m_StartTime;
-    c->timestampMode = mode;
-    // Every mode counts nanoseconds here; the registers are device-wide, so the last call wins.
-    return firstFailure({setUIntReg(0x093C, 0), setUIntReg(0x0940, 1000000000u)});
+    // Every mode counts nanoseconds (0x093C/0x0940 = 0 / 1e9); mode 1 from the camera's start time.
+    return stream(ch)->SetTimestampSource(mode, m_StartTime) ? GevResult::Ok : GevResult::Fail;
 }
 
 uint32_t Camera::SetMaxImageSize(uint32_t maxWidth, uint32_t maxHeight)
@@ -188,8 +184,10 @@ uint32_t Camera::SetImageSize(uint32_t width, uint32_t height, int32_t ch)
         return GevResult::InvalidArgument;
     try {
         ExclusiveLock lock(m_Lock);
-        return firstFailure({sourceSelectorFor(ch), m_Features->SetUInt32("regWidth", width),
-                             m_Features->SetUInt32("regHeight", height)});
+        const uint32_t st = firstFailure({sourceSelectorFor(ch), m_Features->SetUInt32("regWidth", width),
+                                          m_Features->SetUInt32("regHeight", height)});
+        rebuild(ch, false);
+        return st;
     } catch (const std::exception&) {
         return GevResult::Fail;
     }
@@ -201,8 +199,11 @@ uint32_t Camera::SetImageOffset(uint32_t x, uint32_t y, int32_t ch)
         return GevResult::InvalidArgument;
     try {
         ExclusiveLock lock(m_Lock);
-        return firstFailure({sourceSelectorFor(ch), m_Features->SetInt32("regOffsetX", static_cast<int32_t>(x)),
-                             m_Features->SetInt32("regOffsetY", static_cast<int32_t>(y))});
+        const uint32_t st =
+            firstFailure({sourceSelectorFor(ch), m_Features->SetInt32("regOffsetX", static_cast<int32_t>(x)),
+                          m_Features->SetInt32("regOffsetY", static_cast<int32_t>(y))});
+        rebuild(ch, false);
+        return st;
     } catch (const std::exception&) {
         return GevResult::Fail;
     }
@@ -230,7 +231,9 @@ uint32_t Camera::SetPixelFormat(const char* pfncName, int32_t ch)
         const uint32_t st = sourceSelectorFor(ch);
         if (st != GevResult::Ok)
             return st;
-        return m_Features->SetEnumValue("PixelFormat", pfncName);
+        const uint32_t written = m_Features->SetEnumValue("PixelFormat", pfncName);
+        rebuild(ch, false);
+        return written;
     } catch (const std::exception&) {
         return GevResult::Fail;
     }
@@ -254,9 +257,9 @@ uint32_t Camera::regionSet(int map, uint32_t value, uint32_t source, uint32_t re
     if (source >= kMaxSources || region > 1)
         return GevResult::Fail;
     ChannelSettings& c = *m_Channels[0];
-    std::unique_lock lock(c.lock);
-    if (c.acquiring)
+    if (m_Streams->Channel(0).IsStreaming())
         return GevResult::Fail;
+    std::unique_lock lock(c.lock);
     c.maps[map][source * 2 + region] = value;
     return GevResult::Ok;
 }
@@ -291,18 +294,16 @@ uint32_t Camera::ApplyRegionSettings(int32_t ch)
     ChannelSettings* c = channel(ch);
     if (c == nullptr)
         return 1;
-    void* context;
-    ChannelChangeCallback change;
     {
         std::unique_lock lock(c->lock);
         if (c->compressionMode != 0)
             c->reinitialise = true;
         c->repacketize = true;
-        context = c->changeContext;
-        change = c->change;
     }
-    if (change != nullptr)
-        change(context);
+    try {
+        rebuild(ch, true);
+    } catch (const std::exception&) {
+    }
     return 1;
 }
 
@@ -311,9 +312,13 @@ uint32_t Camera::getterValue(int32_t ch, int map)
     ChannelSettings* c = channel(ch);
     if (c == nullptr)
         return 0;
+    StreamProtocol& s = *stream(ch);
+    if (s.IsStreaming()) {
+        const FrameGeometry g = s.LatchedGeometry();
+        const uint32_t values[ChannelSettings::MapCount] = {g.width, g.height, g.pixelFormat, g.offsetX, g.offsetY};
+        return values[map];
+    }
     std::shared_lock lock(c->lock);
-    if (c->acquiring)
-        return c->latched.values[map];
     const auto& m = c->maps[map];
     const auto it = m.find(selectionKey(*c));
     return it == m.end() ? 0 : it->second;
@@ -324,7 +329,14 @@ uint32_t Camera::GetHeight(int32_t ch) { return getterValue(ch, ChannelSettings:
 uint32_t Camera::GetPixelFormat(int32_t ch) { return getterValue(ch, ChannelSettings::PixelFormat); }
 uint32_t Camera::GetOffsetX(int32_t ch) { return getterValue(ch, ChannelSettings::OffsetX); }
 uint32_t Camera::GetOffsetY(int32_t ch) { return getterValue(ch, ChannelSettings::OffsetY); }
-uint32_t Camera::GetPayloadSize(int32_t ch) { return getterValue(ch, ChannelSettings::Payload); }
+uint32_t Camera::GetPayloadSize(int32_t ch)
+{
+    StreamProtocol* s = stream(ch);
+    if (s == nullptr)
+        return 0;
+    const uint64_t size = s->IsStreaming() ? s->LatchedPayloadSize() : s->PayloadSize();
+    return static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
+}
 
 const char* Camera::GetPixelFormatName(int32_t ch)
 {
@@ -362,18 +374,14 @@ uint32_t Camera::SetSimulationParameters(const SimulationParameters* p)
         m_Control.SetAnswerDelays(p->discoveryAckDelayMs, p->readAckDelayMs, p->writeAckDelayMs);
         m_Control.SetAnswerEveryNth(p->discoveryEveryNth, p->readEveryNth, p->writeEveryNth);
         for (size_t n = 0; n < m_Channels.size(); ++n) {
+            StreamProtocol& s = m_Streams->Channel(static_cast<uint32_t>(n));
+            // The end of the dropped stretch saturates instead of wrapping.
+            const uint64_t end = uint64_t(p->dropFirst) + p->dropCount;
+            s.SetPacketDrop(p->dropPackets != 0, p->dropPeriod, p->dropFirst,
+                            static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX)), p->packetDelayNs);
             ChannelSettings& c = *m_Channels[n];
             std::unique_lock lock(c.lock);
-            if (p->dropPackets != 0) {
-                c.dropPeriod = p->dropPeriod;
-                c.dropFirst = p->dropFirst;
-                c.dropEnd = p->dropFirst + p->dropCount;
-                // Ticks of the 1 GHz time stamp clock.
-                setUIntReg(kStreamChannelBlockBase + kStreamChannelBlockStride * static_cast<uint32_t>(n) + 8,
-                           p->packetDelayNs);
-            }
-            c.dropPackets = p->dropPackets != 0;
-            if (!c.streaming)
+            if (!s.IsStreaming())
                 c.shufflePackets = p->shufflePackets != 0;
         }
         return GevResult::Ok;
@@ -384,18 +392,12 @@ uint32_t Camera::SetSimulationParameters(const SimulationParameters* p)
 
 uint32_t Camera::LatchTimestamp()
 {
-    ChannelSettings& c = *m_Channels[0];
-    std::unique_lock lock(c.lock);
-    if (c.timestampMode == 1) {
-        timespec ts{};
-        ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        c.timestampBase = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-    }
+    m_Streams->Channel(0).RestartTimestampOrigin();
     return GevResult::Ok;
 }
 
-// Not served by this build: composite event and chunk builders, events, the
-// stream path, frames and parts, channel count changes and pixel conversion.
+// Not served by this build: composite event and chunk builders, events and
+// pixel conversion.
 
 uint32_t Camera::AddEventSelectorFeatures(const char*) { return GevResult::Fail; }
 uint32_t Camera::AddEvent(uint16_t, const char*, const char*, bool, bool, bool) { return GevResult::Fail; }
@@ -420,25 +422,6 @@ uint32_t Camera::SendEvents(uint32_t, const uint16_t*, uint16_t, bool)
 uint32_t Camera::SendEventData(uint16_t, const void*, uint32_t, uint16_t, bool)
 {
     return running() ? GevResult::Fail : GevResult::NotRunning;
-}
-uint32_t Camera::BeginFrame(int32_t) { return GevResult::Fail; }
-uint32_t Camera::SendImage(uint8_t*, uint32_t, uint32_t) { return GevResult::Fail; }
-uint32_t Camera::SendData(uint8_t*, uint64_t, uint32_t) { return GevResult::Fail; }
-uint32_t Camera::SendImageEx(uint8_t*, uint16_t, int32_t, uint32_t) { return GevResult::Fail; }
-uint32_t Camera::SendDataEx(uint8_t*, uint16_t, uint64_t, uint32_t) { return GevResult::Fail; }
-uint32_t Camera::SetStreamChannelCount(uint32_t) { return GevResult::Fail; }
-uint32_t Camera::AddChunkData(uint8_t*, const void*, uint32_t, uint32_t, uint32_t) { return GevResult::Fail; }
-uint32_t Camera::SetChunkPayloadSize(uint32_t, uint32_t, int32_t) { return GevResult::Fail; }
-uint32_t Camera::GetChunkPayloadSize(uint32_t*, int32_t) { return GevResult::Fail; }
-uint32_t Camera::UpdateImagePart(PartDescriptor) { return GevResult::Fail; }
-uint32_t Camera::SetImagePartData(ImagePartBuffer, uint32_t, PartDescriptor) { return GevResult::Fail; }
-uint32_t Camera::RemoveImagePart(PartDescriptor) { return GevResult::Fail; }
-uint32_t Camera::SetFrameTimestamp(uint64_t timestamp)
-{
-    ChannelSettings& c = *m_Channels[0];
-    std::unique_lock lock(c.lock);
-    c.userTimestamp = timestamp;
-    return GevResult::Ok;
 }
 uint32_t Camera::ConvertPixels(const void*, void*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                                uint32_t)

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 namespace Kivu {
@@ -50,9 +51,13 @@ std::string urlName(const std::string& text)
 Camera::Camera(std::shared_ptr<INetPlatform> net)
     : m_Net(platformOrLinux(std::move(net))), m_Control(Tree(), m_Net), m_StartTime(monotonicNs())
 {
-    const uint32_t count = uintReg(0x0904)->GetValue();
+    m_Streams = std::make_unique<StreamChannels>(Tree());
+    declareAcquisitionCommands();
+    // One channel, as 0x0904 and the register blocks say.
+    const uint32_t count = m_Streams->Count();
     for (uint32_t i = 0; i < count; ++i)
         m_Channels.push_back(std::make_unique<ChannelSettings>());
+    m_ChunkAreas.resize(count);
     m_Adapters = OrderAdapters(m_Net->ListAdapters());
 
     m_Features->SetReadCallback(this, &Camera::featureRead);
@@ -290,15 +295,36 @@ bool Camera::writeFirstUrl(uint32_t length)
     return first && first->SetValue(url);
 }
 
-void Camera::setupPacketSize(uint32_t mtu)
+void Camera::declareAcquisitionCommands()
 {
-    const uint32_t size = std::min<uint32_t>(mtu, 0xFFFF);
-    for (size_t n = 0; n < m_Channels.size(); ++n) {
-        auto reg = std::dynamic_pointer_cast<UIntReg>(
-            m_Tree->Find(kStreamChannelBlockBase + kStreamChannelBlockStride * static_cast<uint32_t>(n) + 4));
-        if (reg)
-            reg->SetValue((reg->GetValue() & 0xE0000000u) | size);
+    struct Command {
+        const char* name;
+        const char* reg;
+        const char* description;
+    };
+    static constexpr Command kCommands[] = {
+        {"AcquisitionStart", "regAcquisitionStart", "Start image acquisition using the specified acquisition mode"},
+        {"AcquisitionStop", "regAcquisitionStop", "Stop image acquisition using the specified acquisition mode"},
+    };
+    for (const Command& c : kCommands) {
+        if (AddRegisterFeature(6, c.name, "AcquisitionControl", 3, c.description, 1) != GevResult::Ok ||
+            m_Features->SetChildUInt32(c.name, "CommandValue", 1) != GevResult::Ok)
+            throw std::runtime_error(std::string("Fatal error: can't declare feature ") + c.name + "\n");
     }
+    auto featureReg = [&](const char* name) -> std::shared_ptr<UIntReg> {
+        uint32_t address = 0;
+        if (m_Features->GetFeatureAddress(name, address) != GevResult::Ok)
+            return nullptr;
+        return std::dynamic_pointer_cast<UIntReg>(m_Tree->Find(address));
+    };
+    AcquisitionRegisters regs;
+    regs.start = featureReg("regAcquisitionStart");
+    regs.stop = featureReg("regAcquisitionStop");
+    regs.sourceSelector = featureReg("regSourceSelector");
+    regs.isMultistreaming = featureReg("regIsMultistreaming");
+    if (!regs.start || !regs.stop)
+        throw std::runtime_error("Fatal error: acquisition command registers missing\n");
+    m_Streams->AttachAcquisitionRegisters(regs);
 }
 
 uint32_t Camera::Start(const char* ipv4)
@@ -321,11 +347,17 @@ uint32_t Camera::Start(const char* ipv4)
             return GevResult::Fail;
         setUIntReg(0x0024, served);
         setUIntReg(0x0034, adapter->maskSys);
-        setupPacketSize(adapter->mtu);
+        m_Streams->Setup(adapter->mtu);
+        for (uint32_t n = 0; n < m_Streams->Count(); ++n)
+            rebuild(static_cast<int32_t>(n), false);
         const uint32_t started = m_Control.Start(m_GevMode.load());
         if (started != GevResult::Ok) {
             m_Control.Stop();  // removes an address it may have added
             return started;
+        }
+        if (!m_Streams->StartAll(m_GevMode.load())) {
+            m_Control.Stop();
+            return GevResult::Fail;
         }
         openHandlers();
         return GevResult::Ok;
@@ -353,6 +385,7 @@ uint32_t Camera::Stop()
             RWLock& lock;
             ~Unlock() { lock.Release(); }
         } unlock{m_Lock};
+        m_Streams->StopAll();
         m_Control.Stop();
         return GevResult::Ok;
     } catch (const std::exception& e) {

@@ -1,21 +1,35 @@
 // gev_host: creates a camera, declares a few features with handlers and serves
 // until SIGINT, SIGTERM or the end of standard input.
 //
-//   gev_host [--persistent IP MASK] [--identity SERIAL] [--xml FILE] ADDRESS
+//   gev_host [--persistent IP MASK] [--identity SERIAL] [--xml FILE]
+//            [--gev 1.2|2.0] [--stream image|parts2|parts3] [--rate HZ]
+//            [--width W] [--lines H] [--chunks] ADDRESS
 //
 // Every handler call is printed on standard output as "read NAME" or
 // "write NAME VALUE"; a write of 13 to Gain is refused.
+//
+// With --stream a producer thread sends a block on channel 0 at the given rate
+// while a client acquires: a Mono16 test image, or a multi-part block of a
+// Mono16 range part and a Mono10 intensity part (and a Coord3D_ABC32f part
+// with parts3). Frame k carries the timestamp 1e12 + 1000 k ns (timestamp
+// mode 3), the range and image pixel i hold (k + i) & 0xFFFF, the intensity
+// pixel i (k + i) & 0x3FF, the point i (k, i, -1). With --chunks each block
+// also carries the chunks 0x1001 (u64 timestamp) and 0x1002 (u32 k),
+// big-endian, behind an image-data trailer with id 1.
 #include "gev_camera.h"
 
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -101,9 +115,168 @@ bool saveXml(CGevCamera& camera, const char* path)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: gev_host [--persistent IP MASK] [--identity SERIAL] [--xml FILE] ADDRESS\n");
+    std::fprintf(stderr,
+                 "usage: gev_host [--persistent IP MASK] [--identity SERIAL] [--xml FILE] [--gev 1.2|2.0]\n"
+                 "                [--stream image|parts2|parts3] [--rate HZ] [--width W] [--lines H] [--chunks]\n"
+                 "                ADDRESS\n");
     return 2;
 }
+
+struct StreamOptions {
+    int parts = -1;  // -1 no stream, 0 image, 2 or 3 parts
+    double rate = 10;
+    uint16_t width = 64;
+    uint16_t lines = 16;
+    bool chunks = false;
+};
+
+constexpr uint32_t kTimestampChunk = 0x1001;
+constexpr uint32_t kCounterChunk = 0x1002;
+constexpr uint32_t kImageChunk = 1;
+constexpr uint64_t kTimestampBase = 1000000000000ull;
+
+void storeBE(uint8_t* p, uint64_t v, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        p[i] = static_cast<uint8_t>(v);
+}
+
+void store16(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void storeFloat(uint8_t* p, float f)
+{
+    std::memcpy(p, &f, 4);  // little-endian hosts, as the PFNC formats are
+}
+
+PartDescriptor partDescriptor(int index, const StreamOptions& o)
+{
+    static const char* const kFormats[] = {"Mono16", "Mono10", "Coord3D_ABC32f"};
+    PartDescriptor d;
+    d.componentIndex = static_cast<uint8_t>(index);
+    d.key1 = static_cast<uint8_t>(index);
+    d.width = o.width;
+    d.height = o.lines;
+    d.dataType = index == 2 ? 5 : 1;
+    d.pixelFormatName = kFormats[index];
+    return d;
+}
+
+bool configureStream(CGevCamera& camera, const StreamOptions& o)
+{
+    if (camera.SetStreamChannelCount(1) != GevResult::Ok || camera.SetTimestampMode(3, 0) != GevResult::Ok)
+        return false;
+    if (o.chunks && camera.SetChunkPayloadSize(12, 2, 0) != GevResult::Ok)
+        return false;
+    if (o.parts == 0)
+        return camera.AddPixelFormat("Mono16") == GevResult::Ok && camera.SetPixelFormat("Mono16", 0) == GevResult::Ok &&
+               camera.SetImageSize(o.width, o.lines, 0) == GevResult::Ok;
+    for (int i = 0; i < o.parts; ++i)
+        if (camera.UpdateImagePart(partDescriptor(i, o)) != GevResult::Ok)
+            return false;
+    return true;
+}
+
+// Sends blocks while clients acquire, until BeginFrame fails (the camera stops).
+class Producer {
+public:
+    Producer(CGevCamera& camera, const StreamOptions& o) : m_Camera(camera), m_O(o)
+    {
+        const size_t pixels = size_t(o.width) * o.lines;
+        uint32_t chunkSize = 0;
+        camera.GetChunkPayloadSize(&chunkSize, 0);
+        if (o.parts == 0) {
+            m_Frame.resize(pixels * 2 + chunkSize);
+        } else {
+            m_Frame.resize(chunkSize);
+            for (int i = 0; i < o.parts; ++i)
+                m_Parts.emplace_back(new uint8_t[pixels * (i == 2 ? 12 : 2)]);
+        }
+        m_Thread = std::thread([this] { run(); });
+    }
+    ~Producer()
+    {
+        m_Thread.join();  // the camera's Stop ends BeginFrame
+        std::printf("sent %llu\n", static_cast<unsigned long long>(m_Sent.load()));
+    }
+    Producer(const Producer&) = delete;
+    Producer& operator=(const Producer&) = delete;
+
+private:
+    void fill(uint64_t k)
+    {
+        const size_t pixels = size_t(m_O.width) * m_O.lines;
+        uint8_t* range = m_O.parts == 0 ? m_Frame.data() : m_Parts[0].get();
+        for (size_t i = 0; i < pixels; ++i)
+            store16(range + 2 * i, static_cast<uint32_t>((k + i) & 0xFFFF));
+        if (m_O.parts >= 2)
+            for (size_t i = 0; i < pixels; ++i)
+                store16(m_Parts[1].get() + 2 * i, static_cast<uint32_t>((k + i) & 0x3FF));
+        if (m_O.parts >= 3)
+            for (size_t i = 0; i < pixels; ++i) {
+                uint8_t* p = m_Parts[2].get() + 12 * i;
+                storeFloat(p, static_cast<float>(k));
+                storeFloat(p + 4, static_cast<float>(i));
+                storeFloat(p + 8, -1.0f);
+            }
+    }
+
+    bool sendOne(uint64_t k)
+    {
+        fill(k);
+        const size_t pixels = size_t(m_O.width) * m_O.lines;
+        uint64_t total = 0;
+        for (int i = 0; i < m_O.parts; ++i) {
+            const uint32_t bytes = static_cast<uint32_t>(pixels * (i == 2 ? 12 : 2));
+            total += bytes;
+            if (m_Camera.SetImagePartData(m_Parts[static_cast<size_t>(i)], bytes, partDescriptor(i, m_O)) !=
+                GevResult::Ok)
+                return false;
+        }
+        const uint64_t ts = kTimestampBase + 1000 * k;
+        if (m_O.chunks) {
+            uint8_t tsBytes[8], counter[4];
+            storeBE(tsBytes, ts, 8);
+            storeBE(counter, k, 4);
+            const uint32_t imageBytes = static_cast<uint32_t>(m_O.parts == 0 ? pixels * 2 : total);
+            if (m_Camera.AddChunkData(m_Frame.data(), tsBytes, 8, kTimestampChunk, 0) != GevResult::Ok ||
+                m_Camera.AddChunkData(m_Frame.data(), counter, 4, kCounterChunk, 0) != GevResult::Ok ||
+                m_Camera.AddChunkData(m_Frame.data(), nullptr, imageBytes, kImageChunk, 0) != GevResult::Ok)
+                return false;
+        }
+        m_Camera.SetFrameTimestamp(ts);
+        return m_Camera.SendImage(m_Frame.data(), 0, 0) == GevResult::Ok;
+    }
+
+    void run()
+    {
+        const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(1.0 / m_O.rate));
+        auto next = std::chrono::steady_clock::now();
+        for (uint64_t k = 1; m_Camera.BeginFrame(0) == GevResult::Ok; ++k) {
+            if (!sendOne(k)) {
+                std::fprintf(stderr, "Error: frame %llu not sent\n", static_cast<unsigned long long>(k));
+                continue;
+            }
+            m_Sent.fetch_add(1);
+            next += period;
+            const auto now = std::chrono::steady_clock::now();
+            if (next < now)
+                next = now;  // late: no burst to catch up
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    CGevCamera& m_Camera;
+    const StreamOptions m_O;
+    std::vector<uint8_t> m_Frame;
+    std::vector<ImagePartBuffer> m_Parts;
+    std::atomic<uint64_t> m_Sent{0};
+    std::thread m_Thread;
+};
 
 }  // namespace
 
@@ -114,8 +287,40 @@ int main(int argc, char** argv)
     const char* serial = nullptr;
     const char* xmlPath = nullptr;
     const char* address = nullptr;
+    uint16_t gevMode = 1;
+    StreamOptions stream;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--gev" && more) {
+            const std::string v = argv[++i];
+            if (v != "1.2" && v != "2.0")
+                return usage();
+            gevMode = v == "1.2" ? 0 : 1;
+            continue;
+        }
+        if (a == "--stream" && more) {
+            const std::string v = argv[++i];
+            stream.parts = v == "image" ? 0 : v == "parts2" ? 2 : v == "parts3" ? 3 : -2;
+            if (stream.parts == -2)
+                return usage();
+            continue;
+        }
+        if ((a == "--rate" || a == "--width" || a == "--lines") && more) {
+            char* end = nullptr;
+            const double v = std::strtod(argv[++i], &end);
+            if (*end != 0 || !(v >= (a == "--rate" ? 0.1 : 1.0)) || v > (a == "--rate" ? 100000.0 : 4096.0))
+                return usage();
+            if (a == "--rate")
+                stream.rate = v;
+            else
+                (a == "--width" ? stream.width : stream.lines) = static_cast<uint16_t>(v);
+            continue;
+        }
+        if (a == "--chunks") {
+            stream.chunks = true;
+            continue;
+        }
         if (a == "--persistent" && i + 2 < argc) {
             persistentIp = argv[++i];
             persistentMask = argv[++i];
@@ -138,7 +343,11 @@ int main(int argc, char** argv)
         return 1;
     camera->SetFeatureReadCallback(&host, &onRead);
     camera->SetFeatureWriteCallback(&host, &onWrite);
-    camera->SetGevMode(1);
+    camera->SetGevMode(gevMode);
+    if (stream.parts >= 0 && !configureStream(*camera, stream)) {
+        std::fprintf(stderr, "Error: stream configuration failed\n");
+        return 1;
+    }
     if (serial != nullptr && camera->SetDeviceIdentity(nullptr, nullptr, nullptr, nullptr, serial) != GevResult::Ok)
         return 1;
     if (persistentIp != nullptr && camera->SetPersistentIp(persistentIp, persistentMask, nullptr) != GevResult::Ok) {
@@ -155,6 +364,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Warning: could not save the description\n");
     std::printf("serving %s\n", address);
     std::fflush(stdout);
+    std::unique_ptr<Producer> producer;
+    if (stream.parts >= 0)
+        producer = std::make_unique<Producer>(*camera, stream);
 
     struct sigaction action{};
     action.sa_handler = onSignal;
@@ -169,6 +381,7 @@ int main(int argc, char** argv)
         }
     }
     const uint32_t stopped = camera->Stop();
+    producer.reset();
     std::printf("stopped 0x%X\n", stopped);
     return stopped == GevResult::Ok ? 0 : 1;
 }

@@ -167,6 +167,9 @@ void StreamProtocol::Stop()
         m_Scp->SetValue(0);
     if (m_Scda->GetValue() != 0)
         m_Scda->SetValue(0);
+    // A producer inside a send entry sees the stop flag and leaves; only then
+    // are its buffers reset.
+    std::lock_guard send(m_SendMutex);
     std::unique_lock lk(m_Mutex);
     waitIdleLocked(lk);
     m_Free.clear();
@@ -432,7 +435,8 @@ bool StreamProtocol::SendImage(const uint8_t* frame, uint64_t chunkBytes, uint32
         latched = m_Latched;
         chunkSize = m_ChunkSize;
     }
-    if (frame == nullptr)
+    // Parts travel in their own buffers: the frame buffer is needed for chunks only.
+    if (frame == nullptr && (parts.empty() || chunkBytes != 0))
         return true;
 
     Gvsp::BlockSpec spec;
@@ -466,7 +470,7 @@ bool StreamProtocol::SendImage(const uint8_t* frame, uint64_t chunkBytes, uint32
         spec.image = {p.pixelFormat, p.width, sent, 0, 0};
         spec.trailerSizeY = sent;
         spec.payloadSize = p.dataSize + chunkBytes;
-        const Source sources[2] = {{p.data.get(), p.dataSize}, {frame + p.dataSize, chunkBytes}};
+        const Source sources[2] = {{p.data.get(), p.dataSize}, {chunkBytes != 0 ? frame + p.dataSize : nullptr, chunkBytes}};
         return queueBlock(spec, sources, 2, UINT64_MAX, 0);
     }
     spec.kind = Gvsp::BlockKind::MultiPart;
@@ -594,6 +598,19 @@ uint64_t StreamProtocol::PayloadSize() const
     return payloadSizeLocked();
 }
 
+FrameGeometry StreamProtocol::LatchedGeometry() const
+{
+    std::lock_guard lk(m_Mutex);
+    return m_Latched.geometry;
+}
+
+uint64_t StreamProtocol::LatchedPayloadSize() const
+{
+    std::lock_guard lk(m_Mutex);
+    const FrameGeometry& g = m_Latched.geometry;
+    return uint64_t(g.width) * g.height * PixelBits(g.pixelFormat) / 8 + m_ChunkSize;
+}
+
 bool StreamProtocol::UpdateImagePart(const ImagePartEntry& entry)
 {
     if (m_Streaming.load())
@@ -717,6 +734,12 @@ uint64_t StreamProtocol::GetTimestamp()
     }
     m_LastTimestamp.store(ticks);
     return ticks;
+}
+
+void StreamProtocol::RestartTimestampOrigin()
+{
+    if (m_TimestampMode.load() == TimestampMode::Counter)
+        m_Origin.store(static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC)));
 }
 
 uint64_t StreamProtocol::CurrentBlockId() const

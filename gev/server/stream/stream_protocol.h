@@ -101,6 +101,10 @@ public:
     bool SetChunkSize(uint32_t bytes);  // refused while streaming
     uint32_t GetChunkSize() const;
     uint64_t PayloadSize() const;
+    // The geometry the current acquisition's frames use (latched by WaitReady)
+    // and its payload size with the chunk size.
+    FrameGeometry LatchedGeometry() const;
+    uint64_t LatchedPayloadSize() const;
     bool UpdateImagePart(const ImagePartEntry& entry);  // refused while streaming
     bool SetImagePartData(const PartKey& key, std::shared_ptr<const uint8_t> data, uint32_t size);
     bool RemoveImagePart(const PartKey& key);  // refused while streaming
@@ -112,6 +116,8 @@ public:
     bool SetTimestampSource(uint32_t mode, uint64_t start);  // refused while streaming
     void SetFixedTimestamp(uint64_t value) { m_FixedTimestamp.store(value); }
     uint64_t GetTimestamp();
+    // Timestamp mode 1: the counter restarts from now.
+    void RestartTimestampOrigin();
     uint64_t LastTimestamp() const { return m_LastTimestamp.load(); }
     uint64_t TickFrequency() const { return m_TickFrequency.load(); }
     uint64_t CurrentBlockId() const;

@@ -1,0 +1,111 @@
+"""Acquires blocks from gev_host through Aravis and checks them against the
+host's test pattern: status, payload type, size, pixel formats, geometry,
+timestamps, chunk data and pixel values.
+
+usage: aravis_stream_check.py ADDRESS image|parts2|parts3 WIDTH LINES CHUNKS(0|1) BLOCKS
+"""
+import struct
+import sys
+
+import gi
+
+gi.require_version("Aravis", "0.8")
+from gi.repository import Aravis  # noqa: E402
+
+MONO16, MONO10, COORD3D_ABC32F = 0x01100007, 0x01100003, 0x026000C0
+TS_BASE = 1000000000000
+
+
+def fail(text):
+    print("FAIL: " + text)
+    sys.exit(1)
+
+
+def check_u16(data, k, mask, what):
+    values = struct.unpack("<%dH" % (len(data) // 2), data)
+    for i in (0, 1, len(values) - 1):
+        if values[i] != (k + i) & mask:
+            fail("%s pixel %d of frame %d is %d" % (what, i, k, values[i]))
+
+
+def main():
+    address, kind, width, lines, chunks, blocks = sys.argv[1:7]
+    width, lines, chunks, blocks = int(width), int(lines), chunks == "1", int(blocks)
+    parts = {"image": 1, "parts2": 2, "parts3": 3}[kind]
+    pixels = width * lines
+    part_bytes = [2 * pixels, 2 * pixels, 12 * pixels][:parts]
+    chunk_size = 12 + 2 * 8 + 8 if chunks else 0
+    expected_payload = sum(part_bytes) + chunk_size
+
+    camera = Aravis.Camera.new(address)
+    if camera.get_payload() != expected_payload:
+        fail("PayloadSize %d, expected %d" % (camera.get_payload(), expected_payload))
+    stream = camera.create_stream(None, None)
+    for _ in range(8):
+        stream.push_buffer(Aravis.Buffer.new_allocate(expected_payload))
+    camera.start_acquisition()
+    last_id = None
+    for n in range(blocks):
+        buffer = stream.timeout_pop_buffer(3000000)
+        if buffer is None:
+            fail("no block %d" % n)
+        if buffer.get_status() != Aravis.BufferStatus.SUCCESS:
+            fail("block %d status %s" % (n, buffer.get_status()))
+        frame_id = buffer.get_frame_id()
+        if last_id is not None and frame_id != last_id + 1:
+            fail("block id %d after %d" % (frame_id, last_id))
+        last_id = frame_id
+        want_type = Aravis.BufferPayloadType.IMAGE if parts == 1 else Aravis.BufferPayloadType.MULTIPART
+        if buffer.get_payload_type() != want_type:
+            fail("payload type %s" % buffer.get_payload_type())
+        if buffer.has_chunks() != chunks:
+            fail("chunk flag %s" % buffer.has_chunks())
+        data = buffer.get_data()
+        if len(data) != expected_payload:
+            fail("block of %d bytes, expected %d" % (len(data), expected_payload))
+        timestamp = buffer.get_timestamp()
+        k = (timestamp - TS_BASE) // 1000
+        if timestamp != TS_BASE + 1000 * k or k < 1:
+            fail("timestamp %d" % timestamp)
+        if chunks:
+            ts_chunk = struct.unpack(">Q", bytes(buffer.get_chunk_data(0x1001)))[0]
+            counter = struct.unpack(">I", bytes(buffer.get_chunk_data(0x1002)))[0]
+            if ts_chunk != timestamp or counter != k:
+                fail("chunks %d %d for timestamp %d" % (ts_chunk, counter, timestamp))
+        # The chunk data of a multi-part block is a part of its own.
+        chunk_part = parts > 1 and chunks
+        if buffer.get_n_parts() != parts + (1 if chunk_part else 0):
+            fail("%d parts" % buffer.get_n_parts())
+        if chunk_part:
+            if buffer.get_part_data_type(parts) != Aravis.BufferPartDataType.CHUNK_DATA:
+                fail("chunk part of type %s" % buffer.get_part_data_type(parts))
+            if len(bytes(buffer.get_part_data(parts))) != chunk_size:
+                fail("chunk part of %d bytes" % len(bytes(buffer.get_part_data(parts))))
+        formats = [MONO16, MONO10, COORD3D_ABC32F]
+        for p in range(parts):
+            if buffer.get_part_pixel_format(p) != formats[p]:
+                fail("part %d pixel format 0x%08X" % (p, buffer.get_part_pixel_format(p)))
+            if buffer.get_part_width(p) != width or buffer.get_part_height(p) != lines:
+                fail("part %d geometry %dx%d" % (p, buffer.get_part_width(p), buffer.get_part_height(p)))
+            part = bytes(buffer.get_part_data(p))
+            # A single-part image with chunks reports the whole payload as its data.
+            if len(part) != (expected_payload if parts == 1 else part_bytes[p]):
+                fail("part %d of %d bytes" % (p, len(part)))
+            part = part[: part_bytes[p]]
+            if p == 0:
+                check_u16(part, k, 0xFFFF, "range")
+            elif p == 1:
+                check_u16(part, k, 0x3FF, "intensity")
+            else:
+                last = struct.unpack_from("<3f", part, 12 * (pixels - 1))
+                if last != (float(k), float(pixels - 1), -1.0):
+                    fail("point %s of frame %d" % (last, k))
+        stream.push_buffer(buffer)
+    camera.stop_acquisition()
+    failures = stream.get_info_uint64_by_name("n_failures")
+    if failures != 0:
+        fail("%d failed blocks" % failures)
+    print("ok %s: %d blocks, last id %d" % (kind, blocks, last_id))
+
+
+main()

@@ -1,0 +1,67 @@
+#!/bin/sh
+# Aravis acquires from gev_host on 127.0.0.41: single-part images in GigE
+# Vision 1.2 (standard ids) and 2.0 (extended ids), multi-part blocks of two
+# and three parts in 2.0, each with and without chunk data; then the host stops
+# while a client streams.
+# usage: aravis_stream_test.sh GEV_HOST CHECK_SCRIPT
+set -eu
+host=$1
+check=$2
+address=127.0.0.41
+/usr/bin/python3 -c 'import gi; gi.require_version("Aravis", "0.8"); from gi.repository import Aravis' \
+    2>/dev/null || { echo "Aravis for Python missing"; exit 77; }
+dir=$(mktemp -d)
+pid=
+cleanup() {
+    exec 3>&- 2>/dev/null || true
+    [ -n "$pid" ] && { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
+    rm -rf "$dir"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; cat "$dir/host.out"; exit 1; }
+
+start_host() {
+    rm -f "$dir/in"
+    mkfifo "$dir/in"
+    "$host" "$@" "$address" <"$dir/in" >"$dir/host.out" 2>&1 &
+    pid=$!
+    exec 3>"$dir/in"
+    for _ in $(seq 50); do grep -q serving "$dir/host.out" && return 0; sleep 0.1; done
+    fail "host did not start: $*"
+}
+
+# Closing standard input stops the host; it must end promptly and cleanly.
+stop_host() {
+    exec 3>&-
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && fail "host hangs in Stop"
+    wait "$pid" || fail "host exit status"
+    pid=
+    grep -q "stopped 0x0" "$dir/host.out" || fail "Stop"
+}
+
+run_case() {  # GEV KIND CHUNKS
+    opt=
+    [ "$3" = 1 ] && opt=--chunks
+    start_host --gev "$1" --stream "$2" $opt --rate 100 --width 96 --lines 24
+    timeout 30 /usr/bin/python3 "$check" "$address" "$2" 96 24 "$3" 20 || fail "GEV $1 $2 chunks $3"
+    stop_host
+}
+
+for chunks in 0 1; do
+    run_case 1.2 image $chunks
+    run_case 2.0 image $chunks
+    run_case 2.0 parts2 $chunks
+    run_case 2.0 parts3 $chunks
+done
+
+# Stop while a client acquires.
+start_host --gev 2.0 --stream parts3 --chunks --rate 200 --width 96 --lines 24
+timeout 30 /usr/bin/python3 "$check" "$address" parts3 96 24 1 1000000 >"$dir/client.out" 2>&1 3>&- &
+client=$!
+sleep 2
+stop_host
+wait "$client" 2>/dev/null || true
+grep -q "no block" "$dir/client.out" || { cat "$dir/client.out"; fail "client did not see the end of the stream"; }
+grep -q "block .* status" "$dir/client.out" && fail "incomplete block before the stop"
+echo ok

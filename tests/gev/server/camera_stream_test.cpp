@@ -1,0 +1,207 @@
+// The camera's frame operations over its stream channels: channel count,
+// chunk placement and sizes, parts, payload size from the selected geometry,
+// BeginFrame and Stop, and one block end to end on loopback.
+#include "camera_fixture.h"
+#include "stream/gvsp_reassembler.h"
+#include "stream/watchdog.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+
+namespace camera_test {
+namespace {
+
+uint32_t be32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+PartDescriptor part(uint8_t key1, uint16_t w, uint16_t h, const char* format)
+{
+    PartDescriptor d;
+    d.key1 = key1;
+    d.width = w;
+    d.height = h;
+    d.dataType = 1;
+    d.pixelFormatName = format;
+    return d;
+}
+
+TEST_F(CameraTest, ChannelCountIsClampedAndRefusedOutsideItsRange)
+{
+    uint32_t count = 0;
+    ASSERT_EQ(camera->GetStreamChannelCount(&count), 0u);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(reg(0x0904), 1u);
+    ASSERT_EQ(camera->SetStreamChannelCount(5), 0u);
+    camera->GetStreamChannelCount(&count);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(reg(0x0904), 2u);
+    EXPECT_EQ(camera->SetStreamChannelCount(0), GevResult::InvalidArgument);
+    camera->GetStreamChannelCount(&count);
+    EXPECT_EQ(count, 2u);
+    // Both channels take chunks; a third does not exist.
+    ASSERT_EQ(camera->SetChunkPayloadSize(4, 1, 1), 0u);
+    std::vector<uint8_t> frame(camera->GetPayloadSize(1));  // sized for the payload, as callers must
+    EXPECT_EQ(camera->AddChunkData(frame.data(), "abcd", 4, 7, 1), 0u);
+    EXPECT_EQ(camera->AddChunkData(frame.data(), "abcd", 4, 7, 2), GevResult::InvalidArgument);
+}
+
+TEST_F(CameraTest, ChunkSizesAndPlacementWithoutParts)
+{
+    uint32_t size = 1;
+    ASSERT_EQ(camera->SetChunkPayloadSize(0, 5, 0), 0u);
+    ASSERT_EQ(camera->GetChunkPayloadSize(&size, 0), 0u);
+    EXPECT_EQ(size, 0u);
+    ASSERT_EQ(camera->SetChunkPayloadSize(100, 2, 0), 0u);
+    camera->GetChunkPayloadSize(&size, 0);
+    EXPECT_EQ(size, 124u);
+    EXPECT_EQ(camera->GetChunkPayloadSize(nullptr, 0), GevResult::InvalidArgument);
+
+    // A Mono8 4 x 2 image and 32 chunk bytes: S = 40, refreshed in PayloadSize.
+    ASSERT_EQ(camera->AddPixelFormat("Mono8"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono8", 0), 0u);
+    ASSERT_EQ(camera->SetImageSize(4, 2, 0), 0u);
+    ASSERT_EQ(camera->SetChunkPayloadSize(8, 2, 0), 0u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 40u);
+    EXPECT_EQ(reg(0x10018), 40u);
+
+    std::vector<uint8_t> frame(40, 0xEE);
+    ASSERT_EQ(camera->AddChunkData(frame.data(), "AAAA", 4, 0xA, 0), 0u);
+    ASSERT_EQ(camera->AddChunkData(frame.data(), "BBBB", 4, 0xB, 0), 0u);
+    EXPECT_EQ(std::memcmp(&frame[40 - 12], "AAAA", 4), 0);
+    EXPECT_EQ(be32(&frame[40 - 8]), 0xAu);
+    EXPECT_EQ(be32(&frame[40 - 4]), 4u);
+    EXPECT_EQ(std::memcmp(&frame[40 - 24], "BBBB", 4), 0);
+    EXPECT_EQ(be32(&frame[40 - 20]), 0xBu);
+    // A chunk past the declared chunk bytes is refused and writes nothing.
+    const std::vector<uint8_t> before = frame;
+    EXPECT_EQ(camera->AddChunkData(frame.data(), "0123456789", 10, 0xC, 0), GevResult::InvalidArgument);
+    EXPECT_EQ(frame, before);
+    EXPECT_EQ(camera->AddChunkData(nullptr, "AAAA", 4, 0xA, 0), GevResult::InvalidArgument);
+}
+
+TEST_F(CameraTest, RegionSettingsAndPartsGiveThePayloadSize)
+{
+    int changes = 0;
+    ASSERT_EQ(camera->SetChannelChangeCallback(&changes, 0, [](void* c) { ++*static_cast<int*>(c); }), 0u);
+    ASSERT_EQ(camera->SetRegionWidth(10, 0, 0, 0), 0u);
+    ASSERT_EQ(camera->SetRegionHeight(3, 0, 0, 0), 0u);
+    ASSERT_EQ(camera->SetRegionPixelFormat("Mono16", 0, 0, 0), 0u);
+    EXPECT_EQ(camera->ApplyRegionSettings(0), 1u);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(camera->GetPayloadSize(0), 60u);
+    EXPECT_EQ(reg(0x10018), 60u);
+
+    // Parts in the order first named: 2 x 3 Mono16 then 4 x 1 Coord3D_ABC32f.
+    ASSERT_EQ(camera->UpdateImagePart(part(1, 2, 3, "Mono16")), 0u);
+    ASSERT_EQ(camera->UpdateImagePart(part(2, 4, 1, "Coord3D_ABC32f")), 0u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 12u + 48u);
+    ASSERT_EQ(camera->UpdateImagePart(part(1, 2, 2, "Mono16")), 0u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 8u + 48u);
+    EXPECT_EQ(changes, 4);
+    ImagePartBuffer data(new uint8_t[8]());
+    EXPECT_EQ(camera->SetImagePartData(data, 8, part(9, 2, 2, "Mono16")), GevResult::Fail);
+    EXPECT_EQ(camera->SetImagePartData(data, 8, part(1, 2, 2, "Mono16")), 0u);
+    EXPECT_EQ(camera->RemoveImagePart(part(9, 1, 1, "Mono16")), GevResult::Fail);
+    ASSERT_EQ(camera->RemoveImagePart(part(1, 1, 1, "Mono16")), 0u);
+    EXPECT_EQ(reg(0x10018), 48u);
+}
+
+TEST_F(CameraTest, BeginFrameEndsWhenTheCameraStops)
+{
+    ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
+    testing_support::runWithin([&] {
+        auto begun = std::async(std::launch::async, [&] { return camera->BeginFrame(0); });
+        EXPECT_EQ(begun.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        ASSERT_EQ(camera->Stop(), 0u);
+        EXPECT_EQ(begun.get(), GevResult::Fail);
+        EXPECT_EQ(camera->BeginFrame(5), GevResult::InvalidArgument);
+    });
+}
+
+// The acquisition command starts the channel toward SCDA:SCP; one image with a
+// chunk arrives whole, with the host's timestamp.
+TEST_F(CameraTest, AcquisitionStartStreamsAFrameToTheClient)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(0x7F000001);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    timeval tv{0, 300000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } close{fd};
+
+    ASSERT_EQ(camera->AddPixelFormat("Mono16"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono16", 0), 0u);
+    ASSERT_EQ(camera->SetImageSize(300, 7, 0), 0u);
+    ASSERT_EQ(camera->SetChunkPayloadSize(4, 1, 0), 0u);
+    ASSERT_EQ(camera->SetTimestampMode(3, 0), 0u);
+    ASSERT_EQ(camera->SetGevMode(1), 0u);
+    testing_support::runWithin([&] {
+        ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
+        ASSERT_EQ(camera->WriteRegister(0x0D04, htonl(1500)), 0u);
+        ASSERT_EQ(camera->WriteRegister(0x0D18, htonl(0x7F000001)), 0u);
+        ASSERT_EQ(camera->WriteRegister(0x0D00, htonl(ntohs(sa.sin_port))), 0u);
+        uint32_t start = 0;
+        ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStart", &start), 0u);
+        ASSERT_EQ(camera->WriteRegister(start, htonl(1)), 0u);
+
+        ASSERT_EQ(camera->BeginFrame(0), 0u);
+        const uint32_t imageBytes = 300 * 7 * 2;
+        std::vector<uint8_t> frame(imageBytes + 4 + 16);
+        for (size_t i = 0; i < imageBytes; ++i)
+            frame[i] = static_cast<uint8_t>(i * 7);
+        ASSERT_EQ(camera->AddChunkData(frame.data(), "WXYZ", 4, 0x55, 0), 0u);
+        ASSERT_EQ(camera->AddChunkData(frame.data(), nullptr, imageBytes, 1, 0), 0u);
+        ASSERT_EQ(camera->SetFrameTimestamp(0x123456789AULL), 0u);
+        ASSERT_EQ(camera->SendImage(frame.data(), 0, 0), 0u);
+
+        gvsp_test::Reassembler r(1500 - 28);
+        std::vector<uint8_t> buf(70000);
+        for (int n = 0; n < 100; ++n) {
+            const ssize_t got = ::recv(fd, buf.data(), buf.size(), 0);
+            if (got < 0)
+                break;
+            ASSERT_TRUE(r.Add({buf.data(), static_cast<size_t>(got)}));
+            if (!r.Blocks().empty() && r.Blocks().begin()->second.trailer)
+                break;
+        }
+        ASSERT_EQ(r.Blocks().size(), 1u);
+        const gvsp_test::Block& b = r.Blocks().begin()->second;
+        EXPECT_TRUE(b.extended);
+        EXPECT_EQ(b.blockId, 1u);
+        EXPECT_TRUE(b.Missing().empty());
+        EXPECT_EQ(b.payloadType, 0x4001);
+        EXPECT_EQ(b.timestamp, 0x123456789AULL);
+        EXPECT_EQ(b.pixelFormat, 0x01100007u);
+        EXPECT_EQ(b.sizeX, 300u);
+        EXPECT_EQ(b.sizeY, 7u);
+        ASSERT_EQ(b.payload.size(), frame.size());
+        EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + imageBytes, b.payload.begin()));
+        const auto chunks = b.Chunks();
+        ASSERT_TRUE(chunks.has_value());
+        ASSERT_EQ(chunks->size(), 2u);
+        EXPECT_EQ((*chunks)[0].id, 0x55u);
+        EXPECT_EQ(std::string((*chunks)[0].data.begin(), (*chunks)[0].data.end()), "WXYZ");
+        EXPECT_EQ((*chunks)[1].id, 1u);
+        ASSERT_EQ(camera->Stop(), 0u);
+    });
+}
+
+}  // namespace
+}  // namespace camera_test
