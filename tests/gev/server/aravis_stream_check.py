@@ -105,7 +105,12 @@ def main():
     failures = stream.get_info_uint64_by_name("n_failures")
     if failures != 0:
         fail("%d failed blocks" % failures)
-    print("ok %s: %d blocks, last id %d" % (kind, blocks, last_id))
+    infos = {}
+    for i in range(stream.get_n_infos()):
+        if stream.get_info_type(i).name == "guint64":
+            infos[stream.get_info_name(i)] = stream.get_info_uint64(i)
+    print("stream statistics: " + ", ".join("%s %d" % kv for kv in sorted(infos.items())))
+    print("ok %s: %d blocks, last id %d, %d packets resent" % (kind, blocks, last_id, infos["n_resent_packets"]))
 
 
 main()
