@@ -31,11 +31,11 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; cat "$dir/host.out"; exit 1; }
 
 mkfifo "$dir/in"
-"$host" --gev 2.0 --stream parts3 --chunks --rate 50 --width 128 --lines 32 $address <"$dir/in" >"$dir/host.out" 2>&1 &
+"$host" --gev 2.0 --stream parts3 --chunks --rate 20 --width 128 --lines 32 $address <"$dir/in" >"$dir/host.out" 2>&1 &
 pid=$!
 exec 3>"$dir/in"
 for _ in $(seq 50); do grep -q serving "$dir/host.out" && break; sleep 0.1; done
-timeout 90 /usr/bin/python3 "$check" $address parts3 128 32 1 100 3>&- >"$dir/check.out" 2>&1 ||
+timeout 90 /usr/bin/python3 "$check" $address parts3 128 32 1 100 500000 3>&- >"$dir/check.out" 2>&1 ||
     { cat "$dir/check.out"; fail "blocks lost"; }
 cat "$dir/check.out"
 exec 3>&-
