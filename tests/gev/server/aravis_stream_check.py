@@ -2,7 +2,9 @@
 host's test pattern: status, payload type, size, pixel formats, geometry,
 timestamps, chunk data and pixel values.
 
-usage: aravis_stream_check.py ADDRESS image|parts2|parts3 WIDTH LINES CHUNKS(0|1) BLOCKS
+usage: aravis_stream_check.py ADDRESS image|parts2|parts3 WIDTH LINES CHUNKS(0|1) BLOCKS [RETENTION_US]
+
+RETENTION_US: how long Aravis keeps an incomplete block asking for resends.
 """
 import struct
 import sys
@@ -41,6 +43,8 @@ def main():
     if camera.get_payload() != expected_payload:
         fail("PayloadSize %d, expected %d" % (camera.get_payload(), expected_payload))
     stream = camera.create_stream(None, None)
+    if len(sys.argv) > 7:
+        stream.set_property("frame-retention", int(sys.argv[7]))
     for _ in range(8):
         stream.push_buffer(Aravis.Buffer.new_allocate(expected_payload))
     camera.start_acquisition()
@@ -105,7 +109,12 @@ def main():
     failures = stream.get_info_uint64_by_name("n_failures")
     if failures != 0:
         fail("%d failed blocks" % failures)
-    print("ok %s: %d blocks, last id %d" % (kind, blocks, last_id))
+    infos = {}
+    for i in range(stream.get_n_infos()):
+        if stream.get_info_type(i).name == "guint64":
+            infos[stream.get_info_name(i)] = stream.get_info_uint64(i)
+    print("stream statistics: " + ", ".join("%s %d" % kv for kv in sorted(infos.items())))
+    print("ok %s: %d blocks, last id %d, %d packets resent" % (kind, blocks, last_id, infos["n_resent_packets"]))
 
 
 main()
