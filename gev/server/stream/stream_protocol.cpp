@@ -1,6 +1,7 @@
 #include "gev/server/stream/stream_protocol.h"
 
 #include "gev/model/register_map.h"
+#include "gev/server/resend_request.h"
 #include "gev/server/stream/gvsp_chunks.h"
 #include "platform/bytes.h"
 
@@ -37,18 +38,6 @@ uint64_t scale(uint64_t value, uint64_t mul, uint64_t div)
     __extension__ using U128 = unsigned __int128;
     const U128 r = static_cast<U128>(value) * mul / div;
     return r > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(r);
-}
-
-// Packet ids [first, last] of a resend request: block id, then first << 32 | last.
-struct ResendRange {
-    uint64_t blockId;
-    uint32_t first;
-    uint32_t last;
-};
-
-ResendRange unpackResend(const ResendCmd::Request& r)
-{
-    return ResendRange{r.first, static_cast<uint32_t>(r.second >> 32), static_cast<uint32_t>(r.second)};
 }
 
 }  // namespace
@@ -871,7 +860,7 @@ bool StreamProtocol::OnTimestampControl(UIntReg* r)
 
 bool StreamProtocol::OnResend(ResendCmd* cmd)
 {
-    const ResendRange req = unpackResend(cmd->GetRequest());
+    const ResendRange req = UnpackResendRequest(cmd->GetRequest());
     int index = -1;
     size_t first = 0, last = 0;
     {
@@ -888,8 +877,8 @@ bool StreamProtocol::OnResend(ResendCmd* cmd)
         if (index < 0)
             return true;
         SendBuffer& b = m_Buffers[static_cast<size_t>(index)];
-        first = req.first;
-        last = std::min<size_t>(req.last, b.packets - 1);  // up to the trailer
+        first = req.firstPacket;
+        last = std::min<size_t>(req.lastPacket, b.packets - 1);  // up to the trailer
         if (first >= b.packets || first > last)
             return true;
         ++b.pins;

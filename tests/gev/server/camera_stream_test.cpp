@@ -3,7 +3,7 @@
 // BeginFrame and Stop, and one block end to end on loopback.
 #include "camera_fixture.h"
 #include "stream/gvsp_reassembler.h"
-#include "stream/watchdog.h"
+#include "tests/gev/model/watchdog.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
