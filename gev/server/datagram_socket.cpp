@@ -1,4 +1,5 @@
 #include "gev/server/datagram_socket.h"
+#include "gev/server/udp_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,15 +17,6 @@ namespace Kivu {
 namespace {
 
 constexpr int kBufferSize = 0x500000;
-
-sockaddr_in socketAddress(uint32_t address, uint16_t port)
-{
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
-    sa.sin_port = htons(port);
-    return sa;
-}
 
 void setIntOption(int fd, int level, int name, int value)
 {
@@ -67,7 +59,7 @@ bool DatagramSocket::open(uint32_t address, uint16_t port, bool listener)
         setIntOption(fd.get(), SOL_SOCKET, SO_SNDBUF, kBufferSize);
     }
 
-    const sockaddr_in sa = socketAddress(address, port);
+    const sockaddr_in sa = Udp::SocketAddress(address, port);
     const unsigned attempts = m_Retry.attempts == 0 ? 1 : m_Retry.attempts;
     for (unsigned i = 0; i < attempts; ++i) {
         if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0) {
@@ -86,7 +78,7 @@ bool DatagramSocket::SendTo(const Datagram& datagram)
 {
     if (!IsOpen() || datagram.length == 0)
         return false;
-    const sockaddr_in sa = socketAddress(datagram.address, datagram.port);
+    const sockaddr_in sa = Udp::SocketAddress(datagram.address, datagram.port);
     ssize_t sent;
     do {
         sent = ::sendto(m_Fd.get(), datagram.data, datagram.length, MSG_NOSIGNAL,
@@ -166,13 +158,7 @@ bool DatagramSocket::receive(Datagram& datagram, ReceiveInfo* info, int flags)
 
 uint16_t DatagramSocket::GetLocalPort() const
 {
-    if (!IsOpen())
-        return 0;
-    sockaddr_in sa{};
-    socklen_t len = sizeof(sa);
-    if (::getsockname(m_Fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return 0;
-    return ntohs(sa.sin_port);
+    return Udp::LocalPort(m_Fd.get());
 }
 
 void DatagramSocket::Shutdown()

@@ -1,4 +1,5 @@
 #include "gev/server/transmit_socket.h"
+#include "gev/server/udp_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,15 +18,6 @@ constexpr int kBufferSize = 0x500000;
 constexpr size_t kMaxPacketsPerCall = 1024;  // UIO_MAXIOV
 constexpr size_t kMaxElementsPerPacket = 16;
 
-sockaddr_in socketAddress(uint32_t address, uint16_t port)
-{
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
-    sa.sin_port = htons(port);
-    return sa;
-}
-
 }  // namespace
 
 TransmitSocket::TransmitSocket() = default;
@@ -39,25 +31,13 @@ bool TransmitSocket::Open(uint32_t address)
 {
     if (IsOpen())
         return true;
-    platform::UniqueFD fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!fd.isValid())
-        return false;
-    const int size = kBufferSize;
-    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
-    const sockaddr_in sa = socketAddress(address, 0);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) != 0)
-        return false;
-    m_Fd = std::move(fd);
-    return true;
+    m_Fd = Udp::OpenBound(address, kBufferSize);
+    return m_Fd.isValid();
 }
 
 bool TransmitSocket::Connect(uint32_t address, uint16_t port)
 {
-    if (!IsOpen())
-        return false;
-    const sockaddr_in sa = socketAddress(address, port);
-    return ::connect(m_Fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0;
+    return IsOpen() && Udp::Connect(m_Fd.get(), address, port);
 }
 
 bool TransmitSocket::SetDontFragment(bool enable)
@@ -116,13 +96,7 @@ bool TransmitSocket::TransmitPackets(const TransmitElement* elements, size_t cou
 
 uint16_t TransmitSocket::GetLocalPort() const
 {
-    if (!IsOpen())
-        return 0;
-    sockaddr_in sa{};
-    socklen_t len = sizeof(sa);
-    if (::getsockname(m_Fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return 0;
-    return ntohs(sa.sin_port);
+    return Udp::LocalPort(m_Fd.get());
 }
 
 void TransmitSocket::Close()

@@ -1,4 +1,5 @@
 #include "gev/server/stream/stream_socket.h"
+#include "gev/server/udp_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,39 +14,18 @@ namespace {
 constexpr int kBufferBytes = 0x500000;
 constexpr size_t kMaxBatch = 1024;  // UIO_MAXIOV
 
-sockaddr_in socketAddress(uint32_t address, uint16_t port)
-{
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
-    sa.sin_port = htons(port);
-    return sa;
-}
-
 }  // namespace
 
 bool StreamSocket::Open(uint32_t address)
 {
     Close();
-    platform::UniqueFD fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!fd.isValid())
-        return false;
-    const int size = kBufferBytes;
-    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
-    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    const sockaddr_in sa = socketAddress(address, 0);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) != 0)
-        return false;
-    m_Fd = std::move(fd);
-    return true;
+    m_Fd = Udp::OpenBound(address, kBufferBytes);
+    return m_Fd.isValid();
 }
 
 bool StreamSocket::Connect(uint32_t address, uint16_t port)
 {
-    if (!IsOpen())
-        return false;
-    const sockaddr_in sa = socketAddress(address, port);
-    return ::connect(m_Fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0;
+    return IsOpen() && Udp::Connect(m_Fd.get(), address, port);
 }
 
 void StreamSocket::Close()
@@ -55,11 +35,7 @@ void StreamSocket::Close()
 
 uint16_t StreamSocket::LocalPort() const
 {
-    sockaddr_in sa{};
-    socklen_t len = sizeof(sa);
-    if (!IsOpen() || ::getsockname(m_Fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return 0;
-    return ntohs(sa.sin_port);
+    return Udp::LocalPort(m_Fd.get());
 }
 
 bool StreamSocket::SetDontFragment(bool enable)
