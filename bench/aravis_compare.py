@@ -3,9 +3,11 @@
 Aravis's fake camera, measured the same way: blocks per second received
 complete, Gbit/s of payload, and CPU seconds of the device process per GB.
 
-usage: aravis_compare.py GEV_HOST [SECONDS] [WIDTH] [HEIGHT]
+usage: aravis_compare.py GEV_HOST [SECONDS] [WIDTH] [HEIGHT] [PACKET_SIZES]
 Serves gev_host on 127.0.0.42 and the fake camera on 127.0.0.1 (Mono8 images
-of WIDTH x HEIGHT for both; gev_host sends Mono16, so half the lines).
+of WIDTH x HEIGHT for both; gev_host sends Mono16, so half the lines), once
+per packet size (GevSCPSPacketSize, comma-separated, default 1400,8192): the
+per-packet cost dominates, so both devices are measured at the same size.
 """
 import os
 import subprocess
@@ -23,13 +25,16 @@ TICK = os.sysconf("SC_CLK_TCK")
 def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
+    if os.environ.get("CPU_SPLIT"):
+        print("utime %.2f stime %.2f" % (int(fields[11]) / TICK, int(fields[12]) / TICK))
     return (int(fields[11]) + int(fields[12])) / TICK
 
 
-def measure(address, pid, seconds, setup=None):
+def measure(address, pid, seconds, packet_size, setup=None):
     camera = Aravis.Camera.new(address)
     if setup:
         setup(camera)
+    camera.gv_set_packet_size(packet_size)
     payload = camera.get_payload()
     stream = camera.create_stream(None, None)
     for _ in range(32):
@@ -57,6 +62,7 @@ def measure(address, pid, seconds, setup=None):
     gbytes = complete * payload / 1e9
     return {
         "payload": payload,
+        "packet": camera.gv_get_packet_size(),
         "blocks/s": complete / elapsed,
         "failed": failed,
         "Gbit/s": 8 * gbytes / elapsed,
@@ -74,42 +80,39 @@ def wait_ready(address):
     raise RuntimeError("no device at " + address)
 
 
+def run_device(command, address, pid_measure):
+    device = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_ready(address)
+        return pid_measure(device.pid)
+    finally:
+        device.terminate()
+        device.wait(timeout=10)
+
+
 def main():
     host = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 5
     width = int(sys.argv[3]) if len(sys.argv) > 3 else 1024
     height = int(sys.argv[4]) if len(sys.argv) > 4 else 1024
-    results = {}
-
-    device = subprocess.Popen([host, "--gev", "2.0", "--stream", "image", "--rate", "100000", "--width",
-                               str(width), "--lines", str(height // 2), "127.0.0.42"],
-                              stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
-    try:
-        wait_ready("127.0.0.42")
-        results["gev_host"] = measure("127.0.0.42", device.pid, seconds)
-    finally:
-        device.stdin.close()
-        device.wait(timeout=10)
+    sizes = [int(v) for v in (sys.argv[5] if len(sys.argv) > 5 else "1400,8192").split(",")]
 
     def fake_setup(camera):
         camera.set_region(0, 0, width, height)
         camera.set_frame_rate(10000)
 
-    fake = subprocess.Popen(["arv-fake-gv-camera-0.8", "-i", "127.0.0.1"], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    try:
-        wait_ready("127.0.0.1")
-        results["fake"] = measure("127.0.0.1", fake.pid, seconds, fake_setup)
-    finally:
-        fake.terminate()
-        fake.wait(timeout=10)
-
-    for name, r in results.items():
-        print("%-9s payload %d B: %.1f blocks/s, %.2f Gbit/s, %.3f CPU s/GB, %d incomplete"
-              % (name, r["payload"], r["blocks/s"], r["Gbit/s"], r["cpu s/GB"], r["failed"]))
-    g, f = results["gev_host"], results["fake"]
-    print("ratios gev_host/fake: blocks/s %.2f, Gbit/s %.2f, CPU per GB %.2f"
-          % (g["blocks/s"] / f["blocks/s"], g["Gbit/s"] / f["Gbit/s"], g["cpu s/GB"] / f["cpu s/GB"]))
+    host_command = [host, "--gev", "2.0", "--stream", "image", "--rate", "100000", "--width", str(width),
+                    "--lines", str(height // 2), "127.0.0.42"]
+    fake_command = ["arv-fake-gv-camera-0.8", "-i", "127.0.0.1"]
+    for size in sizes:
+        g = run_device(host_command, "127.0.0.42", lambda pid: measure("127.0.0.42", pid, seconds, size))
+        f = run_device(fake_command, "127.0.0.1", lambda pid: measure("127.0.0.1", pid, seconds, size, fake_setup))
+        for name, r in (("gev_host", g), ("fake", f)):
+            print("%-9s packet %d B, payload %d B: %.1f blocks/s, %.2f Gbit/s, %.3f CPU s/GB, %d incomplete"
+                  % (name, r["packet"], r["payload"], r["blocks/s"], r["Gbit/s"], r["cpu s/GB"], r["failed"]))
+        print("ratios gev_host/fake at %d B: blocks/s %.2f, Gbit/s %.2f, CPU per GB %.2f"
+              % (size, g["blocks/s"] / f["blocks/s"], g["Gbit/s"] / f["Gbit/s"], g["cpu s/GB"] / f["cpu s/GB"]))
+        sys.stdout.flush()
 
 
 main()

@@ -3,6 +3,7 @@
 // description, control protocol and host adapters.
 #include "gev/server/camera_base.h"
 #include "gev/server/camera_channel.h"
+#include "gev/server/camera_geometry.h"
 #include "gev/server/control_protocol.h"
 #include "gev/server/netif.h"
 #include "gev/server/stream/gvsp_chunks.h"
@@ -140,6 +141,8 @@ public:
     const std::vector<AdapterRecord>& Adapters() const { return m_Adapters; }
 
 private:
+    friend class ImageRegisterHooks;
+
     template <class T>
     struct Handler {
         void* context = nullptr;
@@ -220,6 +223,7 @@ private:
         std::vector<const char*> pointers;
     };
     std::vector<std::unique_ptr<EnumTable>> m_EnumTables;
+    std::unique_ptr<ImageRegisterHooks> m_ImageHooks;  // last: unsubscribed first
 };
 
 }  // namespace Kivu

@@ -65,11 +65,13 @@ Camera::Camera(std::shared_ptr<INetPlatform> net)
     m_Control.SetActionCallback(this, &Camera::action);
     m_Control.SetScheduledActionCallback(this, &Camera::scheduledAction);
     m_Control.SetClientConnectionCallback(this, &Camera::clientConnection);
+    m_ImageHooks = std::make_unique<ImageRegisterHooks>(*this, *m_Tree);
 }
 
 Camera::~Camera()
 {
     Stop();
+    m_ImageHooks.reset();
     m_Features->SetReadCallback(nullptr, nullptr);
     m_Features->SetWriteCallback(nullptr, nullptr);
 }

@@ -43,10 +43,8 @@ FrameGeometry Camera::selectedGeometry(int32_t ch)
 {
     ChannelSettings* c = channel(ch);
     uint32_t values[ChannelSettings::MapCount] = {};
-    static const char* const kRegisters[ChannelSettings::MapCount] = {"regWidth", "regHeight", "regPixelFormat",
-                                                                      "regOffsetX", "regOffsetY"};
     for (int m = 0; m < ChannelSettings::MapCount; ++m)
-        m_Features->GetUInt32(kRegisters[m], values[m]);
+        values[m] = m_ImageHooks ? m_ImageHooks->Fallback(m) : 0;
     if (c != nullptr) {
         std::shared_lock lock(c->lock);
         const uint32_t key = selectionKey(*c);

@@ -116,6 +116,80 @@ TEST_F(CameraTest, RegionSettingsAndPartsGiveThePayloadSize)
     EXPECT_EQ(reg(0x10018), 48u);
 }
 
+// A client's writes of the image registers resize the stream and tell the
+// host; reads show the current selection's value; during an acquisition the
+// client cannot resize.
+TEST_F(CameraTest, ClientImageWritesResizeTheStream)
+{
+    Kivu::RegTree& tree = *camera->Tree();
+    auto remoteWrite = [&](uint32_t address, uint32_t value) {
+        return tree.WriteRegister(address, htonl(value), Kivu::Origin::Remote);
+    };
+    auto remoteRead = [&](uint32_t address) {
+        uint32_t status = 0;
+        const uint32_t v = ntohl(tree.ReadRegister(address, &status, Kivu::Origin::Remote));
+        EXPECT_EQ(status, 0u);
+        return v;
+    };
+    int changes = 0;
+    ASSERT_EQ(camera->SetChannelChangeCallback(&changes, 0, [](void* c) { ++*static_cast<int*>(c); }), 0u);
+    ASSERT_EQ(camera->AddPixelFormat("Mono16"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono16", 0), 0u);
+    ASSERT_EQ(camera->SetImageSize(10, 4, 0), 0u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 80u);
+    EXPECT_EQ(changes, 0);  // the host's own settings
+
+    ASSERT_EQ(remoteWrite(0x10004, 20), 0u);
+    EXPECT_EQ(camera->GetWidth(0), 20u);
+    EXPECT_EQ(remoteRead(0x10018), 160u);
+    ASSERT_EQ(remoteWrite(0x10008, 5), 0u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 200u);
+    ASSERT_EQ(remoteWrite(0x10014, 0x01080001), 0u);  // Mono8
+    EXPECT_EQ(camera->GetPayloadSize(0), 100u);
+    EXPECT_EQ(changes, 3);
+
+    // The region the host selects has its own width; the client reads and writes that one.
+    ASSERT_EQ(camera->SetRegionMode(2, 0), 0u);
+    ASSERT_EQ(camera->SetRegionWidth(30, 0, 1, 0), 0u);
+    camera->ApplyRegionSettings(0);
+    EXPECT_EQ(remoteRead(0x10004), 30u);
+    ASSERT_EQ(remoteWrite(0x10004, 40), 0u);
+    EXPECT_EQ(camera->GetWidth(0), 40u);
+    EXPECT_EQ(remoteRead(0x10004), 40u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 40u * 5u);
+    ASSERT_EQ(camera->SetRegionMode(0, 0), 0u);
+    EXPECT_EQ(remoteRead(0x10004), 20u);
+
+    // During an acquisition the client's resize is refused and nothing changes.
+    ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(0x7F000001);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } close{fd};
+    ASSERT_EQ(camera->WriteRegister(0x0D18, htonl(0x7F000001)), 0u);
+    ASSERT_EQ(camera->WriteRegister(0x0D00, htonl(ntohs(sa.sin_port))), 0u);
+    uint32_t start = 0, stop = 0;
+    ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStart", &start), 0u);
+    ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStop", &stop), 0u);
+    ASSERT_EQ(camera->WriteRegister(start, htonl(1)), 0u);
+    ASSERT_TRUE(camera->Streams().Channel(0).IsStreaming());
+    const uint32_t payload = camera->GetPayloadSize(0);
+    EXPECT_EQ(remoteWrite(0x10004, 64), Kivu::GevStatus::InvalidParameter);
+    EXPECT_EQ(remoteRead(0x10004), 20u);
+    EXPECT_EQ(camera->GetPayloadSize(0), payload);
+    ASSERT_EQ(camera->WriteRegister(stop, htonl(1)), 0u);
+    EXPECT_EQ(remoteWrite(0x10004, 64), 0u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 64u * 5u);
+    ASSERT_EQ(camera->Stop(), 0u);
+}
+
 TEST_F(CameraTest, BeginFrameEndsWhenTheCameraStops)
 {
     ASSERT_EQ(camera->Start("127.0.0.5"), 0u);

@@ -1,0 +1,139 @@
+#include "gev/server/camera_geometry.h"
+
+#include "gev/model/default_features.h"
+#include "gev/model/reg_tree.h"
+#include "gev/server/camera.h"
+
+#include <mutex>
+#include <shared_mutex>
+
+namespace Kivu {
+namespace {
+
+constexpr uint32_t kAddresses[ChannelSettings::MapCount] = {
+    DefaultFeatureAddress::Width, DefaultFeatureAddress::Height, DefaultFeatureAddress::PixelFormat,
+    DefaultFeatureAddress::OffsetX, DefaultFeatureAddress::OffsetY};
+
+}  // namespace
+
+ImageRegisterHooks::ImageRegisterHooks(Camera& camera, RegTree& tree) : m_Camera(camera)
+{
+    for (int m = 0; m < ChannelSettings::MapCount; ++m) {
+        std::shared_ptr<Register> reg = tree.Find(kAddresses[m]);
+        if (auto u = std::dynamic_pointer_cast<UIntReg>(reg)) {
+            m_UInt[m] = u;
+            m_Fallback[m] = u->GetValue();
+            u->Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteUInt));
+            u->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteUInt));
+            u->Subscribe(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadUInt));
+        } else if (auto i = std::dynamic_pointer_cast<IntReg>(reg)) {
+            m_Int[m] = i;
+            m_Fallback[m] = static_cast<uint32_t>(i->GetValue());
+            i->Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteInt));
+            i->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteInt));
+            i->Subscribe(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadInt));
+        }
+    }
+}
+
+ImageRegisterHooks::~ImageRegisterHooks()
+{
+    for (int m = 0; m < ChannelSettings::MapCount; ++m) {
+        if (m_UInt[m]) {
+            m_UInt[m]->RemoveCallbacks(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteUInt));
+            m_UInt[m]->RemoveCallbacks(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteUInt));
+            m_UInt[m]->RemoveCallbacks(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadUInt));
+        }
+        if (m_Int[m]) {
+            m_Int[m]->RemoveCallbacks(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteInt));
+            m_Int[m]->RemoveCallbacks(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteInt));
+            m_Int[m]->RemoveCallbacks(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadInt));
+        }
+    }
+}
+
+int ImageRegisterHooks::mapOf(uint32_t address) const
+{
+    for (int m = 0; m < ChannelSettings::MapCount; ++m)
+        if (kAddresses[m] == address)
+            return m;
+    return -1;
+}
+
+// A client resizing the image during an acquisition would no longer match the
+// buffers it sized for it: refused until acquisition stops.
+bool ImageRegisterHooks::allowWrite(Register& reg)
+{
+    if (reg.GetRequester() < Origin::Remote)
+        return true;
+    for (uint64_t ch = 0; ch < m_Camera.m_Streams->Count(); ++ch)
+        if (m_Camera.m_Streams->Channel(static_cast<uint32_t>(ch)).IsStreaming())
+            return false;
+    return true;
+}
+
+bool ImageRegisterHooks::BeforeWriteUInt(UIntReg* reg) { return allowWrite(*reg); }
+bool ImageRegisterHooks::BeforeWriteInt(IntReg* reg) { return allowWrite(*reg); }
+
+bool ImageRegisterHooks::AfterWriteUInt(UIntReg* reg)
+{
+    written(mapOf(reg->GetAddress()), reg->GetValue(), reg->GetRequester() >= Origin::Remote);
+    return true;
+}
+
+bool ImageRegisterHooks::AfterWriteInt(IntReg* reg)
+{
+    written(mapOf(reg->GetAddress()), static_cast<uint32_t>(reg->GetValue()), reg->GetRequester() >= Origin::Remote);
+    return true;
+}
+
+// A client's write sets the value of every channel's current selection and is
+// news to the host (the channel-change callback). The host's own writes change
+// the value of selections without their own entry; the host sets those
+// through the region setters.
+void ImageRegisterHooks::written(int map, uint32_t value, bool fromClient)
+{
+    if (map < 0)
+        return;
+    m_Fallback[map] = value;
+    const int32_t channels = static_cast<int32_t>(m_Camera.m_Channels.size());
+    for (int32_t ch = 0; ch < channels; ++ch) {
+        ChannelSettings* c = m_Camera.channel(ch);
+        if (fromClient) {
+            std::unique_lock lock(c->lock);
+            c->maps[map][m_Camera.selectionKey(*c)] = value;
+        }
+        m_Camera.rebuild(ch, fromClient);
+    }
+}
+
+bool ImageRegisterHooks::selected(int map, uint32_t& value)
+{
+    ChannelSettings* c = map < 0 ? nullptr : m_Camera.channel(0);
+    if (c == nullptr)
+        return false;
+    std::shared_lock lock(c->lock);
+    const auto it = c->maps[map].find(m_Camera.selectionKey(*c));
+    if (it == c->maps[map].end())
+        return false;
+    value = it->second;
+    return true;
+}
+
+bool ImageRegisterHooks::BeforeReadUInt(UIntReg* reg)
+{
+    uint32_t value = 0;
+    if (selected(mapOf(reg->GetAddress()), value))
+        reg->SetValue(value);
+    return true;
+}
+
+bool ImageRegisterHooks::BeforeReadInt(IntReg* reg)
+{
+    uint32_t value = 0;
+    if (selected(mapOf(reg->GetAddress()), value))
+        reg->SetValue(static_cast<int32_t>(value));
+    return true;
+}
+
+}  // namespace Kivu
