@@ -23,11 +23,10 @@ TICK = os.sysconf("SC_CLK_TCK")
 
 
 def cpu_seconds(pid):
+    """User and system CPU seconds of a process."""
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
-    if os.environ.get("CPU_SPLIT"):
-        print("utime %.2f stime %.2f" % (int(fields[11]) / TICK, int(fields[12]) / TICK))
-    return (int(fields[11]) + int(fields[12])) / TICK
+    return int(fields[11]) / TICK, int(fields[12]) / TICK
 
 
 def measure(address, pid, seconds, packet_size, setup=None):
@@ -57,7 +56,9 @@ def measure(address, pid, seconds, packet_size, setup=None):
         else:
             failed += 1
         stream.push_buffer(b)
-    elapsed, cpu = time.monotonic() - t0, cpu_seconds(pid) - cpu0
+    cpu1 = cpu_seconds(pid)
+    elapsed = time.monotonic() - t0
+    user, system = cpu1[0] - cpu0[0], cpu1[1] - cpu0[1]
     camera.stop_acquisition()
     gbytes = complete * payload / 1e9
     return {
@@ -66,7 +67,8 @@ def measure(address, pid, seconds, packet_size, setup=None):
         "blocks/s": complete / elapsed,
         "failed": failed,
         "Gbit/s": 8 * gbytes / elapsed,
-        "cpu s/GB": cpu / gbytes if gbytes else float("inf"),
+        "cpu s/GB": (user + system) / gbytes if gbytes else float("inf"),
+        "user share": user / (user + system) if user + system else 0.0,
     }
 
 
@@ -108,8 +110,9 @@ def main():
         g = run_device(host_command, "127.0.0.42", lambda pid: measure("127.0.0.42", pid, seconds, size))
         f = run_device(fake_command, "127.0.0.1", lambda pid: measure("127.0.0.1", pid, seconds, size, fake_setup))
         for name, r in (("gev_host", g), ("fake", f)):
-            print("%-9s packet %d B, payload %d B: %.1f blocks/s, %.2f Gbit/s, %.3f CPU s/GB, %d incomplete"
-                  % (name, r["packet"], r["payload"], r["blocks/s"], r["Gbit/s"], r["cpu s/GB"], r["failed"]))
+            print("%-9s packet %d B, payload %d B: %.1f blocks/s, %.2f Gbit/s, %.3f CPU s/GB (%.0f%% user), "
+                  "%d incomplete" % (name, r["packet"], r["payload"], r["blocks/s"], r["Gbit/s"], r["cpu s/GB"],
+                                     100 * r["user share"], r["failed"]))
         print("ratios gev_host/fake at %d B: blocks/s %.2f, Gbit/s %.2f, CPU per GB %.2f"
               % (size, g["blocks/s"] / f["blocks/s"], g["Gbit/s"] / f["Gbit/s"], g["cpu s/GB"] / f["cpu s/GB"]))
         sys.stdout.flush()
