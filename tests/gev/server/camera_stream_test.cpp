@@ -3,6 +3,7 @@
 // BeginFrame and Stop, and one block end to end on loopback.
 #include "camera_fixture.h"
 #include "stream/gvsp_reassembler.h"
+#include "stream/stream_fixture.h"
 #include "tests/gev/model/watchdog.h"
 
 #include <arpa/inet.h>
@@ -162,19 +163,9 @@ TEST_F(CameraTest, ClientImageWritesResizeTheStream)
 
     // During an acquisition the client's resize is refused and nothing changes.
     ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(0x7F000001);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    struct Close {
-        int fd;
-        ~Close() { ::close(fd); }
-    } close{fd};
-    ASSERT_EQ(camera->WriteRegister(0x0D18, htonl(0x7F000001)), 0u);
-    ASSERT_EQ(camera->WriteRegister(0x0D00, htonl(ntohs(sa.sin_port))), 0u);
+    stream_test::Receiver receiver;
+    ASSERT_EQ(camera->WriteRegister(0x0D18, htonl(stream_test::kLoopback)), 0u);
+    ASSERT_EQ(camera->WriteRegister(0x0D00, htonl(receiver.Port())), 0u);
     uint32_t start = 0, stop = 0;
     ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStart", &start), 0u);
     ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStop", &stop), 0u);
