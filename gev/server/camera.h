@@ -223,6 +223,9 @@ private:
         std::vector<const char*> pointers;
     };
     std::vector<std::unique_ptr<EnumTable>> m_EnumTables;
+
+    std::mutex m_ChunkMutex;      // one chunk builder at a time
+    uint32_t m_ChunkCounter = 0;  // the next ChunkSelector value
     std::unique_ptr<ImageRegisterHooks> m_ImageHooks;  // last: unsubscribed first
 };
 

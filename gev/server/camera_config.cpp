@@ -396,21 +396,12 @@ uint32_t Camera::LatchTimestamp()
     return GevResult::Ok;
 }
 
-// Not served by this build: composite event and chunk builders, events and
-// pixel conversion.
+// Not served by this build: composite event builders, events and pixel
+// conversion.
 
 uint32_t Camera::AddEventSelectorFeatures(const char*) { return GevResult::Fail; }
 uint32_t Camera::AddEvent(uint16_t, const char*, const char*, bool, bool, bool) { return GevResult::Fail; }
 uint32_t Camera::AddEventDataFeature(const char*, const char*, uint16_t, uint32_t, uint32_t, const char*)
-{
-    return GevResult::Fail;
-}
-uint32_t Camera::AddChunkSelectorFeatures(const char*) { return GevResult::Fail; }
-uint32_t Camera::AddChunk(uint32_t, const char*, const char*, uint16_t, uint32_t, const char*)
-{
-    return GevResult::Fail;
-}
-uint32_t Camera::AddChunkFeature(uint32_t, const char*, const char*, uint16_t, int32_t, const void*)
 {
     return GevResult::Fail;
 }

@@ -14,8 +14,12 @@
 // with parts3). Frame k carries the timestamp 1e12 + 1000 k ns (timestamp
 // mode 3), the range and image pixel i hold (k + i) & 0xFFFF, the intensity
 // pixel i (k + i) & 0x3FF, the point i (k, i, -1). With --chunks each block
-// also carries the chunks 0x1001 (u64 timestamp) and 0x1002 (u32 k),
-// big-endian, behind an image-data trailer with id 1.
+// also carries the chunks 0x1001 (u64 timestamp) and 0x1002 (u32 k), both
+// big-endian, and 0x1003 (one little-endian u32 per line: k * 1000 + line),
+// behind an image-data trailer with id 1. The description then declares them
+// in the category ChunkDataControl as ChunkTimestamp, ChunkFrameCounter and
+// ChunkLineValue, the last one read for the line that ChunkScanLineSelector
+// selects.
 #include "gev_camera.h"
 
 #include <poll.h>
@@ -132,6 +136,7 @@ struct StreamOptions {
 
 constexpr uint32_t kTimestampChunk = 0x1001;
 constexpr uint32_t kCounterChunk = 0x1002;
+constexpr uint32_t kLineChunk = 0x1003;
 constexpr uint32_t kImageChunk = 1;
 constexpr uint64_t kTimestampBase = 1000000000000ull;
 
@@ -145,6 +150,12 @@ void store16(uint8_t* p, uint32_t v)
 {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void store32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i, v >>= 8)
+        p[i] = static_cast<uint8_t>(v);
 }
 
 void storeFloat(uint8_t* p, float f)
@@ -165,11 +176,38 @@ PartDescriptor partDescriptor(int index, const StreamOptions& o)
     return d;
 }
 
+uint32_t lineChunkBytes(const StreamOptions& o)
+{
+    return 4u * o.lines;
+}
+
+// The chunk features that let a client's chunk parser read the values back.
+bool declareChunks(CGevCamera& camera, const StreamOptions& o)
+{
+    const uint32_t results[] = {
+        camera.AddChunkSelectorFeatures("ChunkDataControl"),
+        camera.AddRegisterFeature(1, "ChunkScanLineSelector", "ChunkDataControl", 3,
+                                  "Selects the scan line whose chunk values are read", 1),
+        camera.SetIntegerRange("ChunkScanLineSelector", 0, o.lines - 1, 1),
+        camera.AddChunk(kTimestampChunk, "ChunkTimestamp", "ChunkDataControl", 1, 8, "Time stamp of the block"),
+        camera.AddChunk(kCounterChunk, "ChunkFrameCounter", "ChunkDataControl", 1, 4, "Number of the block"),
+        camera.AddChunkFeature(kLineChunk, "ChunkLineValue", "ChunkDataControl", 1, 4, nullptr),
+    };
+    for (size_t i = 0; i < std::size(results); ++i) {
+        if (results[i] != GevResult::Ok) {
+            std::fprintf(stderr, "Error: chunk declaration step %zu failed with 0x%X\n", i, results[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool configureStream(CGevCamera& camera, const StreamOptions& o)
 {
     if (camera.SetStreamChannelCount(1) != GevResult::Ok || camera.SetTimestampMode(3, 0) != GevResult::Ok)
         return false;
-    if (o.chunks && camera.SetChunkPayloadSize(12, 2, 0) != GevResult::Ok)
+    if (o.chunks && (!declareChunks(camera, o) ||
+                     camera.SetChunkPayloadSize(8 + 4 + lineChunkBytes(o), 3, 0) != GevResult::Ok))
         return false;
     if (o.parts == 0)
         return camera.AddPixelFormat("Mono16") == GevResult::Ok && camera.SetPixelFormat("Mono16", 0) == GevResult::Ok &&
@@ -241,9 +279,13 @@ private:
             uint8_t tsBytes[8], counter[4];
             storeBE(tsBytes, ts, 8);
             storeBE(counter, k, 4);
+            for (uint32_t line = 0; line < m_O.lines; ++line)
+                store32(m_LineValues.data() + 4 * line, static_cast<uint32_t>(k * 1000 + line));
             const uint32_t imageBytes = static_cast<uint32_t>(m_O.parts == 0 ? pixels * 2 : total);
             if (m_Camera.AddChunkData(m_Frame.data(), tsBytes, 8, kTimestampChunk, 0) != GevResult::Ok ||
                 m_Camera.AddChunkData(m_Frame.data(), counter, 4, kCounterChunk, 0) != GevResult::Ok ||
+                m_Camera.AddChunkData(m_Frame.data(), m_LineValues.data(), lineChunkBytes(m_O), kLineChunk, 0) !=
+                    GevResult::Ok ||
                 m_Camera.AddChunkData(m_Frame.data(), nullptr, imageBytes, kImageChunk, 0) != GevResult::Ok)
                 return false;
         }
@@ -273,6 +315,7 @@ private:
     CGevCamera& m_Camera;
     const StreamOptions m_O;
     std::vector<uint8_t> m_Frame;
+    std::vector<uint8_t> m_LineValues = std::vector<uint8_t>(lineChunkBytes(m_O));
     std::vector<ImagePartBuffer> m_Parts;
     std::atomic<uint64_t> m_Sent{0};
     std::thread m_Thread;

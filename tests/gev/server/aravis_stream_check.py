@@ -1,6 +1,8 @@
 """Acquires blocks from gev_host through Aravis and checks them against the
 host's test pattern: status, payload type, size, pixel formats, geometry,
-timestamps, chunk data and pixel values.
+timestamps, chunk data (as raw chunks and through Aravis's GenICam chunk
+parser, which reads the chunk features of the host's description) and pixel
+values.
 
 usage: aravis_stream_check.py ADDRESS image|parts2|parts3 WIDTH LINES CHUNKS(0|1) BLOCKS [RETENTION_US]
 
@@ -12,7 +14,7 @@ import sys
 import gi
 
 gi.require_version("Aravis", "0.8")
-from gi.repository import Aravis  # noqa: E402
+from gi.repository import Aravis, GLib  # noqa: E402
 
 MONO16, MONO10, COORD3D_ABC32F = 0x01100007, 0x01100003, 0x026000C0
 TS_BASE = 1000000000000
@@ -30,18 +32,59 @@ def check_u16(data, k, mask, what):
             fail("%s pixel %d of frame %d is %d" % (what, i, k, values[i]))
 
 
+class ControlLost(Exception):
+    pass
+
+
+def parsed(parser, buffer, name):
+    try:
+        return parser.get_integer_value(buffer, name)
+    except GLib.Error as e:
+        fail("chunk parser on %s: %s" % (name, e.message))
+
+
+# Through the description: ChunkTimestamp and ChunkFrameCounter read the
+# block's chunks 0x1001 and 0x1002, ChunkLineValue the value of chunk 0x1003
+# for the line ChunkScanLineSelector selects. The parser of
+# camera.create_chunk_parser() has a description of its own without a device,
+# so the line's address, which reads the device's selector register, needs a
+# parser over the camera's description (line_parser). All lines of the first
+# blocks, then the first, a middle and the last line, so the reader keeps up.
+# These reads go to the device; their failure raises ControlLost.
+def check_parsed_chunks(camera, parsers, buffer, k, timestamp, lines, n):
+    parser, line_parser = parsers
+    for p in parsers:
+        if parsed(p, buffer, "ChunkTimestamp") != timestamp:
+            fail("parsed timestamp %d for %d" % (parsed(p, buffer, "ChunkTimestamp"), timestamp))
+        if parsed(p, buffer, "ChunkFrameCounter") != k:
+            fail("parsed frame counter %d for frame %d" % (parsed(p, buffer, "ChunkFrameCounter"), k))
+    for line in range(lines) if n < 2 else sorted({0, lines // 2, lines - 1}):
+        try:
+            camera.set_integer("ChunkScanLineSelector", line)
+            value = line_parser.get_integer_value(buffer, "ChunkLineValue")
+        except GLib.Error as e:
+            raise ControlLost("line %d of frame %d: %s" % (line, k, e.message))
+        if value != k * 1000 + line:
+            fail("parsed line %d value %d of frame %d" % (line, value, k))
+
+
 def main():
     address, kind, width, lines, chunks, blocks = sys.argv[1:7]
     width, lines, chunks, blocks = int(width), int(lines), chunks == "1", int(blocks)
     parts = {"image": 1, "parts2": 2, "parts3": 3}[kind]
     pixels = width * lines
     part_bytes = [2 * pixels, 2 * pixels, 12 * pixels][:parts]
-    chunk_size = 12 + 2 * 8 + 8 if chunks else 0
+    # Timestamp, frame counter and one u32 per line, each with its trailer,
+    # and the image-data trailer.
+    chunk_size = 8 + 4 + 4 * lines + 3 * 8 + 8 if chunks else 0
     expected_payload = sum(part_bytes) + chunk_size
 
     camera = Aravis.Camera.new(address)
     if camera.get_payload() != expected_payload:
         fail("PayloadSize %d, expected %d" % (camera.get_payload(), expected_payload))
+    parsers = None
+    if chunks:
+        parsers = (camera.create_chunk_parser(), Aravis.ChunkParser(genicam=camera.get_device().get_genicam()))
     stream = camera.create_stream(None, None)
     if len(sys.argv) > 7:
         stream.set_property("frame-retention", int(sys.argv[7]))
@@ -49,10 +92,15 @@ def main():
         stream.push_buffer(Aravis.Buffer.new_allocate(expected_payload))
     camera.start_acquisition()
     last_id = None
+    # A device read that failed: the host may have stopped (the next block
+    # does not come); while blocks still arrive it is a failure.
+    lost = None
     for n in range(blocks):
         buffer = stream.timeout_pop_buffer(3000000)
         if buffer is None:
             fail("no block %d" % n)
+        if lost is not None:
+            fail("chunk parser device reads failed: " + lost)
         if buffer.get_status() != Aravis.BufferStatus.SUCCESS:
             fail("block %d status %s" % (n, buffer.get_status()))
         frame_id = buffer.get_frame_id()
@@ -76,6 +124,13 @@ def main():
             counter = struct.unpack(">I", bytes(buffer.get_chunk_data(0x1002)))[0]
             if ts_chunk != timestamp or counter != k:
                 fail("chunks %d %d for timestamp %d" % (ts_chunk, counter, timestamp))
+            line_values = struct.unpack("<%dI" % lines, bytes(buffer.get_chunk_data(0x1003)))
+            if line_values != tuple(k * 1000 + i for i in range(lines)):
+                fail("line chunk %s of frame %d" % (line_values[:3], k))
+            try:
+                check_parsed_chunks(camera, parsers, buffer, k, timestamp, lines, n)
+            except ControlLost as e:
+                lost = str(e)
         # The chunk data of a multi-part block is a part of its own.
         chunk_part = parts > 1 and chunks
         if buffer.get_n_parts() != parts + (1 if chunk_part else 0):
@@ -105,6 +160,8 @@ def main():
                 if last != (float(k), float(pixels - 1), -1.0):
                     fail("point %s of frame %d" % (last, k))
         stream.push_buffer(buffer)
+    if lost is not None:
+        fail("chunk parser device reads failed: " + lost)
     camera.stop_acquisition()
     failures = stream.get_info_uint64_by_name("n_failures")
     if failures != 0:
