@@ -11,7 +11,8 @@
 // With --stream a producer thread sends a block on channel 0 at the given rate
 // while a client acquires: a Mono16 test image, or a multi-part block of a
 // Mono16 range part and a Mono10 intensity part (and a Coord3D_ABC32f part
-// with parts3). Frame k carries the timestamp 1e12 + 1000 k ns (timestamp
+// with parts3). An image has the size a client sets (Width, Height), parts
+// the size given on the command line. Frame k carries the timestamp 1e12 + 1000 k ns (timestamp
 // mode 3), the range and image pixel i hold (k + i) & 0xFFFF, the intensity
 // pixel i (k + i) & 0x3FF, the point i (k, i, -1). With --chunks each block
 // also carries the chunks 0x1001 (u64 timestamp) and 0x1002 (u32 k), both
@@ -26,6 +27,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -244,15 +246,33 @@ public:
     Producer& operator=(const Producer&) = delete;
 
 private:
-    void fill(uint64_t k)
+    // pixels values (k + i) & (period - 1), i = 0.., little-endian u16, copied
+    // from a table holding the period twice.
+    static void fillCounting(uint8_t* out, size_t pixels, uint64_t k, const std::vector<uint8_t>& table)
     {
-        const size_t pixels = size_t(m_O.width) * m_O.lines;
+        const size_t period = table.size() / 4;
+        for (size_t done = 0; done < pixels;) {
+            const size_t start = (k + done) & (period - 1);
+            const size_t n = std::min(pixels - done, period);
+            std::memcpy(out + 2 * done, table.data() + 2 * start, 2 * n);
+            done += n;
+        }
+    }
+
+    static std::vector<uint8_t> countingTable(size_t period)
+    {
+        std::vector<uint8_t> table(4 * period);
+        for (size_t i = 0; i < 2 * period; ++i)
+            store16(table.data() + 2 * i, static_cast<uint32_t>(i & (period - 1)));
+        return table;
+    }
+
+    void fill(uint64_t k, size_t pixels)
+    {
         uint8_t* range = m_O.parts == 0 ? m_Frame.data() : m_Parts[0].get();
-        for (size_t i = 0; i < pixels; ++i)
-            store16(range + 2 * i, static_cast<uint32_t>((k + i) & 0xFFFF));
+        fillCounting(range, pixels, k, m_Range);
         if (m_O.parts >= 2)
-            for (size_t i = 0; i < pixels; ++i)
-                store16(m_Parts[1].get() + 2 * i, static_cast<uint32_t>((k + i) & 0x3FF));
+            fillCounting(m_Parts[1].get(), pixels, k, m_Intensity);
         if (m_O.parts >= 3)
             for (size_t i = 0; i < pixels; ++i) {
                 uint8_t* p = m_Parts[2].get() + 12 * i;
@@ -262,10 +282,22 @@ private:
             }
     }
 
+    // An image follows the size the client set (latched by BeginFrame).
+    size_t imagePixels()
+    {
+        if (m_O.parts != 0)
+            return size_t(m_O.width) * m_O.lines;
+        const size_t pixels = size_t(m_Camera.GetWidth(0)) * m_Camera.GetHeight(0);
+        const size_t payload = m_Camera.GetPayloadSize(0);
+        if (m_Frame.size() < payload)
+            m_Frame.resize(payload);
+        return std::min(pixels, payload / 2);
+    }
+
     bool sendOne(uint64_t k)
     {
-        fill(k);
-        const size_t pixels = size_t(m_O.width) * m_O.lines;
+        const size_t pixels = imagePixels();
+        fill(k, pixels);
         uint64_t total = 0;
         for (int i = 0; i < m_O.parts; ++i) {
             const uint32_t bytes = static_cast<uint32_t>(pixels * (i == 2 ? 12 : 2));
@@ -316,6 +348,8 @@ private:
     const StreamOptions m_O;
     std::vector<uint8_t> m_Frame;
     std::vector<uint8_t> m_LineValues = std::vector<uint8_t>(lineChunkBytes(m_O));
+    const std::vector<uint8_t> m_Range = countingTable(0x10000);
+    const std::vector<uint8_t> m_Intensity = countingTable(0x400);
     std::vector<ImagePartBuffer> m_Parts;
     std::atomic<uint64_t> m_Sent{0};
     std::thread m_Thread;

@@ -4,8 +4,11 @@ timestamps, chunk data (as raw chunks and through Aravis's GenICam chunk
 parser, which reads the chunk features of the host's description) and pixel
 values.
 
-usage: aravis_stream_check.py ADDRESS image|parts2|parts3 WIDTH LINES CHUNKS(0|1) BLOCKS [RETENTION_US]
+usage: aravis_stream_check.py [--resize W H] ADDRESS image|parts2|parts3 WIDTH LINES CHUNKS(0|1) BLOCKS
+                              [RETENTION_US]
 
+WIDTH, LINES: the host's command line. --resize: the client first sets Width
+and Height of an image to W x H (the per-line chunk keeps LINES values).
 RETENTION_US: how long Aravis keeps an incomplete block asking for resends.
 """
 import struct
@@ -69,25 +72,37 @@ def check_parsed_chunks(camera, parsers, buffer, k, timestamp, lines, n):
 
 
 def main():
-    address, kind, width, lines, chunks, blocks = sys.argv[1:7]
+    args = sys.argv[1:]
+    resize = None
+    if args[:1] == ["--resize"]:
+        resize = int(args[1]), int(args[2])
+        args = args[3:]
+    address, kind, width, lines, chunks, blocks = args[:6]
     width, lines, chunks, blocks = int(width), int(lines), chunks == "1", int(blocks)
     parts = {"image": 1, "parts2": 2, "parts3": 3}[kind]
-    pixels = width * lines
-    part_bytes = [2 * pixels, 2 * pixels, 12 * pixels][:parts]
-    # Timestamp, frame counter and one u32 per line, each with its trailer,
-    # and the image-data trailer.
-    chunk_size = 8 + 4 + 4 * lines + 3 * 8 + 8 if chunks else 0
-    expected_payload = sum(part_bytes) + chunk_size
+    # Timestamp, frame counter and one u32 per host line, each with its
+    # trailer, and the image-data trailer.
+    chunk_lines = lines
+    chunk_size = 8 + 4 + 4 * chunk_lines + 3 * 8 + 8 if chunks else 0
 
     camera = Aravis.Camera.new(address)
+    if resize:
+        camera.set_integer("Width", resize[0])
+        camera.set_integer("Height", resize[1])
+        width, lines = resize
+        if (camera.get_integer("Width"), camera.get_integer("Height")) != resize:
+            fail("Width x Height read back %dx%d" % (camera.get_integer("Width"), camera.get_integer("Height")))
+    pixels = width * lines
+    part_bytes = [2 * pixels, 2 * pixels, 12 * pixels][:parts]
+    expected_payload = sum(part_bytes) + chunk_size
     if camera.get_payload() != expected_payload:
         fail("PayloadSize %d, expected %d" % (camera.get_payload(), expected_payload))
     parsers = None
     if chunks:
         parsers = (camera.create_chunk_parser(), Aravis.ChunkParser(genicam=camera.get_device().get_genicam()))
     stream = camera.create_stream(None, None)
-    if len(sys.argv) > 7:
-        stream.set_property("frame-retention", int(sys.argv[7]))
+    if len(args) > 6:
+        stream.set_property("frame-retention", int(args[6]))
     for _ in range(8):
         stream.push_buffer(Aravis.Buffer.new_allocate(expected_payload))
     camera.start_acquisition()
@@ -124,11 +139,11 @@ def main():
             counter = struct.unpack(">I", bytes(buffer.get_chunk_data(0x1002)))[0]
             if ts_chunk != timestamp or counter != k:
                 fail("chunks %d %d for timestamp %d" % (ts_chunk, counter, timestamp))
-            line_values = struct.unpack("<%dI" % lines, bytes(buffer.get_chunk_data(0x1003)))
-            if line_values != tuple(k * 1000 + i for i in range(lines)):
+            line_values = struct.unpack("<%dI" % chunk_lines, bytes(buffer.get_chunk_data(0x1003)))
+            if line_values != tuple(k * 1000 + i for i in range(chunk_lines)):
                 fail("line chunk %s of frame %d" % (line_values[:3], k))
             try:
-                check_parsed_chunks(camera, parsers, buffer, k, timestamp, lines, n)
+                check_parsed_chunks(camera, parsers, buffer, k, timestamp, chunk_lines, n)
             except ControlLost as e:
                 lost = str(e)
         # The chunk data of a multi-part block is a part of its own.

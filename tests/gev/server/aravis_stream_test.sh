@@ -1,8 +1,8 @@
 #!/bin/sh
 # Aravis acquires from gev_host on 127.0.0.41: single-part images in GigE
 # Vision 1.2 (standard ids) and 2.0 (extended ids), multi-part blocks of two
-# and three parts in 2.0, each with and without chunk data; then the host stops
-# while a client streams.
+# and three parts in 2.0, each with and without chunk data; images whose size
+# the client set; then the host stops while a client streams.
 # usage: aravis_stream_test.sh GEV_HOST CHECK_SCRIPT
 set -eu
 host=$1
@@ -53,6 +53,13 @@ for chunks in 0 1; do
     run_case 2.0 image $chunks
     run_case 2.0 parts2 $chunks
     run_case 2.0 parts3 $chunks
+done
+
+# The client sets the image size: the blocks follow it.
+for gev in 1.2 2.0; do
+    start_host --gev $gev --stream image --chunks --rate 100 --width 96 --lines 24
+    timeout 30 /usr/bin/python3 "$check" --resize 40 7 "$address" image 96 24 1 10 || fail "GEV $gev resized image"
+    stop_host
 done
 
 # A capture of a multi-part stream with chunks decodes without malformed GVSP
