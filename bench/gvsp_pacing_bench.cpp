@@ -118,10 +118,13 @@ int main(int argc, char** argv)
             p.WaitReady();
             p.SendImage(frame.data(), 0, 0, 0);
         }
-        // Sent when every buffer is back but the three kept for resend.
+        // Every buffer is back but those kept for resend, one of which may be the
+        // last block still on its way: give it a block's time.
         while (p.FreeBufferCount() < Kivu::StreamProtocol::kBuffers - Kivu::StreamProtocol::kHistory)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const double blockUs = (double(frame.size()) / 1452 + 3) * setUs;
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(blockUs)) +
+                                    std::chrono::milliseconds(20));
         map.UInt(0xA050)->SetValue(0);
         const std::vector<Arrival> got = drain(rx);
         std::vector<double> gaps;
