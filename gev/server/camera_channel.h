@@ -27,7 +27,6 @@ struct ChannelSettings {
     std::map<uint32_t, uint32_t> maps[MapCount];  // by selection key
     uint32_t sourceKey = 0;
     uint32_t latchedSourceKey = 0;
-    bool shufflePackets = false;
     void* changeContext = nullptr;
     ChannelChangeCallback change = nullptr;
 };

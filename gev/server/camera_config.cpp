@@ -379,10 +379,7 @@ uint32_t Camera::SetSimulationParameters(const SimulationParameters* p)
             const uint64_t end = uint64_t(p->dropFirst) + p->dropCount;
             s.SetPacketDrop(p->dropPackets != 0, p->dropPeriod, p->dropFirst,
                             static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX)), p->packetDelayNs);
-            ChannelSettings& c = *m_Channels[n];
-            std::unique_lock lock(c.lock);
-            if (!s.IsStreaming())
-                c.shufflePackets = p->shufflePackets != 0;
+            (void)s.SetShuffle(p->shufflePackets != 0);  // refused while the channel streams
         }
         return GevResult::Ok;
     } catch (const std::exception&) {

@@ -5,6 +5,7 @@
 #include "gev/server/stream/gvsp_chunks.h"
 #include "platform/bytes.h"
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -21,8 +22,10 @@ constexpr uint32_t kAllSources = 0xFFFFFFFF;
 constexpr uint32_t kFireTestPacket = 0x80000000;
 constexpr uint32_t kDontFragment = 0x40000000;
 constexpr size_t kBatch = 1024;
-constexpr int64_t kSpinNs = 50000;        // below this a paced wait spins
+constexpr int64_t kSpinNs = 100000;       // below this a paced wait spins
 constexpr int64_t kMaxSleepNs = 5000000;  // a paced wait looks at the stop flag at least this often
+constexpr int kShuffleSwaps = 20;
+constexpr size_t kShuffleReach = 20;  // how far a swapped packet moves at most
 
 int64_t clockNs(clockid_t clock)
 {
@@ -43,7 +46,8 @@ uint64_t scale(uint64_t value, uint64_t mul, uint64_t div)
 }  // namespace
 
 StreamProtocol::StreamProtocol(std::shared_ptr<RegTree> tree, uint32_t channel, std::unique_ptr<StreamSocket> socket)
-    : m_Tree(std::move(tree)), m_Channel(channel), m_Socket(std::move(socket)), m_Source(channel)
+    : m_Tree(std::move(tree)), m_Channel(channel), m_Socket(std::move(socket)), m_Random(std::random_device{}()),
+      m_Source(channel)
 {
     const uint32_t b = kStreamChannelBlockBase + kStreamChannelBlockStride * channel;
     m_Scp = reg(b + 0x00);
@@ -164,6 +168,7 @@ void StreamProtocol::Stop()
     m_Free.clear();
     m_Ready.clear();
     m_History.clear();
+    m_Held = -1;
     for (size_t i = 0; i < kBuffers; ++i) {
         SendBuffer& b = m_Buffers[i];
         b = SendBuffer{};
@@ -187,13 +192,69 @@ void StreamProtocol::waitIdleLocked(std::unique_lock<std::mutex>& lk)
 void StreamProtocol::releaseLocked(int index)
 {
     SendBuffer& b = m_Buffers[static_cast<size_t>(index)];
-    if (index == m_InFlight || b.pins != 0) {
+    if (index == m_InFlight) {
+        b.release = true;
+        return;
+    }
+    // Not sent now: its order no longer needs the packets of other buffers.
+    dropBorrowsLocked(index);
+    if (b.pins != 0 || b.lends != 0) {
         b.release = true;
         return;
     }
     b.release = false;
     b.slot = Slot::Free;
     m_Free.push(index);
+}
+
+void StreamProtocol::dropBorrowsLocked(int index)
+{
+    SendBuffer& b = m_Buffers[static_cast<size_t>(index)];
+    const uint32_t borrows = b.borrows;
+    b.borrows = 0;
+    for (size_t i = 0; i < kBuffers; ++i) {
+        if ((borrows & (1u << i)) == 0)
+            continue;
+        SendBuffer& lender = m_Buffers[i];
+        if (--lender.lends == 0 && lender.release)
+            releaseLocked(static_cast<int>(i));
+    }
+}
+
+void StreamProtocol::shuffleLocked(int held, int current)
+{
+    SendBuffer& h = m_Buffers[static_cast<size_t>(held)];
+    SendBuffer& c = m_Buffers[static_cast<size_t>(current)];
+    const size_t nh = h.packets;
+    const size_t n = nh + c.packets;
+    // Positions 0 .. n-2 of both blocks (the current block's trailer stays
+    // last); with fewer packets than the reach the swaps stay within the count.
+    if (n < 3)
+        return;
+    const size_t reach = std::min(kShuffleReach, n - 2);
+    auto at = [&](size_t k) -> Element& { return k < nh ? h.order[k] : c.order[k - nh]; };
+    bool heldGets = false, currentGets = false;
+    for (int i = 0; i < kShuffleSwaps; ++i) {
+        const size_t a = m_Random() % (n - 1 - reach);
+        const size_t k = a + 1 + m_Random() % reach;
+        if (a < nh && k >= nh) {
+            // Only packets of these two blocks cross into the current one, so an
+            // order never carries packets of more than its two neighbours.
+            if (at(a).owner != held && at(a).owner != current)
+                continue;
+            heldGets = heldGets || at(k).owner == current;
+            currentGets = currentGets || at(a).owner == held;
+        }
+        std::swap(at(a), at(k));
+    }
+    if (heldGets && (h.borrows & (1u << current)) == 0) {
+        h.borrows |= 1u << current;
+        ++c.lends;
+    }
+    if (currentGets && (c.borrows & (1u << held)) == 0) {
+        c.borrows |= 1u << held;
+        ++h.lends;
+    }
 }
 
 void StreamProtocol::stopStreaming()
@@ -204,6 +265,10 @@ void StreamProtocol::stopStreaming()
         releaseLocked(m_Ready.pop());
     while (!m_History.empty())
         releaseLocked(m_History.pop());
+    if (m_Held >= 0) {
+        releaseLocked(m_Held);
+        m_Held = -1;
+    }
     m_FreeCv.notify_all();
 }
 
@@ -212,6 +277,7 @@ void StreamProtocol::stopStreaming()
 void StreamProtocol::streamThread()
 {
     (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -5);  // above normal, best effort
+    (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);                 // paced sleeps end on time
 
     std::unique_lock lk(m_Mutex);
     for (;;) {
@@ -232,6 +298,7 @@ void StreamProtocol::streamThread()
             transmit(b, blockId);
         lk.lock();
         m_InFlight = -1;
+        dropBorrowsLocked(index);
         if (b.release)
             releaseLocked(index);
         m_FreeCv.notify_all();
@@ -239,14 +306,14 @@ void StreamProtocol::streamThread()
     }
 }
 
-bool StreamProtocol::paceUntil(int64_t deadline)
+int64_t StreamProtocol::paceUntil(int64_t deadline)
 {
     for (;;) {
         const int64_t now = clockNs(CLOCK_MONOTONIC);
         if (now >= deadline)
-            return true;
+            return now;
         if (!sendAllowed())
-            return false;
+            return -1;
         const int64_t left = deadline - now;
         if (left > 2 * kSpinNs) {
             const int64_t until = now + std::min(left - kSpinNs, kMaxSleepNs);
@@ -259,6 +326,17 @@ bool StreamProtocol::paceUntil(int64_t deadline)
 void StreamProtocol::transmit(SendBuffer& b, uint64_t blockId)
 {
     const size_t count = b.packets;
+    mmsghdr* messages = b.messages.data();
+    if (b.shuffled) {
+        // The owners of borrowed packets are kept until this send ends (lends).
+        if (b.sendOrder.size() < count)
+            b.sendOrder.resize(count);
+        for (size_t k = 0; k < count; ++k) {
+            const Element& e = b.order[k];
+            b.sendOrder[k] = m_Buffers[static_cast<size_t>(e.owner)].messages[e.packet];
+        }
+        messages = b.sendOrder.data();
+    }
     // Ranges of packet indices to send: all, or without [first, resume) in dropped blocks.
     size_t ranges[2][2] = {{0, count}, {count, count}};
     const uint32_t period = m_DropPeriod.load();
@@ -270,20 +348,24 @@ void StreamProtocol::transmit(SendBuffer& b, uint64_t blockId)
     if (delay == 0) {
         for (const auto& r : ranges)
             for (size_t at = r[0]; at < r[1] && sendAllowed(); at += kBatch)
-                m_Socket->Send(&b.messages[at], std::min(kBatch, r[1] - at));
+                m_Socket->Send(&messages[at], std::min(kBatch, r[1] - at));
         return;
     }
-    // Paced: one packet at a time, each starting delay after the previous one.
+    // Paced: one packet at a time on a running deadline, so the time a send
+    // takes does not add to the gap.
     const int64_t gap = static_cast<int64_t>(std::min<uint64_t>(
         scale(delay, 1000000000, m_TickFrequency.load()), uint64_t(INT64_MAX / 4)));
     int64_t next = clockNs(CLOCK_MONOTONIC);
     for (const auto& r : ranges) {
         for (size_t at = r[0]; at < r[1]; ++at) {
-            if (!paceUntil(next))
+            const int64_t start = paceUntil(next);
+            if (start < 0)
                 return;
-            const int64_t start = clockNs(CLOCK_MONOTONIC);
-            m_Socket->Send(&b.messages[at], 1);
-            next = start + gap;
+            m_Socket->Send(&messages[at], 1);
+            next += gap;
+            // More than a gap late (preempted): resume at the rate rather than burst.
+            if (next < start)
+                next = start + gap;
         }
     }
 }
@@ -380,6 +462,13 @@ bool StreamProtocol::queueBlock(Gvsp::BlockSpec spec, const Source* sources, siz
     b.packets = size.packets;
     b.blockId = spec.blockId;
     b.release = false;
+    b.shuffled = m_Shuffle.load();
+    if (b.shuffled) {
+        if (b.order.size() < size.packets)
+            b.order.resize(size.packets);
+        for (size_t k = 0; k < size.packets; ++k)
+            b.order[k] = {static_cast<uint32_t>(k), index};
+    }
 
     std::lock_guard lk(m_Mutex);
     if (!m_Streaming.load() || m_Stopping.load()) {
@@ -388,8 +477,19 @@ bool StreamProtocol::queueBlock(Gvsp::BlockSpec spec, const Source* sources, siz
         m_FreeCv.notify_all();
         return !m_Stopping.load();
     }
-    b.slot = Slot::Ready;
-    m_Ready.push(index);
+    if (b.shuffled) {
+        const int held = m_Held;
+        b.slot = Slot::Held;
+        m_Held = index;
+        if (held < 0)
+            return true;  // sent with the next block
+        shuffleLocked(held, index);
+        m_Buffers[static_cast<size_t>(held)].slot = Slot::Ready;
+        m_Ready.push(held);
+    } else {
+        b.slot = Slot::Ready;
+        m_Ready.push(index);
+    }
     m_ReadyCv.notify_one();
     return true;
 }
@@ -688,6 +788,20 @@ void StreamProtocol::SetPacketDrop(bool enabled, uint32_t period, uint32_t first
     m_DropEnabled.store(true);
     const uint64_t ticks = scale(delayNs, m_TickFrequency.load(), 1000000000);
     m_Scpd->SetValue(static_cast<uint32_t>(std::min<uint64_t>(ticks, UINT32_MAX)));
+}
+
+bool StreamProtocol::SetShuffle(bool on)
+{
+    std::lock_guard lk(m_Mutex);
+    if (m_Streaming.load())
+        return false;
+    if (!on && m_Held >= 0) {
+        releaseLocked(m_Held);
+        m_Held = -1;
+        m_FreeCv.notify_all();
+    }
+    m_Shuffle.store(on);
+    return true;
 }
 
 // ---- Timestamps ----------------------------------------------------------

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +133,10 @@ public:
     // Test knob: without packets [first, resume) in every block whose id is a
     // multiple of period; delayNs sets the inter-packet delay (in SCPD as ticks).
     void SetPacketDrop(bool enabled, uint32_t period, uint32_t first, uint32_t resume, uint64_t delayNs);
+    // Test knob: each block is held until the next one is built, then both
+    // have packets swapped (within them and across their boundary) and the held
+    // one is queued. Refused while streaming; turning it off frees a held block.
+    bool SetShuffle(bool on);
 
     // Register hooks.
     bool OnScp(UIntReg* reg);
@@ -146,19 +151,30 @@ public:
     static constexpr size_t kHistory = 3;
 
 private:
-    enum class Slot : uint8_t { Free, Filling, Ready, InFlight, History };
+    enum class Slot : uint8_t { Free, Filling, Held, Ready, InFlight, History };
+
+    // One packet of a shuffled send order: packet index in its owner buffer.
+    struct Element {
+        uint32_t packet;
+        int owner;
+    };
 
     struct SendBuffer {
         std::vector<uint8_t> data;
         std::vector<uint8_t> headers;
         std::vector<Gvsp::PacketRef> refs;
         std::vector<iovec> iov;
-        std::vector<mmsghdr> messages;
+        std::vector<mmsghdr> messages;  // in packet id order, also for resend
+        std::vector<Element> order;     // send order when shuffled
+        std::vector<mmsghdr> sendOrder; // order resolved by the stream thread
+        bool shuffled = false;
+        uint32_t borrows = 0;  // bit mask: buffers whose packets the unsent order carries
+        uint32_t lends = 0;    // buffers whose unsent order carries packets of this one
         size_t packets = 0;
         uint64_t blockId = 0;
         Slot slot = Slot::Free;
         uint32_t pins = 0;       // resends in progress
-        bool release = false;    // return to free when the last pin or send ends
+        bool release = false;    // return to free when the last pin, send or lend ends
     };
 
     // Fixed ring of buffer indices.
@@ -194,10 +210,13 @@ private:
 
     void streamThread();
     void transmit(SendBuffer& b, uint64_t blockId);
-    bool paceUntil(int64_t deadlineNs);
+    // Waits until deadlineNs; the time seen then, or -1 when sending must end.
+    int64_t paceUntil(int64_t deadlineNs);
     bool sendAllowed() const { return !m_Stopping.load() && m_Streaming.load(); }
     void stopStreaming();
     void releaseLocked(int index);
+    void dropBorrowsLocked(int index);
+    void shuffleLocked(int held, int current);
     void waitIdleLocked(std::unique_lock<std::mutex>& lk);
 
     // Producer helpers.
@@ -229,6 +248,9 @@ private:
     std::vector<SendBuffer> m_Buffers;
     Ring m_Free, m_Ready, m_History;
     int m_InFlight = -1;
+    int m_Held = -1;  // the block held back for shuffling
+    std::atomic<bool> m_Shuffle{false};
+    std::minstd_rand m_Random;  // under m_Mutex
 
     std::mutex m_SendMutex;  // serialises the send entries
     std::mutex m_ResendMutex;

@@ -268,5 +268,65 @@ TEST_F(CameraTest, AcquisitionStartStreamsAFrameToTheClient)
     });
 }
 
+// Slot 94's shuffle flag reaches the stream channel: each block is held until
+// the next one is sent, and arrives whole.
+TEST_F(CameraTest, ShuffleHoldsEachBlockUntilTheNext)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(0x7F000001);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    timeval tv{0, 300000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } close{fd};
+
+    ASSERT_EQ(camera->AddPixelFormat("Mono8"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono8", 0), 0u);
+    ASSERT_EQ(camera->SetImageSize(1452, 30, 0), 0u);
+    ASSERT_EQ(camera->SetGevMode(1), 0u);
+    SimulationParameters sim;
+    sim.shufflePackets = 1;
+    ASSERT_EQ(camera->SetSimulationParameters(&sim), 0u);
+    testing_support::runWithin([&] {
+        ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
+        ASSERT_EQ(camera->WriteRegister(0x0D04, htonl(1500)), 0u);
+        ASSERT_EQ(camera->WriteRegister(0x0D18, htonl(0x7F000001)), 0u);
+        ASSERT_EQ(camera->WriteRegister(0x0D00, htonl(ntohs(sa.sin_port))), 0u);
+        uint32_t start = 0;
+        ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStart", &start), 0u);
+        ASSERT_EQ(camera->WriteRegister(start, htonl(1)), 0u);
+
+        std::vector<uint8_t> frame(1452 * 30);
+        for (size_t i = 0; i < frame.size(); ++i)
+            frame[i] = static_cast<uint8_t>(i * 13);
+        std::vector<uint8_t> buf(70000);
+        ASSERT_EQ(camera->BeginFrame(0), 0u);
+        ASSERT_EQ(camera->SendImage(frame.data(), 0, 0), 0u);
+        EXPECT_LT(::recv(fd, buf.data(), buf.size(), 0), 0);  // held
+        // Blocks 1 and 2 go out when 2 and 3 are sent; packets may cross between them.
+        gvsp_test::Reassembler r(1500 - 28);
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_EQ(camera->BeginFrame(0), 0u);
+            ASSERT_EQ(camera->SendImage(frame.data(), 0, 0), 0u);
+            for (int n = 0; n < 32; ++n) {  // one block's worth of packets
+                const ssize_t got = ::recv(fd, buf.data(), buf.size(), 0);
+                ASSERT_GT(got, 0);
+                ASSERT_TRUE(r.Add({buf.data(), static_cast<size_t>(got)}));
+            }
+        }
+        const gvsp_test::Block& b = r.Blocks()[1];
+        EXPECT_TRUE(b.leader && b.trailer);
+        EXPECT_TRUE(b.Missing().empty());
+        EXPECT_EQ(b.payload, frame);
+        ASSERT_EQ(camera->Stop(), 0u);
+    });
+}
+
 }  // namespace
 }  // namespace camera_test

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 using namespace Kivu;
@@ -566,6 +569,177 @@ TEST(StreamSendPath, StandardBlockIdsSkipZero)
         const auto& last = t.shared->packets.back();
         EXPECT_EQ(platform::loadBE16(&last[2]), 1u);  // 65535, then 1
         EXPECT_EQ(platform::loadBE16(&t.shared->packets[2 * 65534][2]), 65535u);
+    });
+}
+
+// ---- Packet shuffle --------------------------------------------------
+
+// (block id, packet id) of an extended-id packet.
+std::pair<uint64_t, uint32_t> packetKey(const std::vector<uint8_t>& p)
+{
+    return {platform::loadBE64(&p[8]), platform::loadBE32(&p[16])};
+}
+
+// A recorded channel with shuffling on and blocks of width x lines Mono8.
+struct Shuffled : Recorded {
+    Shuffled(uint32_t width, uint32_t lines)
+    {
+        StreamProtocol& p = *c.protocol;
+        EXPECT_FALSE(p.SetShuffle(true));  // refused while streaming
+        c.Reg(0xA050)->SetValue(0);
+        EXPECT_TRUE(p.SetShuffle(true));
+        p.SetGeometry({width, lines, kMono8, 0, 0});
+        c.Reg(0xA04C)->SetValue(0);
+    }
+};
+
+struct ShuffleCase {
+    const char* name;
+    uint32_t width, lines;
+    size_t packets;  // per block, leader and trailer included
+};
+
+class ShuffledBlocks : public testing::TestWithParam<ShuffleCase> {};
+
+TEST_P(ShuffledBlocks, EveryPacketGoesOutOnceOutOfOrderAndEachBlockWaitsForTheNext)
+{
+    const ShuffleCase& k = GetParam();
+    runWithin([&] {
+        Shuffled t(k.width, k.lines);
+        t.shared->forward = true;
+        constexpr size_t kBlocks = 6;
+        std::vector<std::vector<uint8_t>> frames;
+        for (size_t i = 0; i < kBlocks; ++i)
+            frames.push_back(randomBytes(size_t(k.width) * k.lines, 20 + static_cast<uint32_t>(i)));
+        ASSERT_TRUE(t.Send(frames[0]));
+        testing_support::letThreadBlock();
+        EXPECT_EQ(t.Packets(), 0u);  // held until the next block
+        for (size_t i = 1; i < kBlocks; ++i)
+            ASSERT_TRUE(t.Send(frames[i]));
+        // Five sends of one block's worth of packets each; the sixth block is held.
+        const size_t sent = (kBlocks - 1) * k.packets;
+        ASSERT_TRUE(t.WaitPackets(sent));
+        testing_support::letThreadBlock();
+        ASSERT_EQ(t.Packets(), sent);
+
+        const auto packets = t.rx.Receive(sent + 1);
+        ASSERT_EQ(packets.size(), sent);
+        std::set<std::pair<uint64_t, uint32_t>> seen;
+        bool crossed = false;  // a packet of a later block before one of an earlier block
+        uint64_t newest = 0;
+        for (const auto& pk : packets) {
+            const auto key = packetKey(pk);
+            EXPECT_TRUE(seen.insert(key).second) << "block " << key.first << " packet " << key.second << " twice";
+            crossed = crossed || key.first < newest;
+            newest = std::max(newest, key.first);
+        }
+        EXPECT_TRUE(crossed);
+        auto r = reassemble(packets, 1472);
+        bool reordered = false;
+        for (uint64_t id = 1; id <= kBlocks - 2; ++id) {
+            const gvsp_test::Block& b = r.Blocks()[id];
+            EXPECT_EQ(b.error, "") << id;
+            EXPECT_TRUE(b.leader && b.trailer) << id;
+            EXPECT_TRUE(b.Missing().empty()) << id;
+            ASSERT_EQ(b.packetIds.size(), k.packets) << id;
+            EXPECT_EQ(b.payload, frames[id - 1]) << id;
+            reordered = reordered || !std::is_sorted(b.packetIds.begin(), b.packetIds.end());
+        }
+        EXPECT_TRUE(reordered);
+        // The last two blocks share one block's worth: the held one keeps the rest.
+        EXPECT_EQ(r.Blocks()[kBlocks - 1].packetIds.size() + r.Blocks()[kBlocks].packetIds.size(), k.packets);
+
+        // Acquisition stop returns the held buffer with the others.
+        t.c.Reg(0xA050)->SetValue(0);
+        EXPECT_EQ(t.c.protocol->FreeBufferCount(), StreamProtocol::kBuffers);
+        EXPECT_TRUE(t.rx.Receive(1).empty());
+        // Off again: each block goes out at once, in order.
+        ASSERT_TRUE(t.c.protocol->SetShuffle(false));
+        t.c.Reg(0xA04C)->SetValue(0);
+        ASSERT_TRUE(t.Send(frames[0]));
+        const auto plain = t.rx.Receive(k.packets);
+        ASSERT_EQ(plain.size(), k.packets);
+        for (size_t i = 0; i < plain.size(); ++i)
+            EXPECT_EQ(packetKey(plain[i]), std::make_pair(uint64_t(1), static_cast<uint32_t>(i)));
+        t.c.protocol->Stop();
+    });
+}
+
+// Fewer packets than the swap reach (3 + 3 and 11 + 11) down to a full reach.
+const ShuffleCase kShuffleCases[] = {
+    {"three_packets", 100, 10, 3},
+    {"eleven_packets", 1000, 12, 11},
+    {"thirty_two_packets", 1452, 30, 32},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ShuffledBlocks, testing::ValuesIn(kShuffleCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// A queued block carries packets of the held one: stopping while it is sent
+// keeps both buffers until the send ends, and the packets keep their bytes.
+TEST(StreamShuffle, StopDuringASendKeepsTheBuffersItReads)
+{
+    runWithin([] {
+        Shuffled t(100, 10);  // 3 packets: nearly every swap crosses between the blocks
+        const std::vector<uint8_t> one = randomBytes(1000, 1), two = randomBytes(1000, 2);
+        t.Hold(true);
+        ASSERT_TRUE(t.Send(one));
+        ASSERT_TRUE(t.Send(two));
+        t.WaitHeld();  // block 1 in flight, block 2 held
+        t.c.Reg(0xA050)->SetValue(0);
+        EXPECT_EQ(t.c.protocol->FreeBufferCount(), StreamProtocol::kBuffers - 2);
+        t.Hold(false);
+        ASSERT_TRUE(t.WaitPackets(3));
+        for (int i = 0; i < 100 && t.c.protocol->FreeBufferCount() != StreamProtocol::kBuffers; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(t.c.protocol->FreeBufferCount(), StreamProtocol::kBuffers);
+        std::lock_guard lk(t.shared->mutex);
+        ASSERT_EQ(t.shared->packets.size(), 3u);
+        for (const auto& pk : t.shared->packets) {
+            const auto [block, id] = packetKey(pk);
+            ASSERT_TRUE(block == 1 || block == 2);
+            if (id == 1) {  // the payload packet
+                EXPECT_TRUE(std::equal(pk.begin() + 20, pk.end(), (block == 1 ? one : two).begin()));
+            }
+        }
+    });
+}
+
+TEST(StreamShuffle, ResendAfterShufflingSendsThePacketsWithTheRequestedIds)
+{
+    runWithin([] {
+        Shuffled t(1452, 30);  // 32 packets per block
+        t.shared->forward = true;
+        const std::vector<uint8_t> one = randomBytes(1452 * 30, 1), two = randomBytes(1452 * 30, 2),
+                                   three = randomBytes(1452 * 30, 3);
+        ASSERT_TRUE(t.Send(one));
+        ASSERT_TRUE(t.Send(two));
+        ASSERT_TRUE(t.Send(three));  // blocks 1 and 2 sent, 3 held
+        ASSERT_TRUE(t.WaitPackets(64));
+        std::map<std::pair<uint64_t, uint32_t>, std::vector<uint8_t>> original;
+        for (const auto& pk : t.rx.Receive(64))
+            original[packetKey(pk)] = pk;
+
+        t.c.map.Resend()->Post({1, (uint64_t(2) << 32) | 9});
+        const auto resent = t.rx.Receive(9);
+        ASSERT_EQ(resent.size(), 8u);
+        for (size_t i = 0; i < resent.size(); ++i) {
+            const auto key = packetKey(resent[i]);
+            EXPECT_EQ(key, std::make_pair(uint64_t(1), static_cast<uint32_t>(2 + i)));
+            EXPECT_EQ(resent[i], original[key]);
+        }
+        // The whole of block 2, including packets still waiting in block 3's send.
+        t.c.map.Resend()->Post({2, 0xFFFFFFFF});
+        const auto whole = t.rx.Receive(33);
+        ASSERT_EQ(whole.size(), 32u);
+        gvsp_test::Reassembler r(1472);
+        for (size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_EQ(packetKey(whole[i]), std::make_pair(uint64_t(2), static_cast<uint32_t>(i)));
+            ASSERT_TRUE(r.Add(whole[i]));
+        }
+        EXPECT_TRUE(r.Blocks()[2].Missing().empty());
+        EXPECT_EQ(r.Blocks()[2].payload, two);
+        t.c.protocol->Stop();
     });
 }
 
