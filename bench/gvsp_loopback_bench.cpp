@@ -2,6 +2,7 @@
 // blocks/s, Gbit/s and the sending threads' CPU seconds per gigabyte.
 #include "gev/model/register_map.h"
 #include "gev/server/stream/stream_protocol.h"
+#include "gev/server/udp_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -41,15 +42,8 @@ int main(int argc, char** argv)
     p.Start(Kivu::GevMode::Extended);
     p.SetGeometry({width, height, 0x01100007, 0, 0});
 
-    const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int rcv = 64 << 20;
-    ::setsockopt(rx, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof(rcv));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(0x7F000001);
-    ::bind(rx, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
-    socklen_t len = sizeof(sa);
-    ::getsockname(rx, reinterpret_cast<sockaddr*>(&sa), &len);
+    const platform::UniqueFD socket = Kivu::Udp::OpenBound(0x7F000001, 64 << 20);
+    const int rx = socket.get();
     timeval tv{0, 300000};
     ::setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
 
@@ -80,7 +74,7 @@ int main(int argc, char** argv)
     auto reg = [&](uint32_t a) { return std::dynamic_pointer_cast<Kivu::UIntReg>(tree->Find(a)); };
     reg(0x0D04)->SetValue(0x40000000 | packet);
     reg(0x0D18)->SetValue(0x7F000001);
-    reg(0x0D00)->SetValue(ntohs(sa.sin_port));
+    reg(0x0D00)->SetValue(Kivu::Udp::LocalPort(rx));
     map.UInt(0xA04C)->SetValue(0);
 
     std::vector<uint8_t> frame(size_t(width) * height * 2, 0x5A);
@@ -102,7 +96,6 @@ int main(int argc, char** argv)
     const double cpuProducer = threadCpu(producerClock) - p0;
     p.Stop();
     receiver.join();
-    ::close(rx);
     const double gb = double(bytes.load()) / 1e9;
     std::printf("packet size %u, %u blocks of %zu bytes\n", packet, blocks, frame.size());
     std::printf("received %llu packets, %llu trailers (blocks), %.3f GB in %.3f s\n",

@@ -4,6 +4,7 @@
 // usage: gvsp_pacing_bench [delay_us ...]   (default 5 20 100)
 #include "gev/model/register_map.h"
 #include "gev/server/stream/stream_protocol.h"
+#include "gev/server/udp_socket.h"
 #include "platform/bytes.h"
 
 #include <arpa/inet.h>
@@ -85,22 +86,15 @@ int main(int argc, char** argv)
     p.Start(Kivu::GevMode::Extended);
     p.SetGeometry({kWidth, kLines, 0x01080001, 0, 0});
 
-    const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int rcv = 64 << 20;
-    ::setsockopt(rx, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof(rcv));
+    const platform::UniqueFD socket = Kivu::Udp::OpenBound(kLoopback, 64 << 20);
+    const int rx = socket.get();
     const int on = 1;
     ::setsockopt(rx, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(kLoopback);
-    ::bind(rx, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
-    socklen_t len = sizeof(sa);
-    ::getsockname(rx, reinterpret_cast<sockaddr*>(&sa), &len);
 
     auto reg = [&](uint32_t a) { return std::dynamic_pointer_cast<Kivu::UIntReg>(tree->Find(a)); };
     reg(0x0D04)->SetValue(0x40000000 | 1500);
     reg(0x0D18)->SetValue(kLoopback);
-    reg(0x0D00)->SetValue(ntohs(sa.sin_port));
+    reg(0x0D00)->SetValue(Kivu::Udp::LocalPort(rx));
 
     const std::vector<uint8_t> frame(size_t(kWidth) * kLines, 0x5A);
     const uint64_t tickHz = p.TickFrequency();
@@ -149,6 +143,5 @@ int main(int argc, char** argv)
     }
     std::printf("mean and median within 10%% of the delay: %s\n", allWithin ? "yes" : "no");
     p.Stop();
-    ::close(rx);
     return 0;
 }

@@ -2,6 +2,7 @@
 // A register map with stream channels, a loopback receiver and a recording socket.
 #include "gev/model/register_map.h"
 #include "gev/server/stream/stream_channels.h"
+#include "gev/server/udp_socket.h"
 #include "gvsp_reassembler.h"
 
 #include <arpa/inet.h>
@@ -23,24 +24,11 @@ constexpr uint32_t kLoopback = 0x7F000001;
 // A UDP socket on 127.0.0.1 that collects datagrams.
 class Receiver {
 public:
-    Receiver()
+    Receiver() : m_Fd(Kivu::Udp::OpenBound(kLoopback, 8 << 20)), m_Port(Kivu::Udp::LocalPort(m_Fd.get()))
     {
-        m_Fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        const int size = 8 << 20;
-        ::setsockopt(m_Fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(kLoopback);
-        ::bind(m_Fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
-        socklen_t len = sizeof(sa);
-        ::getsockname(m_Fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        m_Port = ntohs(sa.sin_port);
         timeval tv{0, 200000};
-        ::setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        ::setsockopt(m_Fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
     }
-    ~Receiver() { ::close(m_Fd); }
-    Receiver(const Receiver&) = delete;
-    Receiver& operator=(const Receiver&) = delete;
 
     uint16_t Port() const { return m_Port; }
 
@@ -50,7 +38,7 @@ public:
         std::vector<std::vector<uint8_t>> out;
         std::vector<uint8_t> buf(70000);
         while (out.size() < count) {
-            const ssize_t n = ::recv(m_Fd, buf.data(), buf.size(), 0);
+            const ssize_t n = ::recv(m_Fd.get(), buf.data(), buf.size(), 0);
             if (n < 0)
                 break;
             out.emplace_back(buf.begin(), buf.begin() + n);
@@ -59,7 +47,7 @@ public:
     }
 
 private:
-    int m_Fd = -1;
+    platform::UniqueFD m_Fd;
     uint16_t m_Port = 0;
 };
 
