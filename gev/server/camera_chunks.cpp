@@ -1,6 +1,7 @@
 // Chunk description builders: the chunk selector group, chunks with one value
 // per block and chunks with one 32-bit value per scan line.
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
 #include <cstdio>
 #include <exception>
@@ -99,14 +100,30 @@ bool exists(FeatureDesc& features, const std::string& name)
     return features.GetFeatureType(name.c_str(), type) != FeatureStatus::NotFound;  // any other tag: InvalidArg
 }
 
-template <class F>
-uint32_t guarded(F&& f)
+// The chunk's ChunkSelector entry, with the camera's next chunk number.
+uint32_t addSelectorEntry(FeatureDesc& features, Undo& undo, const char* name, uint32_t counter)
 {
-    try {
-        return f();
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    const uint32_t st = features.AddEnumEntry("ChunkSelector", name, counter);
+    if (st == GevResult::Ok)
+        undo.Entry("ChunkSelector", name);
+    return st;
+}
+
+// The chunk's port, which reads the block's chunk chunkId; the last step of a
+// chunk builder: the build is complete and takes the next chunk number.
+uint32_t addChunkPort(FeatureDesc& features, Undo& undo, const std::string& port, uint32_t chunkId,
+                      uint32_t& counter)
+{
+    uint32_t st = features.AddFeature("Port", port.c_str(), nullptr, nullptr);
+    if (st != GevResult::Ok)
+        return st;
+    undo.Node(port, nullptr);
+    st = features.SetFeatureChildText(port.c_str(), "ChunkID", hex(chunkId).c_str(), false);
+    if (st != GevResult::Ok)
+        return st;
+    undo.Done();
+    ++counter;
+    return GevResult::Ok;
 }
 
 }  // namespace
@@ -151,10 +168,9 @@ uint32_t Camera::AddChunk(uint32_t chunkId, const char* name, const char* catego
             return FeatureStatus::Exists;
         Undo undo(f);
 
-        uint32_t st = f.AddEnumEntry("ChunkSelector", name, m_ChunkCounter);
+        uint32_t st = addSelectorEntry(f, undo, name, m_ChunkCounter);
         if (st != GevResult::Ok)
             return st;
-        undo.Entry("ChunkSelector", name);
 
         if (text) {
             st = f.AddStringReg(name, kReadOnly);
@@ -188,17 +204,10 @@ uint32_t Camera::AddChunk(uint32_t chunkId, const char* name, const char* catego
         st = firstFailure([&] { return f.SetFeatureChildText(value.c_str(), "Address", "0x0", false); },
                           [&] { return f.SetFeatureChildText(value.c_str(), "Length", lengthText.c_str(), false); },
                           [&] { return f.SetFeatureChildText(value.c_str(), "pPort", port.c_str(), false); },
-                          [&] { return f.SetFeatureChildText(value.c_str(), "Cachable", "NoCache", false); },
-                          [&] { return f.AddFeature("Port", port.c_str(), nullptr, nullptr); });
+                          [&] { return f.SetFeatureChildText(value.c_str(), "Cachable", "NoCache", false); });
         if (st != GevResult::Ok)
             return st;
-        undo.Node(port, nullptr);
-        st = f.SetFeatureChildText(port.c_str(), "ChunkID", hex(chunkId).c_str(), false);
-        if (st != GevResult::Ok)
-            return st;
-        undo.Done();
-        ++m_ChunkCounter;
-        return GevResult::Ok;
+        return addChunkPort(f, undo, port, chunkId, m_ChunkCounter);
     });
 }
 
@@ -217,10 +226,9 @@ uint32_t Camera::AddChunkFeature(uint32_t chunkId, const char* name, const char*
             return FeatureStatus::Exists;
         Undo undo(f);
 
-        uint32_t st = f.AddEnumEntry("ChunkSelector", name, m_ChunkCounter);
+        uint32_t st = addSelectorEntry(f, undo, name, m_ChunkCounter);
         if (st != GevResult::Ok)
             return st;
-        undo.Entry("ChunkSelector", name);
 
         // The value of line i sits at byte 4 i of the chunk, i the scan-line selector.
         st = f.AddFeature("IntSwissKnife", address.c_str(), "Standard", kChunkCategory);
@@ -242,17 +250,10 @@ uint32_t Camera::AddChunkFeature(uint32_t chunkId, const char* name, const char*
                           [&] { return f.SetFeatureChildText(value.c_str(), "Length", "4", false); },
                           [&] { return f.SetFeatureChildText(value.c_str(), "pPort", port.c_str(), false); },
                           [&] { return f.SetFeatureChildText(value.c_str(), "Sign", "Unsigned", false); },
-                          [&] { return f.SetFeatureChildText(value.c_str(), "Endianess", "LittleEndian", false); },
-                          [&] { return f.AddFeature("Port", port.c_str(), nullptr, nullptr); });
+                          [&] { return f.SetFeatureChildText(value.c_str(), "Endianess", "LittleEndian", false); });
         if (st != GevResult::Ok)
             return st;
-        undo.Node(port, nullptr);
-        st = f.SetFeatureChildText(port.c_str(), "ChunkID", hex(chunkId).c_str(), false);
-        if (st != GevResult::Ok)
-            return st;
-        undo.Done();
-        ++m_ChunkCounter;
-        return GevResult::Ok;
+        return addChunkPort(f, undo, port, chunkId, m_ChunkCounter);
     });
 }
 

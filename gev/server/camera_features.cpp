@@ -1,5 +1,6 @@
 // Description building, feature values and raw register access.
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
 #include "gev/server/camera_pixel_formats.h"
 
@@ -48,16 +49,6 @@ bool parseFloat(const std::string& text, float& value)
 }
 
 const char* unknownLength = "Error: Unknown register length!";
-
-template <class F>
-uint32_t guarded(F&& f)
-{
-    try {
-        return f();
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
-}
 
 }  // namespace
 
