@@ -20,36 +20,38 @@ ImageRegisterHooks::ImageRegisterHooks(Camera& camera, RegTree& tree) : m_Camera
 {
     for (int m = 0; m < ChannelSettings::MapCount; ++m) {
         std::shared_ptr<Register> reg = tree.Find(kAddresses[m]);
-        if (auto u = std::dynamic_pointer_cast<UIntReg>(reg)) {
-            m_UInt[m] = u;
-            m_Fallback[m] = u->GetValue();
-            u->Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteUInt));
-            u->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteUInt));
-            u->Subscribe(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadUInt));
-        } else if (auto i = std::dynamic_pointer_cast<IntReg>(reg)) {
-            m_Int[m] = i;
-            m_Fallback[m] = static_cast<uint32_t>(i->GetValue());
-            i->Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteInt));
-            i->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteInt));
-            i->Subscribe(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadInt));
-        }
+        if ((m_UInt[m] = std::dynamic_pointer_cast<UIntReg>(reg)))
+            subscribe(m, *m_UInt[m]);
+        else if ((m_Int[m] = std::dynamic_pointer_cast<IntReg>(reg)))
+            subscribe(m, *m_Int[m]);
     }
 }
 
 ImageRegisterHooks::~ImageRegisterHooks()
 {
     for (int m = 0; m < ChannelSettings::MapCount; ++m) {
-        if (m_UInt[m]) {
-            m_UInt[m]->RemoveCallbacks(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteUInt));
-            m_UInt[m]->RemoveCallbacks(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteUInt));
-            m_UInt[m]->RemoveCallbacks(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadUInt));
-        }
-        if (m_Int[m]) {
-            m_Int[m]->RemoveCallbacks(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::BeforeWriteInt));
-            m_Int[m]->RemoveCallbacks(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::AfterWriteInt));
-            m_Int[m]->RemoveCallbacks(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::BeforeReadInt));
-        }
+        if (m_UInt[m])
+            unsubscribe(*m_UInt[m]);
+        if (m_Int[m])
+            unsubscribe(*m_Int[m]);
     }
+}
+
+template <class R>
+void ImageRegisterHooks::subscribe(int map, R& reg)
+{
+    m_Fallback[map] = static_cast<uint32_t>(reg.GetValue());
+    reg.Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::beforeWrite<R>));
+    reg.Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::afterWrite<R>));
+    reg.Subscribe(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::beforeRead<R>));
+}
+
+template <class R>
+void ImageRegisterHooks::unsubscribe(R& reg)
+{
+    reg.RemoveCallbacks(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::beforeWrite<R>));
+    reg.RemoveCallbacks(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::afterWrite<R>));
+    reg.RemoveCallbacks(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::beforeRead<R>));
 }
 
 int ImageRegisterHooks::mapOf(uint32_t address) const
@@ -72,18 +74,27 @@ bool ImageRegisterHooks::allowWrite(Register& reg)
     return true;
 }
 
-bool ImageRegisterHooks::BeforeWriteUInt(UIntReg* reg) { return allowWrite(*reg); }
-bool ImageRegisterHooks::BeforeWriteInt(IntReg* reg) { return allowWrite(*reg); }
-
-bool ImageRegisterHooks::AfterWriteUInt(UIntReg* reg)
+// A client resizing the image during an acquisition is refused (allowWrite).
+template <class R>
+bool ImageRegisterHooks::beforeWrite(R* reg)
 {
-    written(mapOf(reg->GetAddress()), reg->GetValue(), reg->GetRequester() >= Origin::Remote);
+    return allowWrite(*reg);
+}
+
+template <class R>
+bool ImageRegisterHooks::afterWrite(R* reg)
+{
+    written(mapOf(reg->GetAddress()), static_cast<uint32_t>(reg->GetValue()), reg->GetRequester() >= Origin::Remote);
     return true;
 }
 
-bool ImageRegisterHooks::AfterWriteInt(IntReg* reg)
+// A read shows the current selection's value when it has its own entry.
+template <class R>
+bool ImageRegisterHooks::beforeRead(R* reg)
 {
-    written(mapOf(reg->GetAddress()), static_cast<uint32_t>(reg->GetValue()), reg->GetRequester() >= Origin::Remote);
+    uint32_t value = 0;
+    if (selected(mapOf(reg->GetAddress()), value))
+        reg->SetValue(static_cast<typename R::Value>(value));
     return true;
 }
 
@@ -117,22 +128,6 @@ bool ImageRegisterHooks::selected(int map, uint32_t& value)
     if (it == c->maps[map].end())
         return false;
     value = it->second;
-    return true;
-}
-
-bool ImageRegisterHooks::BeforeReadUInt(UIntReg* reg)
-{
-    uint32_t value = 0;
-    if (selected(mapOf(reg->GetAddress()), value))
-        reg->SetValue(value);
-    return true;
-}
-
-bool ImageRegisterHooks::BeforeReadInt(IntReg* reg)
-{
-    uint32_t value = 0;
-    if (selected(mapOf(reg->GetAddress()), value))
-        reg->SetValue(static_cast<int32_t>(value));
     return true;
 }
 

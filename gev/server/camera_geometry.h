@@ -27,14 +27,18 @@ public:
     // The value of a selection without its own entry.
     uint32_t Fallback(int map) const { return m_Fallback[map].load(); }
 
-    bool BeforeWriteUInt(UIntReg* reg);
-    bool BeforeWriteInt(IntReg* reg);
-    bool AfterWriteUInt(UIntReg* reg);
-    bool AfterWriteInt(IntReg* reg);
-    bool BeforeReadUInt(UIntReg* reg);
-    bool BeforeReadInt(IntReg* reg);
-
 private:
+    template <class R>
+    void subscribe(int map, R& reg);
+    template <class R>
+    void unsubscribe(R& reg);
+    template <class R>
+    bool beforeWrite(R* reg);
+    template <class R>
+    bool afterWrite(R* reg);
+    template <class R>
+    bool beforeRead(R* reg);
+
     int mapOf(uint32_t address) const;
     bool allowWrite(Register& reg);
     void written(int map, uint32_t value, bool fromClient);
