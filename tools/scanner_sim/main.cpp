@@ -30,6 +30,10 @@ const char* const kUsage =
     "  --sensor WxH     sensor columns x rows (default 2048x1088, KTRA 1280x1088)\n"
     "  --firmware TEXT  firmware version in the descriptor (default 1.2.0)\n"
     "  --serial N       serial number (descriptor and LIN1DD, default 12345678)\n"
+    "  --user-string TEXT     user string after start and after SetResetSettings (default empty)\n"
+    "  --mac TEXT       MAC text in the descriptor (default 00-1A-2B-3C-4D-5E)\n"
+    "  --order-number TEXT    order number (default SERIES-COLUMNS, e.g. KTRB-2048)\n"
+    "  --producer TEXT  producer (default Lumabridge)\n"
     "  --linetime US    default acquisitionlinetime, the profile period (default 1000)\n"
     "  --min-period US  floor of the profile period (default 100)\n"
     "  --counter-start N      picture counter of the first profile (default 0)\n"
@@ -56,8 +60,24 @@ const char* const kUsage =
     "  --close-mid LIST half of the container, then the connection closes\n"
     "  --start-mid 1    each connection's first profile without its first half\n"
     "  --split-blocks 1 profile containers written one block per write\n"
+    "Connection faults, per connection from its accept:\n"
+    "  --close-after MS the connection is closed MS after the accept\n"
+    "  --silent-after MS      no answers and no idle traffic from MS after the accept\n"
+    "  --close-on CMD   closed once command CMD was received and answered (escapes \\r \\n \\t \\\\ \\xNN,\n"
+    "                   e.g. 'SetAcquisitionStart\\r')\n"
+    "  --silent-on CMD  silent once command CMD was received and answered\n"
+    "  --refuse-after-close MS  after a connection ends, connections are refused for MS\n"
+    "  (never ready: --lin never sends no linearization data, so a client never becomes ready)\n"
+    "  --log FILE       writes every received command to FILE, one line each, written whole\n"
+    "                   when the command has been answered:\n"
+    "                     <ms> <connection> text \"<bytes>\"   or   <ms> <connection> binary <hex> ...\n"
+    "                   <ms>: milliseconds since the simulator started (steady clock); <connection>:\n"
+    "                   0-based in accept order; in <bytes> \\r, \\\\, \\\" and \\xNN stand for CR, \\, \"\n"
+    "                   and other control bytes, e.g.  1503 0 text \"SetHeartBeat=3000\\r\"\n"
     "  --help           this text\n"
-    "Prints every received command on standard output.\n";
+    "Prints every received command on standard output as \"[<connection>] <command>\".\n"
+    "Signals: SIGUSR1 closes the current connection, SIGUSR2 toggles silence, SIGHUP toggles\n"
+    "refusing connections, SIGINT and SIGTERM stop.\n";
 
 long parseNumber(const std::string& option, const char* text, long min, long max)
 {
@@ -164,6 +184,26 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
             options.device.serialNumber = value;
             options.device.geometry.serialNumber = static_cast<uint64_t>(serial);
         }
+        else if (arg == "--user-string")
+            options.device.userString = value;
+        else if (arg == "--mac")
+            options.device.mac = value;
+        else if (arg == "--order-number")
+            options.device.orderNumber = value;
+        else if (arg == "--producer")
+            options.device.producer = value;
+        else if (arg == "--close-after")
+            options.closeAfterMs = static_cast<int>(parseNumber(arg, value, 0, 86'400'000));
+        else if (arg == "--silent-after")
+            options.silentAfterMs = static_cast<int>(parseNumber(arg, value, 0, 86'400'000));
+        else if (arg == "--close-on")
+            options.closeOnCommand = scanner_sim::unescapeCommand(value);
+        else if (arg == "--silent-on")
+            options.silentOnCommand = scanner_sim::unescapeCommand(value);
+        else if (arg == "--refuse-after-close")
+            options.refuseAfterCloseMs = static_cast<int>(parseNumber(arg, value, 0, 86'400'000));
+        else if (arg == "--log")
+            options.logPath = value;
         else if (arg == "--linetime")
             options.device.lineTime = static_cast<int>(parseNumber(arg, value, 1, 16'777'215));
         else if (arg == "--min-period")
@@ -240,6 +280,9 @@ int main(int argc, char** argv)
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     options.onCommand = [](const scanner_sim::Command& command) {
@@ -249,8 +292,25 @@ int main(int argc, char** argv)
         scanner_sim::ScannerSim sim(options);
         sim.start();
         std::cout << "scanner_sim: listening on " << options.bindAddress << ":" << sim.port() << std::endl;
-        int signal = 0;
-        sigwait(&signals, &signal);
+        bool silent = false;
+        bool refusing = false;
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0 || signal == SIGINT || signal == SIGTERM)
+                break;
+            if (signal == SIGUSR1) {
+                sim.closeClient();
+                std::cout << "scanner_sim: connection closed" << std::endl;
+            } else if (signal == SIGUSR2) {
+                silent = !silent;
+                sim.setSilent(silent);
+                std::cout << "scanner_sim: " << (silent ? "silent" : "answering") << std::endl;
+            } else if (signal == SIGHUP) {
+                refusing = !refusing;
+                sim.setRefusing(refusing);
+                std::cout << "scanner_sim: " << (refusing ? "refusing" : "listening") << std::endl;
+            }
+        }
         std::cout << "scanner_sim: stopping" << std::endl;
         sim.stop();
     } catch (const std::exception& e) {

@@ -21,6 +21,7 @@
 
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
+#include "tools/scanner_sim/command_log.h"
 #include "tools/scanner_sim/container.h"
 #include "tools/scanner_sim/free_run.h"
 #include "tools/scanner_sim/inbound_tokenizer.h"
@@ -110,6 +111,13 @@ struct ScannerSim::Impl {
     std::string configError;
     std::optional<Clock::time_point> linDue;  // server thread
     std::vector<std::pair<Clock::time_point, std::string>> delayedAnswers;  // server thread
+
+    // Connection faults (server thread).
+    std::optional<Clock::time_point> closeDue;
+    std::optional<Clock::time_point> silentDue;
+    std::optional<Clock::time_point> relistenDue;
+    bool faultSilence = false;  // silent was set by a fault option
+    std::unique_ptr<CommandLog> commandLog;  // made by start()
 
     // Profile stream. produceMutex serialises making and writing profiles (before modelMutex,
     // settingsMutex and writeMutex). freeRun exists while the server thread runs.
@@ -390,6 +398,7 @@ struct ScannerSim::Impl {
         }
         delayedAnswers.clear();
         linDue.reset();
+        armConnectionFaults();
         if (options.linSend == Options::LinSend::OnAccept)
             linDue = Clock::now() + std::chrono::milliseconds(options.linDelayMs);
         std::lock_guard lock(logMutex);
@@ -397,6 +406,40 @@ struct ScannerSim::Impl {
         received.emplace_back();
         connected = true;
         logChanged.notify_all();
+    }
+
+    void armConnectionFaults()
+    {
+        const auto now = Clock::now();
+        closeDue.reset();
+        silentDue.reset();
+        if (options.closeAfterMs > 0)
+            closeDue = now + std::chrono::milliseconds(options.closeAfterMs);
+        if (options.silentAfterMs > 0)
+            silentDue = now + std::chrono::milliseconds(options.silentAfterMs);
+        if (faultSilence) {
+            faultSilence = false;
+            silent = false;
+        }
+    }
+
+    void goSilent()
+    {
+        silent = true;
+        faultSilence = true;
+    }
+
+    void relisten()
+    {
+        relistenDue.reset();
+        if (listenFd.isValid() || boundPort.load() == 0)
+            return;
+        try {
+            listenFd = openListener(options.bindAddress, boundPort.load());
+        } catch (const std::runtime_error& e) {
+            std::fprintf(stderr, "%s: trying again\n", e.what());
+            relistenDue = Clock::now() + std::chrono::milliseconds(100);
+        }
     }
 
     // Closes the connection after taking in the bytes that had already arrived.
@@ -419,6 +462,12 @@ struct ScannerSim::Impl {
             clientFd.reset();
             writerConnection = -1;
         }
+        closeDue.reset();
+        silentDue.reset();
+        if (options.refuseAfterCloseMs > 0 && !stopping.load() && listenFd.isValid()) {
+            listenFd.reset();
+            relistenDue = Clock::now() + std::chrono::milliseconds(options.refuseAfterCloseMs);
+        }
         std::lock_guard lock(logMutex);
         ++closes;
         connected = false;
@@ -431,6 +480,12 @@ struct ScannerSim::Impl {
         if (options.onCommand)
             options.onCommand(command);
         handleCommand(command);
+        if (!options.closeOnCommand.empty() && command.bytes == options.closeOnCommand)
+            closeDue = Clock::now();  // after the bytes already read are taken in
+        if (!options.silentOnCommand.empty() && command.bytes == options.silentOnCommand)
+            goSilent();
+        if (commandLog)
+            commandLog->Write(command);
         // Logged last, so a caller that waited for the command sees its effects.
         std::lock_guard lock(logMutex);
         log.push_back(std::move(command));
@@ -472,6 +527,9 @@ struct ScannerSim::Impl {
         if (tokenizer.hasPendingText())
             consider(lastByte + kTextFlushDelay);
         consider(linDue);
+        consider(closeDue);
+        consider(silentDue);
+        consider(relistenDue);
         for (const auto& answer : delayedAnswers)
             consider(answer.first);
         consider(idleDue());
@@ -510,6 +568,16 @@ struct ScannerSim::Impl {
             }
             write(linFrame, Sent::Lin1dd);
         }
+        if (silentDue && now >= *silentDue) {
+            silentDue.reset();
+            goSilent();
+        }
+        if (closeDue && now >= *closeDue) {
+            closeDue.reset();
+            dropClient();
+        }
+        if (relistenDue && now >= *relistenDue)
+            relisten();
         for (size_t i = 0; i < delayedAnswers.size();) {
             if (now >= delayedAnswers[i].first) {
                 write(delayedAnswers[i].second, Sent::Container);
@@ -569,6 +637,8 @@ void ScannerSim::start()
     if (!d.configError.empty())
         throw std::runtime_error(d.configError);
     const uint16_t wanted = d.boundPort.load() != 0 ? d.boundPort.load() : d.options.port;
+    if (!d.options.logPath.empty() && !d.commandLog)
+        d.commandLog = std::make_unique<CommandLog>(d.options.logPath);  // a restart goes on with it
     platform::UniqueFD listener = openListener(d.options.bindAddress, wanted);
     platform::UniqueFD wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake.isValid())
@@ -674,6 +744,7 @@ void ScannerSim::setRefusing(bool refusing)
         Impl& d = *impl_;
         if (!d.running)  // start() always listens
             return;
+        d.relistenDue.reset();
         if (refusing)
             d.listenFd.reset();
         else if (!d.listenFd.isValid() && d.boundPort.load() != 0)

@@ -64,6 +64,16 @@ struct Options {
     bool frameStartBurst = false;  // (inferred) triggersource -1: amountprofilesy profiles per start, then none
     StreamFaults streamFaults;
     size_t profileHistory = 100000;  // sent profiles kept for sentProfile()
+
+    // Connection faults, per connection from its accept (0 / "" = off). A silence set by them ends
+    // with the next accept.
+    int closeAfterMs = 0;  // the connection is closed this long after the accept
+    int silentAfterMs = 0;  // no answers and no idle traffic from this long after the accept
+    std::string closeOnCommand;  // closed once this command (exact bytes) was received and answered
+    std::string silentOnCommand;  // silent once this command was received and answered
+    int refuseAfterCloseMs = 0;  // after a connection ends, nothing listens for this long
+
+    std::string logPath;  // the received commands as lines of a file (see CommandLog); "" = none
 };
 
 class ScannerSim {

@@ -132,23 +132,24 @@ std::string escapeXml(std::string_view text)
     return out;
 }
 
-SettingsModel::SettingsModel(DeviceIdentity identity) : identity_(std::move(identity)) { reset(); }
+SettingsModel::SettingsModel(DeviceIdentity identity) : m_Identity(std::move(identity)) { reset(); }
 
 void SettingsModel::reset()
 {
-    entries_.clear();
-    index_.clear();
-    linearizationMode_ = false;
-    const LinGeometry& g = identity_.geometry;
+    m_Entries.clear();
+    m_Index.clear();
+    m_LinearizationMode = false;
+    const LinGeometry& g = m_Identity.geometry;
     const auto general = [&](std::string_view name, std::string value) { set(kGeneral + std::string(name), std::move(value)); };
-    general("ordernumber", identity_.series + "-" + std::to_string(g.widthX));
-    general("productversion", "1.0");
-    general("producer", "Lumabridge");
-    general("description", "Scanner simulator");
-    general("hardwareversion:general", "1.0");
-    general("firmwareversion:general", identity_.firmware);
-    general("serialnumber", identity_.serialNumber);
-    general("mac", "00-1A-2B-3C-4D-5E");
+    const DeviceIdentity& id = m_Identity;
+    general("ordernumber", id.orderNumber.empty() ? id.series + "-" + std::to_string(g.widthX) : id.orderNumber);
+    general("productversion", id.productVersion);
+    general("producer", id.producer);
+    general("description", id.description);
+    general("hardwareversion:general", id.hardwareVersion);
+    general("firmwareversion:general", id.firmware);
+    general("serialnumber", id.serialNumber);
+    general("mac", id.mac);
     general("workingrange_z_start", std::to_string(static_cast<long>(g.zStart)));
     general("measuringrange_z", std::to_string(static_cast<long>(g.zRange)));
     general("fieldwidth_x_start", std::to_string(static_cast<long>(g.xStart)));
@@ -165,16 +166,16 @@ void SettingsModel::reset()
     general("onoffcounter", "1");
     general("ontimecounter", "0");
     general("scannerstatus", "0");
-    general("temperatur", "40");
+    general("temperatur", std::to_string(id.temperature));
 
     const auto settingInt = [&](std::string_view name, long v) { setInt(setting(name), v); };
-    set(setting("userstring"), "");
+    set(setting("userstring"), id.userString);
     settingInt("protocol:profile:signal:enable", 1);
     settingInt("protocol:profile:signal:content:z", 1);
     settingInt("protocol:profile:signal:content:strength", 1);
     settingInt("protocol:profile:signal:content:width", 1);
     settingInt("protocol:profile:signal:content:reserved", 0);
-    settingInt("acquisitionlinetime", identity_.lineTime);
+    settingInt("acquisitionlinetime", id.lineTime);
     settingInt("camerarunning", 0);
     settingInt("heartbeat", 0);
     settingInt("socketconnectiontimeout", 0);
@@ -183,7 +184,7 @@ void SettingsModel::reset()
     settingInt("amountprofilesy", 1);
     settingInt("triggerencoderstep", 1);
     settingInt("triggerdelay", 0);
-    settingInt("exposuretime", 100);
+    settingInt("exposuretime", id.exposureTime);
     settingInt("laseractive", 1);
     settingInt("laserpwm", 100);
     settingInt("laserpwmdisablemode", 0);
@@ -194,8 +195,8 @@ void SettingsModel::reset()
     settingInt("roi:z1:height", g.widthZ);
     setInt(kSettings + "roi:z1:height:min", 8);
     settingInt("roi:z1:offset", 0);
-    settingInt("syncout", 0);
-    settingInt("syncoutdelay", 0);
+    settingInt("syncout", 20);
+    settingInt("syncoutdelay", 5);
     const struct {
         const char* name;
         long current, min, max;
@@ -209,9 +210,12 @@ void SettingsModel::reset()
     settingInt("triggerfunction", 0);
     settingInt("encoder:triggerfunction", 0);
     settingInt("countdirection", 0);
+    // The lines as wired by default: a trigger input, a reset input, a frame output, a user output.
+    constexpr int kLineFunction[] = {1, 3, 2, 4};
     for (int n = 1; n <= 4; ++n) {
         for (const Direct& d : kUserIo)
             setInt(userIo(n, d.path), d.path == std::string_view("output") ? 1 : 0);
+        setInt(userIo(n, "function"), kLineFunction[n - 1]);
         setInt(userIo(n, "resetcounter:basetimecounter"), 0);
         setInt(userIo(n, "resetcounter:picturecounter"), 0);
     }
@@ -219,32 +223,32 @@ void SettingsModel::reset()
 
 std::string SettingsModel::value(const std::string& path) const
 {
-    const auto it = index_.find(path);
-    return it == index_.end() ? std::string() : entries_[it->second].second;
+    const auto it = m_Index.find(path);
+    return it == m_Index.end() ? std::string() : m_Entries[it->second].second;
 }
 
 int SettingsModel::intValue(const std::string& path) const { return std::atoi(value(path).c_str()); }
 
 void SettingsModel::set(const std::string& path, std::string v)
 {
-    const auto it = index_.find(path);
-    if (it != index_.end()) {
-        entries_[it->second].second = std::move(v);
+    const auto it = m_Index.find(path);
+    if (it != m_Index.end()) {
+        m_Entries[it->second].second = std::move(v);
         return;
     }
-    index_.emplace(path, entries_.size());
-    entries_.emplace_back(path, std::move(v));
+    m_Index.emplace(path, m_Entries.size());
+    m_Entries.emplace_back(path, std::move(v));
 }
 
 void SettingsModel::remove(const std::string& path)
 {
-    const auto it = index_.find(path);
-    if (it == index_.end())
+    const auto it = m_Index.find(path);
+    if (it == m_Index.end())
         return;
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(it->second));
-    index_.clear();
-    for (size_t i = 0; i < entries_.size(); ++i)
-        index_.emplace(entries_[i].first, i);
+    m_Entries.erase(m_Entries.begin() + static_cast<std::ptrdiff_t>(it->second));
+    m_Index.clear();
+    for (size_t i = 0; i < m_Entries.size(); ++i)
+        m_Index.emplace(m_Entries[i].first, i);
 }
 
 bool SettingsModel::apply(std::string_view command)
@@ -304,7 +308,7 @@ bool SettingsModel::apply(std::string_view command)
         return true;
     }
     if (name == "LinearizationMode") {
-        linearizationMode_ = v != 0;
+        m_LinearizationMode = v != 0;
         return true;
     }
     if (name.size() > 3 && name.starts_with("EA") && name[2] >= '1' && name[2] <= '4')
@@ -328,7 +332,7 @@ bool SettingsModel::applyUserIo(int line, std::string_view name, std::string_vie
 std::string SettingsModel::descriptorXml() const
 {
     Node root;
-    for (const auto& [path, v] : entries_) {
+    for (const auto& [path, v] : m_Entries) {
         Node* node = &root;
         size_t start = 0;
         while (start <= path.size()) {
@@ -350,7 +354,7 @@ StatusFields SettingsModel::statusFields() const
 {
     StatusFields f;
     const auto s = [&](std::string_view name) { return intValue(setting(name)); };
-    f.seriesB = identity_.series != "KTRA";
+    f.seriesB = m_Identity.series != "KTRA";
     f.encoderHtl = static_cast<uint32_t>(std::strtoull(value(kGeneral + "encoder_htl").c_str(), nullptr, 10));
     f.encoderTtl = static_cast<uint32_t>(std::strtoull(value(kGeneral + "encoder_ttl_rs422").c_str(), nullptr, 10));
     f.temperature = static_cast<uint8_t>(intValue(kGeneral + "temperatur"));

@@ -12,12 +12,22 @@
 
 namespace scanner_sim {
 
+// What the scanner reports about itself; also the defaults that "SetResetSettings" restores.
 struct DeviceIdentity {
     std::string series = "KTRB";  // "KTRA" for 1280 columns
+    std::string orderNumber;  // "" = series + "-" + sensor columns
+    std::string productVersion = "2.1";
+    std::string producer = "Lumabridge";
+    std::string description = "Scanner simulator";
+    std::string hardwareVersion = "1.4";
     std::string firmware = "1.2.0";
     std::string serialNumber = "12345678";
+    std::string mac = "00-1A-2B-3C-4D-5E";
+    std::string userString;  // as set by "SetUserString="
+    int temperature = 41;  // degrees Celsius
     LinGeometry geometry;  // also the descriptor's working range, field width and sensor size
     int lineTime = 1000;  // default acquisitionlinetime, us
+    int exposureTime = 100;  // default exposuretime, us
 };
 
 class SettingsModel {
@@ -35,8 +45,8 @@ public:
     void set(const std::string& path, std::string value);  // adds the path when it is new
     void remove(const std::string& path);  // leaves a key out of the descriptor
 
-    bool linearizationMode() const { return linearizationMode_; }
-    const DeviceIdentity& identity() const { return identity_; }
+    bool linearizationMode() const { return m_LinearizationMode; }
+    const DeviceIdentity& identity() const { return m_Identity; }
 
     // The descriptor document, elements nested by path, text escaped.
     std::string descriptorXml() const;
@@ -48,10 +58,10 @@ private:
     void setInt(const std::string& path, long value) { set(path, std::to_string(value)); }
     bool applyUserIo(int line, std::string_view name, std::string_view value);
 
-    DeviceIdentity identity_;
-    std::vector<std::pair<std::string, std::string>> entries_;  // in document order
-    std::unordered_map<std::string, size_t> index_;
-    bool linearizationMode_ = false;
+    DeviceIdentity m_Identity;
+    std::vector<std::pair<std::string, std::string>> m_Entries;  // in document order
+    std::unordered_map<std::string, size_t> m_Index;
+    bool m_LinearizationMode = false;
 };
 
 std::string escapeXml(std::string_view text);
