@@ -34,9 +34,9 @@ class Abi : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim.start();
-        sim.setSilent(true);
-        port = std::to_string(sim.port());
+        sim.Start();
+        sim.SetSilent(true);
+        port = std::to_string(sim.Port());
     }
 
     QuillanHandle connect(int timeoutMs = 0)
@@ -51,7 +51,7 @@ protected:
 
     bool helloOn(int connection)
     {
-        return eventually([&] { return sim.receivedBytes(connection) == kHello; }, 3000ms);
+        return eventually([&] { return sim.ReceivedBytes(connection) == kHello; }, 3000ms);
     }
 
     ScannerSim sim{quietOptions()};
@@ -62,18 +62,18 @@ TEST_F(Abi, SendsHelloOnEveryConnectionAndReconnects)
 {
     QuillanHandle h = connect();
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(helloOn(0)) << sim.receivedBytes(0).size();
+    ASSERT_TRUE(helloOn(0)) << sim.ReceivedBytes(0).size();
 
     int status = -1;
     EXPECT_EQ(Quillan_GetConnectStatus(h, &status), 0);
     EXPECT_EQ(status, 0);  // connected, but no linearization data yet
 
-    sim.closeClient();
-    ASSERT_TRUE(sim.waitForAccepts(2, 3000ms));
+    sim.CloseClient();
+    ASSERT_TRUE(sim.WaitForAccepts(2, 3000ms));
     EXPECT_TRUE(helloOn(1));
 
     EXPECT_EQ(Quillan_Disconnect(h), nullptr);
-    EXPECT_TRUE(sim.waitForClientClosed(2000ms));
+    EXPECT_TRUE(sim.WaitForClientClosed(2000ms));
 }
 
 TEST_F(Abi, ClosedHandleGetsMinusThousandEverywhere)
@@ -150,7 +150,7 @@ TEST_F(Abi, SlotsAreReusedButHandlesAreNot)
 
 TEST_F(Abi, RefusedScannerNeverReadsAsConnected)
 {
-    sim.setRefusing(true);
+    sim.SetRefusing(true);
     QuillanHandle h = connect();
     ASSERT_NE(h, nullptr);
     std::this_thread::sleep_for(1500ms);
@@ -162,13 +162,13 @@ TEST_F(Abi, RefusedScannerNeverReadsAsConnected)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Quillan_Disconnect(h), nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
-    EXPECT_EQ(sim.acceptCount(), 0);
+    EXPECT_EQ(sim.AcceptCount(), 0);
 }
 
 TEST_F(Abi, DisconnectWhileConnectingToAbsentScannerIsPrompt)
 {
     std::string closedPort = port;
-    sim.stop();
+    sim.Stop();
     QuillanHandle h = Quillan_Connect(const_cast<char*>("127.0.0.1"), closedPort.data(), 0);
     ASSERT_NE(h, nullptr);
     std::this_thread::sleep_for(300ms);
@@ -184,16 +184,16 @@ TEST_F(Abi, SendAfterScannerClosedFailsAndProcessLives)
     ASSERT_TRUE(helloOn(0));
     EXPECT_EQ(write(h, "SetAutoConnectMode=0\r"), 21);  // local: never reaches the scanner
     EXPECT_EQ(write(h, "SetExposureTime=100\r"), 20);
-    ASSERT_TRUE(sim.waitForCommand("SetExposureTime=100\r", 2000ms));
+    ASSERT_TRUE(sim.WaitForCommand("SetExposureTime=100\r", 2000ms));
 
-    sim.closeClient();
+    sim.CloseClient();
     // Writes right after the close: a broken pipe must come back as -1, not as a signal.
     bool failed = eventually([&] { return write(h, "SetExposureTime=101\r") == -1; }, 3000ms);
     EXPECT_TRUE(failed);
     // Without auto-reconnect the thread ends: no second connection.
     std::this_thread::sleep_for(1500ms);
-    EXPECT_EQ(sim.acceptCount(), 1);
-    for (const auto& c : sim.commands())
+    EXPECT_EQ(sim.AcceptCount(), 1);
+    for (const auto& c : sim.Commands())
         EXPECT_EQ(c.bytes.find("SetAutoConnectMode"), std::string::npos);
     EXPECT_EQ(Quillan_Disconnect(h), nullptr);
 }
@@ -203,7 +203,7 @@ TEST_F(Abi, SilenceLongerThanTimeoutDropsAndReconnects)
     QuillanHandle h = connect(500);
     ASSERT_NE(h, nullptr);
     ASSERT_TRUE(helloOn(0));
-    ASSERT_TRUE(sim.waitForAccepts(2, 3000ms));
+    ASSERT_TRUE(sim.WaitForAccepts(2, 3000ms));
     EXPECT_TRUE(helloOn(1));
     EXPECT_EQ(Quillan_Disconnect(h), nullptr);
 }
@@ -214,8 +214,8 @@ TEST_F(Abi, NoTimeoutKeepsSilentConnection)
     ASSERT_NE(h, nullptr);
     ASSERT_TRUE(helloOn(0));
     std::this_thread::sleep_for(2000ms);
-    EXPECT_EQ(sim.acceptCount(), 1);
-    EXPECT_TRUE(sim.clientConnected());
+    EXPECT_EQ(sim.AcceptCount(), 1);
+    EXPECT_TRUE(sim.ClientConnected());
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Quillan_Disconnect(h), nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
@@ -247,7 +247,7 @@ TEST_F(Abi, ReadDataCallbackGetsEveryByteWithItsContext)
     std::string payload;
     for (int i = 0; i < 200000; ++i)
         payload.push_back(static_cast<char>(i * 7));
-    ASSERT_TRUE(sim.sendRaw(payload));
+    ASSERT_TRUE(sim.SendRaw(payload));
     EXPECT_TRUE(eventually(
         [&] {
             std::lock_guard lock(first.mutex);
@@ -286,7 +286,7 @@ TEST_F(Abi, DisconnectFromReceiveThreadIsRefused)
     ASSERT_NE(h, nullptr);
     callbackHandle = h;
     ASSERT_TRUE(helloOn(0));
-    ASSERT_TRUE(sim.sendRaw("x"));
+    ASSERT_TRUE(sim.SendRaw("x"));
     EXPECT_TRUE(eventually([] { return disconnectFromCallback.load() > 0; }, 2000ms));
     int status = -1;
     EXPECT_EQ(Quillan_GetConnectStatus(h, &status), 0);  // still open
@@ -330,19 +330,19 @@ TEST_F(Abi, LocalCommandsNeverReachTheScanner)
 
     // Camera mode: two binary packets instead of the text.
     EXPECT_EQ(write(h, "SetCameraMode\r"), 14);
-    EXPECT_TRUE(sim.waitForCommand(std::string("\x00\x00\x00\x00\x00\xA0\x00\x02", 8), 2000ms));
-    EXPECT_TRUE(sim.waitForCommand(std::string("\x00\x00\x00\x00\x00\x48\x00\x02", 8), 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand(std::string("\x00\x00\x00\x00\x00\xA0\x00\x02", 8), 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand(std::string("\x00\x00\x00\x00\x00\x48\x00\x02", 8), 2000ms));
 
     // Not local: sent as they stand, all len bytes even past an embedded NUL.
     EXPECT_EQ(write(h, "setsortingx=1\r"), 14);
     EXPECT_EQ(write(h, "SetCameraMode=1\r"), 16);
     std::string withNul("SetA\0B\r", 7);
     EXPECT_EQ(Quillan_WriteData(h, withNul.data(), 7), 7);
-    EXPECT_TRUE(sim.waitForCommand("setsortingx=1\r", 2000ms));
-    EXPECT_TRUE(sim.waitForCommand("SetCameraMode=1\r", 2000ms));
-    EXPECT_TRUE(sim.waitForCommand(withNul, 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand("setsortingx=1\r", 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand("SetCameraMode=1\r", 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand(withNul, 2000ms));
 
-    std::string all = sim.receivedBytes(0);
+    std::string all = sim.ReceivedBytes(0);
     EXPECT_NE(all.find(withNul), std::string::npos);
     for (const char* never : {"SetSortingX", "SetInitializeAcquisition", "SetEchoMode", "SetLibraryScannerFiFoMode",
                               "SetCameraMode\r"})
@@ -359,7 +359,7 @@ TEST_F(Abi, EchoModeWithoutSyncAnswerGivesMinusTwo)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(write(h, "SetExposureTime=100\r"), -2);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
-    EXPECT_TRUE(sim.waitForCommand("SetRequestSyncContainer\r", 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand("SetRequestSyncContainer\r", 2000ms));
     EXPECT_EQ(Quillan_Disconnect(h), nullptr);
 }
 

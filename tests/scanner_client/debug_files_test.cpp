@@ -39,9 +39,9 @@ protected:
         fs::remove_all(dir);
         fs::create_directories(dir);
         platform::setHostProgramDirectoryForTest(dir.string());
-        sim.start();
-        sim.setSilent(true);
-        port = std::to_string(sim.port());
+        sim.Start();
+        sim.SetSilent(true);
+        port = std::to_string(sim.Port());
     }
     void TearDown() override
     {
@@ -72,7 +72,7 @@ TEST_F(DebugFiles, NoOptionsFileWritesNothing)
 {
     QuillanHandle h = connect();
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(sim.waitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
+    ASSERT_TRUE(sim.WaitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
     EXPECT_EQ(dll.Disconnect(h), nullptr);
     EXPECT_TRUE(files().empty());
 }
@@ -83,8 +83,8 @@ TEST_F(DebugFiles, DebugFileGetsPrefixedLinesAndIsAppended)
     for (int run = 0; run < 2; ++run) {
         QuillanHandle h = connect();
         ASSERT_NE(h, nullptr);
-        ASSERT_TRUE(sim.waitForAccepts(run + 1, 3000ms));
-        ASSERT_TRUE(sim.waitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms, run + 1));
+        ASSERT_TRUE(sim.WaitForAccepts(run + 1, 3000ms));
+        ASSERT_TRUE(sim.WaitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms, run + 1));
         EXPECT_EQ(dll.Disconnect(h), nullptr);
     }
     std::string log = readFile(dir / "QuillanDllOutputFile_127_0_0_1.txt");
@@ -99,7 +99,7 @@ TEST_F(DebugFiles, DebugFileGetsPrefixedLinesAndIsAppended)
 TEST_F(DebugFiles, AbsentScannerIsTriedOncePerSecond)
 {
     writeOptions("activatedebugfile\n");
-    sim.setRefusing(true);
+    sim.SetRefusing(true);
     QuillanHandle h = connect();
     ASSERT_NE(h, nullptr);
     std::this_thread::sleep_for(2500ms);
@@ -119,11 +119,11 @@ TEST_F(DebugFiles, FullCaptureHoldsTheFirstBytesReceived)
     writeOptions("SaveReceivedBinaryData=1\n");
     QuillanHandle h = connect();
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(sim.waitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
+    ASSERT_TRUE(sim.WaitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
     std::string payload;
     for (int i = 0; i < (1 << 20) + 5000; ++i)
         payload.push_back(static_cast<char>((i * 13) ^ (i >> 8)));
-    ASSERT_TRUE(sim.sendRaw(payload));
+    ASSERT_TRUE(sim.SendRaw(payload));
 
     auto dump = [&]() -> fs::path {
         for (const auto& f : files())
@@ -142,10 +142,10 @@ TEST_F(DebugFiles, PartialCaptureIsWrittenOnLoss)
     writeOptions("savereceivedbinarydata=1\n");
     QuillanHandle h = connect();
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(sim.waitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
-    ASSERT_TRUE(sim.sendRaw("partial capture"));
+    ASSERT_TRUE(sim.WaitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
+    ASSERT_TRUE(sim.SendRaw("partial capture"));
     std::this_thread::sleep_for(100ms);
-    sim.closeClient();
+    sim.CloseClient();
     auto found = [&] {
         for (const auto& f : files())
             if (f.filename().string().ends_with("_RxRawData.bin"))

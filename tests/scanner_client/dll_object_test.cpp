@@ -12,9 +12,9 @@ using namespace std::chrono_literals;
 TEST(QuillanDllObject, DestroyingACopyKeepsTheConnections)
 {
     scanner_sim::ScannerSim sim;
-    sim.start();
-    sim.setSilent(true);
-    std::string port = std::to_string(sim.port());
+    sim.Start();
+    sim.SetSilent(true);
+    std::string port = std::to_string(sim.Port());
 
     QuillanDLL first;
     QuillanHandle h = first.Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
@@ -28,27 +28,27 @@ TEST(QuillanDllObject, DestroyingACopyKeepsTheConnections)
     int status = -1;
     EXPECT_EQ(first.GetConnectStatus(h, &status), 0);
     std::string text = "SetExposureTime=5\r";
-    ASSERT_TRUE(sim.waitForAccepts(1, 3000ms));
-    ASSERT_TRUE(sim.waitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
+    ASSERT_TRUE(sim.WaitForAccepts(1, 3000ms));
+    ASSERT_TRUE(sim.WaitForCommand(std::string("\x02\x00\x00\x03\x00\x00\x00\x02", 8), 3000ms));
     EXPECT_EQ(first.WriteData(h, text.data(), static_cast<int>(text.size())), 18);
-    EXPECT_TRUE(sim.waitForCommand(text, 2000ms));
+    EXPECT_TRUE(sim.WaitForCommand(text, 2000ms));
     EXPECT_EQ(first.Disconnect(h), nullptr);
 }
 
 TEST(QuillanDllObject, LastObjectClosesEveryConnection)
 {
     scanner_sim::ScannerSim sim;
-    sim.start();
-    sim.setSilent(true);
-    std::string port = std::to_string(sim.port());
+    sim.Start();
+    sim.SetSilent(true);
+    std::string port = std::to_string(sim.Port());
     QuillanHandle h;
     {
         QuillanDLL only;
         h = only.Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
         ASSERT_NE(h, nullptr);
-        ASSERT_TRUE(sim.waitForAccepts(1, 3000ms));
+        ASSERT_TRUE(sim.WaitForAccepts(1, 3000ms));
     }
-    EXPECT_TRUE(sim.waitForClientClosed(2000ms));
+    EXPECT_TRUE(sim.WaitForClientClosed(2000ms));
     QuillanDLL later;
     int status = -1;
     EXPECT_EQ(later.GetConnectStatus(h, &status), -1000);

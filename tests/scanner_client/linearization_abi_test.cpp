@@ -26,9 +26,9 @@ class LinearizationAbi : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim.start();
-        sim.setSilent(true);
-        port = std::to_string(sim.port());
+        sim.Start();
+        sim.SetSilent(true);
+        port = std::to_string(sim.Port());
         h = Quillan_Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
         ASSERT_NE(h, nullptr);
         path = (std::filesystem::temp_directory_path() / ("lin1dd_" + std::to_string(::getpid()) + ".bin")).string();

@@ -34,8 +34,8 @@ protected:
     void start(scanner_sim::Options options = {})
     {
         sim = std::make_unique<scanner_sim::ScannerSim>(std::move(options));
-        sim->start();
-        port = std::to_string(sim->port());
+        sim->Start();
+        port = std::to_string(sim->Port());
         h = Quillan_Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
         ASSERT_NE(h, nullptr);
         ASSERT_TRUE(ready());
@@ -87,9 +87,9 @@ protected:
 
     std::optional<scanner_sim::SentProfile> findSent(int counter, uint64_t window)
     {
-        uint64_t sent = sim->profilesSent();
+        uint64_t sent = sim->ProfilesSent();
         for (uint64_t i = sent; i-- > 0 && sent - i <= window;) {
-            auto p = sim->sentProfile(i);
+            auto p = sim->ProfileAt(i);
             if (p && p->counters.pictureCounter == counter && p->fault == scanner_sim::ProfileFault::None)
                 return p;
         }
@@ -272,7 +272,7 @@ TEST_F(Profiles, CloseMidFrameThenReadyAgainAndProfilesFlow)
     start(options);
     ASSERT_EQ(write("SetAcquisitionLineTime=5000\r"), 28);
     ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
-    ASSERT_TRUE(sim->waitForAccepts(2, 5000ms));
+    ASSERT_TRUE(sim->WaitForAccepts(2, 5000ms));
     ASSERT_TRUE(ready());
     ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
     bool flowing = eventually(
@@ -293,7 +293,7 @@ TEST_F(Profiles, SlowReaderLosesOldestFramesButNeverGetsATornOne)
     start();
     ASSERT_EQ(write("SetAcquisitionLineTime=100\r"), 27);
     ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
-    ASSERT_TRUE(sim->waitForProfilesSent(800, 20000ms));  // more than the FIFO's 491 frames
+    ASSERT_TRUE(sim->WaitForProfilesSent(800, 20000ms));  // more than the FIFO's 491 frames
     int previous = -1;
     bool skipped = false;
     for (int n = 0; n < 100; ++n) {

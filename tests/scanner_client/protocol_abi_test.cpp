@@ -21,8 +21,8 @@ class Protocol : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim.start();
-        port = std::to_string(sim.port());
+        sim.Start();
+        port = std::to_string(sim.Port());
         h = Quillan_Connect(const_cast<char*>("127.0.0.1"), port.data(), 0);
         ASSERT_NE(h, nullptr);
     }
@@ -61,20 +61,20 @@ TEST_F(Protocol, ReadyAfterLinearizationDataAndAgainAfterReconnect)
     EXPECT_EQ(Quillan_Linearize(h, 1024, 544, &x, &z), 0);
     EXPECT_NEAR(z, 200.0, 1e-6);
 
-    sim.closeClient();
-    ASSERT_TRUE(sim.waitForAccepts(2, 3000ms));
+    sim.CloseClient();
+    ASSERT_TRUE(sim.WaitForAccepts(2, 3000ms));
     EXPECT_TRUE(ready());
-    EXPECT_TRUE(sim.waitForLin1ddSent(2, 1000ms));
+    EXPECT_TRUE(sim.WaitForLin1ddSent(2, 1000ms));
 }
 
 TEST_F(Protocol, StalePartialFrameDoesNotBlockTheNextConnection)
 {
     ASSERT_TRUE(ready());
     // A container header promising far more bytes than ever come, then the close.
-    ASSERT_TRUE(sim.sendRaw(std::string("\xff\x01\x1a\x02\x00\x00\x20\x00\x01\x01\x1a\x02", 12)));
+    ASSERT_TRUE(sim.SendRaw(std::string("\xff\x01\x1a\x02\x00\x00\x20\x00\x01\x01\x1a\x02", 12)));
     std::this_thread::sleep_for(100ms);
-    sim.closeClient();
-    ASSERT_TRUE(sim.waitForAccepts(2, 3000ms));
+    sim.CloseClient();
+    ASSERT_TRUE(sim.WaitForAccepts(2, 3000ms));
     EXPECT_TRUE(ready());
 }
 
@@ -152,13 +152,13 @@ TEST_F(Protocol, DescriptorNamesGiveTheSimulatorsValues)
     // Distinct values make a mix-up of two names visible.
     int unique = 900;
     for (const auto& [name, path] : names)
-        if (!sim.modelValue(path).empty() || path.find("usrio") != std::string::npos)
-            sim.setModelValue(path, std::to_string(unique++));
+        if (!sim.ModelValue(path).empty() || path.find("usrio") != std::string::npos)
+            sim.SetModelValue(path, std::to_string(unique++));
     std::string value;
     ASSERT_EQ(read("SerialNumber", 0, value), 0);
     for (const auto& [name, path] : names) {
         EXPECT_EQ(read(name.c_str(), 60000, value), 0) << name;
-        EXPECT_EQ(value, sim.modelValue(path)) << name;
+        EXPECT_EQ(value, sim.ModelValue(path)) << name;
     }
 }
 
@@ -170,10 +170,10 @@ TEST_F(Protocol, SettingsSetsAreFetched)
         int n = Quillan_GetInfo(h, buf, sizeof(buf), const_cast<char*>(kind));
         EXPECT_GT(n, 0) << kind;
     }
-    EXPECT_TRUE(sim.waitForCommand("GetSettings=3\r", 1000ms));
+    EXPECT_TRUE(sim.WaitForCommand("GetSettings=3\r", 1000ms));
     std::string value;
     EXPECT_EQ(read("GetSettings=1", 0, value), -1);  // longer than the 256-byte buffer
-    EXPECT_TRUE(sim.waitForCommand("GetSettings=1\r", 1000ms, 2));
+    EXPECT_TRUE(sim.WaitForCommand("GetSettings=1\r", 1000ms, 2));
     EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>("GetSettings=2"), buf, sizeof(buf), 0), 0);
     EXPECT_NE(std::string(buf).find("<device"), std::string::npos);
 }
@@ -181,7 +181,7 @@ TEST_F(Protocol, SettingsSetsAreFetched)
 TEST_F(Protocol, SilentScannerGivesTimeOutCodes)
 {
     ASSERT_TRUE(ready());
-    sim.setSilent(true);
+    sim.SetSilent(true);
     std::string value;
     EXPECT_EQ(read("SerialNumber", 0, value), -5);
     char xml[1024];
@@ -198,8 +198,8 @@ TEST_F(Protocol, SyncContainerAnswersEchoMode)
     EXPECT_EQ(Quillan_GetInfo(h, buf, sizeof(buf), const_cast<char*>("sync")), 1);
     EXPECT_EQ(write("SetEchoMode=1\r"), 14);
     EXPECT_EQ(write("SetExposureTime=50\r"), 19);  // sent, sync answered
-    EXPECT_TRUE(sim.waitForCommand("SetExposureTime=50\r", 1000ms));
-    for (const auto& c : sim.libraryLocalCommands())
+    EXPECT_TRUE(sim.WaitForCommand("SetExposureTime=50\r", 1000ms));
+    for (const auto& c : sim.LibraryLocalCommands())
         ADD_FAILURE() << "library-local command on the wire: " << c.bytes;
 }
 

@@ -11,90 +11,90 @@ constexpr int64_t kMaxCatchUpBatches = 4;  // a stream that falls further behind
 }  // namespace
 
 FreeRunClock::FreeRunClock(Emit emit, std::chrono::microseconds minPeriod)
-    : emit_(std::move(emit)), minPeriod_(std::max(minPeriod, std::chrono::microseconds(1))),
-      thread_([this](std::stop_token stop) { run(stop); })
+    : m_Emit(std::move(emit)), m_MinPeriod(std::max(minPeriod, std::chrono::microseconds(1))),
+      m_Thread([this](std::stop_token stop) { run(stop); })
 {
 }
 
 FreeRunClock::~FreeRunClock()
 {
-    thread_.request_stop();
-    thread_.join();
+    m_Thread.request_stop();
+    m_Thread.join();
 }
 
-void FreeRunClock::start(std::chrono::microseconds period, std::optional<uint64_t> limit)
+void FreeRunClock::Start(std::chrono::microseconds period, std::optional<uint64_t> limit)
 {
-    std::lock_guard lock(mutex_);
-    active_ = limit.value_or(1) > 0;
-    period_ = std::max(period, minPeriod_);
-    remaining_ = limit;
-    next_ = Clock::now();
-    ++generation_;
-    ++epoch_;
-    changed_.notify_all();
+    std::lock_guard lock(m_Mutex);
+    m_Active = limit.value_or(1) > 0;
+    m_Period = std::max(period, m_MinPeriod);
+    m_Remaining = limit;
+    m_Next = Clock::now();
+    ++m_Generation;
+    ++m_Epoch;
+    m_Changed.notify_all();
 }
 
-void FreeRunClock::retime(std::chrono::microseconds period)
+void FreeRunClock::Retime(std::chrono::microseconds period)
 {
-    std::lock_guard lock(mutex_);
-    period = std::max(period, minPeriod_);
-    if (!active_ || period == period_)
+    std::lock_guard lock(m_Mutex);
+    period = std::max(period, m_MinPeriod);
+    if (!m_Active || period == m_Period)
         return;
-    period_ = period;
-    ++generation_;
-    changed_.notify_all();
+    m_Period = period;
+    ++m_Generation;
+    m_Changed.notify_all();
 }
 
-void FreeRunClock::halt()
+void FreeRunClock::Halt()
 {
-    std::unique_lock lock(mutex_);
-    active_ = false;
-    ++generation_;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return !emitting_; });
+    std::unique_lock lock(m_Mutex);
+    m_Active = false;
+    ++m_Generation;
+    m_Changed.notify_all();
+    m_Changed.wait(lock, [this] { return !m_Emitting; });
 }
 
-bool FreeRunClock::active() const
+bool FreeRunClock::Active() const
 {
-    std::lock_guard lock(mutex_);
-    return active_;
+    std::lock_guard lock(m_Mutex);
+    return m_Active;
 }
 
 void FreeRunClock::run(const std::stop_token& stop)
 {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(m_Mutex);
     while (!stop.stop_requested()) {
-        if (!changed_.wait(lock, stop, [this] { return active_; }))
+        if (!m_Changed.wait(lock, stop, [this] { return m_Active; }))
             return;
-        const uint64_t generation = generation_;
-        const uint64_t epoch = epoch_;
-        const auto period = period_;
+        const uint64_t generation = m_Generation;
+        const uint64_t epoch = m_Epoch;
+        const auto period = m_Period;
         const int64_t batch = std::max<int64_t>(1, kBatchSpan / period);
-        const auto due = next_ + period * (batch - 1);
-        if (changed_.wait_until(lock, stop, due, [&] { return generation_ != generation; }) || stop.stop_requested())
+        const auto due = m_Next + period * (batch - 1);
+        if (m_Changed.wait_until(lock, stop, due, [&] { return m_Generation != generation; }) || stop.stop_requested())
             continue;  // halted, restarted or retimed: look again
         const auto now = Clock::now();
-        int64_t count = (now - next_) / period + 1;
+        int64_t count = (now - m_Next) / period + 1;
         const int64_t cap = batch * kMaxCatchUpBatches;
         if (count > cap) {
-            next_ = now - period * (cap - 1);
+            m_Next = now - period * (cap - 1);
             count = cap;
         }
-        if (remaining_)
-            count = std::min<int64_t>(count, static_cast<int64_t>(*remaining_));
-        emitting_ = true;
+        if (m_Remaining)
+            count = std::min<int64_t>(count, static_cast<int64_t>(*m_Remaining));
+        m_Emitting = true;
         lock.unlock();
-        emit_(static_cast<int>(count));
+        m_Emit(static_cast<int>(count));
         lock.lock();
-        emitting_ = false;
-        changed_.notify_all();
-        if (epoch_ != epoch)
+        m_Emitting = false;
+        m_Changed.notify_all();
+        if (m_Epoch != epoch)
             continue;  // restarted while emitting: the new start stands
-        next_ += period * count;
-        if (remaining_) {
-            *remaining_ -= static_cast<uint64_t>(count);
-            if (*remaining_ == 0)
-                active_ = false;
+        m_Next += period * count;
+        if (m_Remaining) {
+            *m_Remaining -= static_cast<uint64_t>(count);
+            if (*m_Remaining == 0)
+                m_Active = false;
         }
     }
 }

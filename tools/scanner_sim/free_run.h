@@ -16,7 +16,7 @@ class FreeRunClock {
 public:
     using Emit = std::function<void(int count)>;
 
-    // emit runs on the clock's thread, never while halt() or the destructor are waiting for it.
+    // emit runs on the clock's thread, never while Halt() or the destructor are waiting for it.
     FreeRunClock(Emit emit, std::chrono::microseconds minPeriod);
     ~FreeRunClock();  // stops and joins
     FreeRunClock(const FreeRunClock&) = delete;
@@ -24,28 +24,28 @@ public:
 
     // Starts (or restarts) the stream: profile k is due at start + k periods, and a batch goes out
     // when its last profile is due. With a limit, the stream halts itself after that many.
-    void start(std::chrono::microseconds period, std::optional<uint64_t> limit = std::nullopt);
-    void retime(std::chrono::microseconds period);  // keeps a running stream going at a new period
+    void Start(std::chrono::microseconds period, std::optional<uint64_t> limit = std::nullopt);
+    void Retime(std::chrono::microseconds period);  // keeps a running stream going at a new period
     // Stops the stream; when it returns, emit is not running and will not be called again.
-    void halt();
-    bool active() const;
+    void Halt();
+    bool Active() const;
 
 private:
     using Clock = std::chrono::steady_clock;
     void run(const std::stop_token& stop);
 
-    const Emit emit_;
-    const std::chrono::microseconds minPeriod_;
-    mutable std::mutex mutex_;
-    std::condition_variable_any changed_;
-    bool active_ = false;
-    bool emitting_ = false;
-    uint64_t generation_ = 0;  // any change, to wake the thread
-    uint64_t epoch_ = 0;  // start() calls
-    std::chrono::microseconds period_{1000};
-    Clock::time_point next_{};
-    std::optional<uint64_t> remaining_;
-    std::jthread thread_;  // last: started after the state above exists
+    const Emit m_Emit;
+    const std::chrono::microseconds m_MinPeriod;
+    mutable std::mutex m_Mutex;
+    std::condition_variable_any m_Changed;
+    bool m_Active = false;
+    bool m_Emitting = false;
+    uint64_t m_Generation = 0;  // any change, to wake the thread
+    uint64_t m_Epoch = 0;  // start() calls
+    std::chrono::microseconds m_Period{1000};
+    Clock::time_point m_Next{};
+    std::optional<uint64_t> m_Remaining;
+    std::jthread m_Thread;  // last: started after the state above exists
 };
 
 }  // namespace scanner_sim

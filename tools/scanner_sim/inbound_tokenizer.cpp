@@ -15,58 +15,58 @@ bool isBareGetSettings(const std::string& text)
 
 }  // namespace
 
-void InboundTokenizer::feed(std::string_view bytes, std::vector<Token>& out)
+void InboundTokenizer::Feed(std::string_view bytes, std::vector<Token>& out)
 {
     size_t i = 0;
     while (i < bytes.size()) {
-        if (pending_.empty()) {
+        if (m_Pending.empty()) {
             const char c = bytes[i];
-            binary_ = (c == '\x00' || c == '\x02');
+            m_Binary = (c == '\x00' || c == '\x02');
         }
-        if (binary_) {
-            const size_t take = std::min(kBinaryPacketSize - pending_.size(), bytes.size() - i);
-            pending_.append(bytes.substr(i, take));
+        if (m_Binary) {
+            const size_t take = std::min(kBinaryPacketSize - m_Pending.size(), bytes.size() - i);
+            m_Pending.append(bytes.substr(i, take));
             i += take;
-            if (pending_.size() == kBinaryPacketSize) {
-                out.push_back(Token{true, std::move(pending_)});
-                pending_.clear();
-                binary_ = false;
+            if (m_Pending.size() == kBinaryPacketSize) {
+                out.push_back(Token{true, std::move(m_Pending)});
+                m_Pending.clear();
+                m_Binary = false;
             }
             continue;
         }
         // Text: up to "\r"; a bare GetSettings may be followed directly by the next command.
         while (i < bytes.size()) {
             const char c = bytes[i++];
-            pending_.push_back(c);
+            m_Pending.push_back(c);
             if (c == '\r') {
-                out.push_back(Token{false, std::move(pending_)});
-                pending_.clear();
+                out.push_back(Token{false, std::move(m_Pending)});
+                m_Pending.clear();
                 break;
             }
-            if (isBareGetSettings(pending_)) {
+            if (isBareGetSettings(m_Pending)) {
                 if (i < bytes.size() && bytes[i] == '\r')  // sent with its "\r" after all
-                    pending_.push_back(bytes[i++]);
-                out.push_back(Token{false, std::move(pending_)});
-                pending_.clear();
+                    m_Pending.push_back(bytes[i++]);
+                out.push_back(Token{false, std::move(m_Pending)});
+                m_Pending.clear();
                 break;
             }
         }
     }
 }
 
-std::optional<Token> InboundTokenizer::flushText()
+std::optional<Token> InboundTokenizer::FlushText()
 {
-    if (!hasPendingText())
+    if (!HasPendingText())
         return std::nullopt;
-    Token token{false, std::move(pending_)};
-    pending_.clear();
+    Token token{false, std::move(m_Pending)};
+    m_Pending.clear();
     return token;
 }
 
-void InboundTokenizer::reset()
+void InboundTokenizer::Reset()
 {
-    binary_ = false;
-    pending_.clear();
+    m_Binary = false;
+    m_Pending.clear();
 }
 
 }  // namespace scanner_sim

@@ -19,19 +19,19 @@ public:
     static constexpr size_t kBinaryPacketSize = 8;
 
     // Consumes bytes and appends every command they complete to `out`.
-    void feed(std::string_view bytes, std::vector<Token>& out);
+    void Feed(std::string_view bytes, std::vector<Token>& out);
 
     // Text still waiting for its "\r" (a partial binary packet does not count).
-    bool hasPendingText() const { return !binary_ && !pending_.empty(); }
+    bool HasPendingText() const { return !m_Binary && !m_Pending.empty(); }
 
     // Hands out the pending text as a command of its own (called after a quiet period).
-    std::optional<Token> flushText();
+    std::optional<Token> FlushText();
 
-    void reset();
+    void Reset();
 
 private:
-    bool binary_ = false;  // pending_ holds the start of a binary packet
-    std::string pending_;
+    bool m_Binary = false;  // m_Pending holds the start of a binary packet
+    std::string m_Pending;
 };
 
 }  // namespace scanner_sim

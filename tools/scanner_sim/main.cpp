@@ -290,8 +290,8 @@ int main(int argc, char** argv)
     };
     try {
         scanner_sim::ScannerSim sim(options);
-        sim.start();
-        std::cout << "scanner_sim: listening on " << options.bindAddress << ":" << sim.port() << std::endl;
+        sim.Start();
+        std::cout << "scanner_sim: listening on " << options.bindAddress << ":" << sim.Port() << std::endl;
         bool silent = false;
         bool refusing = false;
         for (;;) {
@@ -299,20 +299,20 @@ int main(int argc, char** argv)
             if (sigwait(&signals, &signal) != 0 || signal == SIGINT || signal == SIGTERM)
                 break;
             if (signal == SIGUSR1) {
-                sim.closeClient();
+                sim.CloseClient();
                 std::cout << "scanner_sim: connection closed" << std::endl;
             } else if (signal == SIGUSR2) {
                 silent = !silent;
-                sim.setSilent(silent);
+                sim.SetSilent(silent);
                 std::cout << "scanner_sim: " << (silent ? "silent" : "answering") << std::endl;
             } else if (signal == SIGHUP) {
                 refusing = !refusing;
-                sim.setRefusing(refusing);
+                sim.SetRefusing(refusing);
                 std::cout << "scanner_sim: " << (refusing ? "refusing" : "listening") << std::endl;
             }
         }
         std::cout << "scanner_sim: stopping" << std::endl;
-        sim.stop();
+        sim.Stop();
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;

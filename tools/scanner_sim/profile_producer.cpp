@@ -98,42 +98,42 @@ std::string sentContainer(const SentProfile& p, const StreamFaults& faults, std:
 }
 
 ProfileProducer::ProfileProducer(CounterStart start, StreamFaults faults, size_t historyLimit)
-    : faults_(std::move(faults)), historyLimit_(historyLimit)
+    : m_Faults(std::move(faults)), m_HistoryLimit(historyLimit)
 {
-    next_ = ProfileCounters{0, start.pictureCounter, start.timeStamp, start.encoderHtl, start.encoderTtl};
-    last_ = next_;
+    m_Next = ProfileCounters{0, start.pictureCounter, start.timeStamp, start.encoderHtl, start.encoderTtl};
+    m_Last = m_Next;
 }
 
-ProfileBatch ProfileProducer::build(const std::shared_ptr<const ProfileSettings>& settings, int count, int connection,
+ProfileBatch ProfileProducer::Build(const std::shared_ptr<const ProfileSettings>& settings, int count, int connection,
                                     bool connectionStart) const
 {
     ProfileBatch batch;
-    ProfileCounters next = next_;
-    uint16_t previous = last_.pictureCounter;
+    ProfileCounters next = m_Next;
+    uint16_t previous = m_Last.pictureCounter;
     for (int i = 0; i < count; ++i) {
         ProfileCounters c = next;
-        if (listed(faults_.counterRepeat, c.index) && c.index > 0)
+        if (listed(m_Faults.counterRepeat, c.index) && c.index > 0)
             c.pictureCounter = previous;
-        else if (listed(faults_.counterGap, c.index))
-            c.pictureCounter = static_cast<uint16_t>(c.pictureCounter + faults_.gapSize);
+        else if (listed(m_Faults.counterGap, c.index))
+            c.pictureCounter = static_cast<uint16_t>(c.pictureCounter + m_Faults.gapSize);
 
-        SentProfile sent{c, settings, connection, faultOf(faults_, c.index), listed(faults_.garbageBefore, c.index)};
+        SentProfile sent{c, settings, connection, faultOf(m_Faults, c.index), listed(m_Faults.garbageBefore, c.index)};
         const bool blockFault = sent.fault == ProfileFault::ZeroBlockLength || sent.fault == ProfileFault::MissingEndBlock ||
                                 sent.fault == ProfileFault::LengthMismatch || sent.fault == ProfileFault::UnknownTag;
         if (settings->legacyType != 0 && blockFault)
             sent.fault = ProfileFault::None;  // legacy frames have no blocks
-        if (sent.fault == ProfileFault::None && connectionStart && i == 0 && faults_.startMidFrame)
+        if (sent.fault == ProfileFault::None && connectionStart && i == 0 && m_Faults.startMidFrame)
             sent.fault = ProfileFault::StartMidFrame;
         if (sent.garbageBefore) {
-            batch.bytes += garbage(faults_.garbageLength);
+            batch.bytes += garbage(m_Faults.garbageLength);
             batch.cuts.push_back(batch.bytes.size());
         }
         std::vector<size_t> boundaries;
-        const std::string container = sentContainer(sent, faults_, faults_.splitAtBlocks ? &boundaries : nullptr);
+        const std::string container = sentContainer(sent, m_Faults, m_Faults.splitAtBlocks ? &boundaries : nullptr);
         const size_t from = sent.fault == ProfileFault::StartMidFrame ? container.size() / 2 : 0;
         const size_t to = sent.fault == ProfileFault::CloseMidFrame ? container.size() / 2 : container.size();
         const size_t base = batch.bytes.size();
-        if (faults_.splitAtBlocks && base != 0 && (batch.cuts.empty() || batch.cuts.back() != base))
+        if (m_Faults.splitAtBlocks && base != 0 && (batch.cuts.empty() || batch.cuts.back() != base))
             batch.cuts.push_back(base);
         for (size_t b : boundaries)
             if (b > from && b < to)
@@ -150,28 +150,28 @@ ProfileBatch ProfileProducer::build(const std::shared_ptr<const ProfileSettings>
     return batch;
 }
 
-void ProfileProducer::commit(const ProfileBatch& batch)
+void ProfileProducer::Commit(const ProfileBatch& batch)
 {
     for (const SentProfile& p : batch.profiles) {
-        last_ = p.counters;
-        next_ = advance(p.counters, *p.settings);
-        history_.push_back(p);
-        if (history_.size() > historyLimit_)
-            history_.pop_front();
+        m_Last = p.counters;
+        m_Next = advance(p.counters, *p.settings);
+        m_History.push_back(p);
+        if (m_History.size() > m_HistoryLimit)
+            m_History.pop_front();
     }
 }
 
-void ProfileProducer::resetEncoders()
+void ProfileProducer::ResetEncoders()
 {
-    next_.encoderHtl = 0;
-    next_.encoderTtl = 0;
+    m_Next.encoderHtl = 0;
+    m_Next.encoderTtl = 0;
 }
 
-std::optional<SentProfile> ProfileProducer::sent(uint64_t index) const
+std::optional<SentProfile> ProfileProducer::Sent(uint64_t index) const
 {
-    if (history_.empty() || index < history_.front().counters.index || index > history_.back().counters.index)
+    if (m_History.empty() || index < m_History.front().counters.index || index > m_History.back().counters.index)
         return std::nullopt;
-    return history_[static_cast<size_t>(index - history_.front().counters.index)];
+    return m_History[static_cast<size_t>(index - m_History.front().counters.index)];
 }
 
 }  // namespace scanner_sim

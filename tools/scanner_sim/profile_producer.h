@@ -67,27 +67,27 @@ class ProfileProducer {
 public:
     explicit ProfileProducer(CounterStart start = {}, StreamFaults faults = {}, size_t historyLimit = 100000);
 
-    // The next `count` profiles; nothing changes until commit(). A close-mid-frame fault ends the batch.
-    ProfileBatch build(const std::shared_ptr<const ProfileSettings>& settings, int count, int connection,
+    // The next `count` profiles; nothing changes until Commit(). A close-mid-frame fault ends the batch.
+    ProfileBatch Build(const std::shared_ptr<const ProfileSettings>& settings, int count, int connection,
                        bool connectionStart) const;
-    void commit(const ProfileBatch& batch);  // the batch was written: counters advance, profiles recorded
+    void Commit(const ProfileBatch& batch);  // the batch was written: counters advance, profiles recorded
 
-    void resetEncoders();  // the next profile carries 0 on both encoders
-    void setFaults(StreamFaults faults) { faults_ = std::move(faults); }
-    const StreamFaults& faults() const { return faults_; }
+    void ResetEncoders();  // the next profile carries 0 on both encoders
+    void SetFaults(StreamFaults faults) { m_Faults = std::move(faults); }
+    const StreamFaults& Faults() const { return m_Faults; }
 
-    uint64_t sentCount() const { return next_.index; }
-    std::optional<SentProfile> sent(uint64_t index) const;  // the last historyLimit profiles
+    uint64_t SentCount() const { return m_Next.index; }
+    std::optional<SentProfile> Sent(uint64_t index) const;  // the last historyLimit profiles
     // Counters of the last profile sent (the start values before the first).
-    ProfileCounters lastCounters() const { return last_; }
-    ProfileCounters nextCounters() const { return next_; }  // before counter faults
+    ProfileCounters LastCounters() const { return m_Last; }
+    ProfileCounters NextCounters() const { return m_Next; }  // before counter faults
 
 private:
-    StreamFaults faults_;
-    size_t historyLimit_;
-    ProfileCounters next_;
-    ProfileCounters last_;
-    std::deque<SentProfile> history_;
+    StreamFaults m_Faults;
+    size_t m_HistoryLimit;
+    ProfileCounters m_Next;
+    ProfileCounters m_Last;
+    std::deque<SentProfile> m_History;
 };
 
 }  // namespace scanner_sim

@@ -222,12 +222,12 @@ struct ScannerSim::Impl {
         ProfileCounters counters;
         {
             std::lock_guard lock(produceMutex);
-            counters = producer.lastCounters();
+            counters = producer.LastCounters();
         }
         StatusFields fields;
         {
             std::lock_guard lock(modelMutex);
-            fields = model.statusFields();
+            fields = model.Status();
         }
         fields.pictureCounter = counters.pictureCounter;
         fields.timeStamp = counters.timeStamp;
@@ -241,9 +241,9 @@ struct ScannerSim::Impl {
         ProfileSettings s;
         {
             std::lock_guard lock(modelMutex);
-            s.status = model.statusFields();
-            s.linearized = model.linearizationMode();
-            s.geometry = model.identity().geometry;
+            s.status = model.Status();
+            s.linearized = model.LinearizationMode();
+            s.geometry = model.Identity().geometry;
         }
         s.status.encoderHtl = s.status.encoderTtl = 0;  // from the counters
         s.scale = options.linearizedScale;
@@ -268,7 +268,7 @@ struct ScannerSim::Impl {
         if (count <= 0 || !streamAllowed())
             return;
         const int connectionId = writerConnection.load();
-        const ProfileBatch batch = producer.build(currentSettings(), count, connectionId, connectionStart.load());
+        const ProfileBatch batch = producer.Build(currentSettings(), count, connectionId, connectionStart.load());
         bool faulty = false;
         for (const SentProfile& p : batch.profiles)
             faulty = faulty || p.fault != ProfileFault::None || p.garbageBefore;
@@ -277,9 +277,9 @@ struct ScannerSim::Impl {
         if (!write(batch.bytes, kind, shape))
             return;
         connectionStart = false;
-        producer.commit(batch);
+        producer.Commit(batch);
         std::lock_guard logLock(logMutex);
-        profilesSent = producer.sentCount();
+        profilesSent = producer.SentCount();
         logChanged.notify_all();
     }
 
@@ -294,16 +294,16 @@ struct ScannerSim::Impl {
         const std::shared_ptr<const ProfileSettings> s = currentSettings();
         const StatusFields& f = s->status;
         if (!f.cameraRunning || softwareLineStart(f)) {
-            freeRun->halt();
+            freeRun->Halt();
             return;
         }
         const bool burst = options.frameStartBurst && f.triggerSource == -1;
         const std::chrono::microseconds period(std::max<uint32_t>(f.lineTime, 1));
-        if (acquisitionStart || (!burst && !freeRun->active()))
-            freeRun->start(period, burst ? std::optional<uint64_t>(std::max<uint16_t>(f.amountProfilesY, 1))
+        if (acquisitionStart || (!burst && !freeRun->Active()))
+            freeRun->Start(period, burst ? std::optional<uint64_t>(std::max<uint16_t>(f.amountProfilesY, 1))
                                          : std::nullopt);
         else
-            freeRun->retime(period);
+            freeRun->Retime(period);
     }
 
     void answerSync()
@@ -318,7 +318,7 @@ struct ScannerSim::Impl {
         std::string frame;
         try {
             std::lock_guard lock(modelMutex);
-            frame = xmlContainer(model.descriptorXml());
+            frame = xmlContainer(model.DescriptorXml());
         } catch (const std::length_error& e) {
             std::fprintf(stderr, "%s: no answer sent\n", e.what());
             return;
@@ -345,7 +345,7 @@ struct ScannerSim::Impl {
         } else if (text == "SetResetSettings") {
             {
                 std::lock_guard lock(modelMutex);
-                model.reset();
+                model.Reset();
             }
             updateStream(false);
         } else if (text == "SetTriggerSoftware") {
@@ -355,11 +355,11 @@ struct ScannerSim::Impl {
         } else if (text.starts_with("Set")) {
             {
                 std::lock_guard lock(modelMutex);
-                model.apply(text);
+                model.Apply(text);
             }
             if (text == "SetResetEncoder") {
                 std::lock_guard lock(produceMutex);
-                producer.resetEncoders();
+                producer.ResetEncoders();
             }
             updateStream(text == "SetAcquisitionStart");
         }
@@ -367,7 +367,7 @@ struct ScannerSim::Impl {
 
     std::optional<Clock::time_point> idleDue() const
     {
-        if (options.idlePeriodMs <= 0 || !clientFd.isValid() || (freeRun && freeRun->active()) ||
+        if (options.idlePeriodMs <= 0 || !clientFd.isValid() || (freeRun && freeRun->Active()) ||
             lastSent.load() == Sent::Legacy ||
             (!linSentHere.load() && options.linSend != Options::LinSend::Never))
             return std::nullopt;
@@ -381,7 +381,7 @@ struct ScannerSim::Impl {
             return;  // the peer gave up meanwhile, or EINTR: poll again
         const int one = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        tokenizer.reset();
+        tokenizer.Reset();
         int id = 0;
         {
             std::lock_guard lock(logMutex);
@@ -454,7 +454,7 @@ struct ScannerSim::Impl {
                 break;
             consume(std::string_view(buffer, static_cast<size_t>(n)));
         }
-        if (auto rest = tokenizer.flushText())
+        if (auto rest = tokenizer.FlushText())
             record(std::move(*rest));
         {
             std::lock_guard lock(writeMutex);
@@ -500,7 +500,7 @@ struct ScannerSim::Impl {
         }
         lastByte = Clock::now();
         std::vector<Token> tokens;
-        tokenizer.feed(bytes, tokens);
+        tokenizer.Feed(bytes, tokens);
         for (Token& token : tokens)
             record(std::move(token));
     }
@@ -524,7 +524,7 @@ struct ScannerSim::Impl {
             if (t && (!next || *t < *next))
                 next = t;
         };
-        if (tokenizer.hasPendingText())
+        if (tokenizer.HasPendingText())
             consider(lastByte + kTextFlushDelay);
         consider(linDue);
         consider(closeDue);
@@ -548,8 +548,8 @@ struct ScannerSim::Impl {
     void runTimers()
     {
         const auto now = Clock::now();
-        if (tokenizer.hasPendingText() && now - lastByte >= kTextFlushDelay) {
-            if (auto text = tokenizer.flushText())
+        if (tokenizer.HasPendingText() && now - lastByte >= kTextFlushDelay) {
+            if (auto text = tokenizer.FlushText())
                 record(std::move(*text));
         }
         if (linDue && now >= *linDue) {
@@ -559,7 +559,7 @@ struct ScannerSim::Impl {
                     std::string xml;
                     {
                         std::lock_guard lock(modelMutex);
-                        xml = xmlContainer(model.descriptorXml());
+                        xml = xmlContainer(model.DescriptorXml());
                     }
                     write(xml, Sent::Container);
                 } catch (const std::length_error& e) {
@@ -624,13 +624,13 @@ struct ScannerSim::Impl {
     }
 };
 
-ScannerSim::ScannerSim(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+ScannerSim::ScannerSim(Options options) : m_Impl(std::make_unique<Impl>(std::move(options))) {}
 
-ScannerSim::~ScannerSim() { stop(); }
+ScannerSim::~ScannerSim() { Stop(); }
 
-void ScannerSim::start()
+void ScannerSim::Start()
 {
-    Impl& d = *impl_;
+    Impl& d = *m_Impl;
     std::lock_guard control(d.controlMutex);
     if (d.running)
         throw std::runtime_error("scanner_sim: already started");
@@ -660,9 +660,9 @@ void ScannerSim::start()
     d.serverThreadId = d.thread.get_id();
 }
 
-void ScannerSim::stop()
+void ScannerSim::Stop()
 {
-    Impl& d = *impl_;
+    Impl& d = *m_Impl;
     std::lock_guard control(d.controlMutex);
     if (!d.running)
         return;
@@ -677,71 +677,71 @@ void ScannerSim::stop()
     d.running = false;
 }
 
-uint16_t ScannerSim::port() const { return impl_->boundPort.load(); }
+uint16_t ScannerSim::Port() const { return m_Impl->boundPort.load(); }
 
-std::vector<Command> ScannerSim::commands() const
+std::vector<Command> ScannerSim::Commands() const
 {
-    std::lock_guard lock(impl_->logMutex);
-    return impl_->log;
+    std::lock_guard lock(m_Impl->logMutex);
+    return m_Impl->log;
 }
 
-std::string ScannerSim::receivedBytes(int connection) const
+std::string ScannerSim::ReceivedBytes(int connection) const
 {
-    std::lock_guard lock(impl_->logMutex);
-    if (connection < 0 || static_cast<size_t>(connection) >= impl_->received.size())
+    std::lock_guard lock(m_Impl->logMutex);
+    if (connection < 0 || static_cast<size_t>(connection) >= m_Impl->received.size())
         return {};
-    return impl_->received[static_cast<size_t>(connection)];
+    return m_Impl->received[static_cast<size_t>(connection)];
 }
 
-bool ScannerSim::waitForCommand(const std::string& bytes, std::chrono::milliseconds timeout, int minCount)
+bool ScannerSim::WaitForCommand(const std::string& bytes, std::chrono::milliseconds timeout, int minCount)
 {
-    return impl_->waitFor(timeout, [&] {
+    return m_Impl->waitFor(timeout, [&] {
         int count = 0;
-        for (const Command& c : impl_->log)
+        for (const Command& c : m_Impl->log)
             count += (c.bytes == bytes) ? 1 : 0;
         return count >= minCount;
     });
 }
 
-int ScannerSim::acceptCount() const
+int ScannerSim::AcceptCount() const
 {
-    std::lock_guard lock(impl_->logMutex);
-    return impl_->accepts;
+    std::lock_guard lock(m_Impl->logMutex);
+    return m_Impl->accepts;
 }
 
-bool ScannerSim::waitForAccepts(int count, std::chrono::milliseconds timeout)
+bool ScannerSim::WaitForAccepts(int count, std::chrono::milliseconds timeout)
 {
-    return impl_->waitFor(timeout, [&] { return impl_->accepts >= count; });
+    return m_Impl->waitFor(timeout, [&] { return m_Impl->accepts >= count; });
 }
 
-int ScannerSim::closeCount() const
+int ScannerSim::CloseCount() const
 {
-    std::lock_guard lock(impl_->logMutex);
-    return impl_->closes;
+    std::lock_guard lock(m_Impl->logMutex);
+    return m_Impl->closes;
 }
 
-bool ScannerSim::clientConnected() const
+bool ScannerSim::ClientConnected() const
 {
-    std::lock_guard lock(impl_->logMutex);
-    return impl_->connected;
+    std::lock_guard lock(m_Impl->logMutex);
+    return m_Impl->connected;
 }
 
-bool ScannerSim::waitForClientClosed(std::chrono::milliseconds timeout)
+bool ScannerSim::WaitForClientClosed(std::chrono::milliseconds timeout)
 {
-    return impl_->waitFor(timeout, [&] { return !impl_->connected; });
+    return m_Impl->waitFor(timeout, [&] { return !m_Impl->connected; });
 }
 
-void ScannerSim::closeClient()
+void ScannerSim::CloseClient()
 {
-    impl_->runInLoop([this] { impl_->dropClient(); });
+    m_Impl->runInLoop([this] { m_Impl->dropClient(); });
 }
 
-void ScannerSim::setSilent(bool silent) { impl_->silent = silent; }
+void ScannerSim::SetSilent(bool silent) { m_Impl->silent = silent; }
 
-void ScannerSim::setRefusing(bool refusing)
+void ScannerSim::SetRefusing(bool refusing)
 {
-    impl_->runInLoop([this, refusing] {
-        Impl& d = *impl_;
+    m_Impl->runInLoop([this, refusing] {
+        Impl& d = *m_Impl;
         if (!d.running)  // start() always listens
             return;
         d.relistenDue.reset();
@@ -752,99 +752,99 @@ void ScannerSim::setRefusing(bool refusing)
     });
 }
 
-bool ScannerSim::sendRaw(const std::string& bytes) { return impl_->write(bytes, Sent::Raw); }
+bool ScannerSim::SendRaw(const std::string& bytes) { return m_Impl->write(bytes, Sent::Raw); }
 
-bool ScannerSim::sendLin1dd()
+bool ScannerSim::SendLin1dd()
 {
-    return !impl_->linFrame.empty() && impl_->write(impl_->linFrame, Sent::Lin1dd);
+    return !m_Impl->linFrame.empty() && m_Impl->write(m_Impl->linFrame, Sent::Lin1dd);
 }
 
-int ScannerSim::lin1ddSentCount() const
+int ScannerSim::Lin1ddSentCount() const
 {
-    std::lock_guard lock(impl_->logMutex);
-    return impl_->linSent;
+    std::lock_guard lock(m_Impl->logMutex);
+    return m_Impl->linSent;
 }
 
-bool ScannerSim::waitForLin1ddSent(int count, std::chrono::milliseconds timeout)
+bool ScannerSim::WaitForLin1ddSent(int count, std::chrono::milliseconds timeout)
 {
-    return impl_->waitFor(timeout, [&] { return impl_->linSent >= count; });
+    return m_Impl->waitFor(timeout, [&] { return m_Impl->linSent >= count; });
 }
 
-std::string ScannerSim::modelValue(const std::string& path) const
+std::string ScannerSim::ModelValue(const std::string& path) const
 {
-    std::lock_guard lock(impl_->modelMutex);
-    return impl_->model.value(path);
+    std::lock_guard lock(m_Impl->modelMutex);
+    return m_Impl->model.Value(path);
 }
 
-void ScannerSim::setModelValue(const std::string& path, const std::string& value)
+void ScannerSim::SetModelValue(const std::string& path, const std::string& value)
 {
-    std::lock_guard lock(impl_->modelMutex);
-    impl_->model.set(path, value);
+    std::lock_guard lock(m_Impl->modelMutex);
+    m_Impl->model.Set(path, value);
 }
 
-void ScannerSim::removeModelKey(const std::string& path)
+void ScannerSim::RemoveModelKey(const std::string& path)
 {
-    std::lock_guard lock(impl_->modelMutex);
-    impl_->model.remove(path);
+    std::lock_guard lock(m_Impl->modelMutex);
+    m_Impl->model.Remove(path);
 }
 
-std::string ScannerSim::descriptorXml() const
+std::string ScannerSim::DescriptorXml() const
 {
-    std::lock_guard lock(impl_->modelMutex);
-    return impl_->model.descriptorXml();
+    std::lock_guard lock(m_Impl->modelMutex);
+    return m_Impl->model.DescriptorXml();
 }
 
-std::vector<Command> ScannerSim::libraryLocalCommands() const
+std::vector<Command> ScannerSim::LibraryLocalCommands() const
 {
     std::vector<Command> out;
-    for (const Command& c : commands())
+    for (const Command& c : Commands())
         if (!c.binary && isLibraryLocalCommand(c.bytes))
             out.push_back(c);
     return out;
 }
 
-uint64_t ScannerSim::profilesSent() const
+uint64_t ScannerSim::ProfilesSent() const
 {
-    std::lock_guard lock(impl_->logMutex);
-    return impl_->profilesSent;
+    std::lock_guard lock(m_Impl->logMutex);
+    return m_Impl->profilesSent;
 }
 
-bool ScannerSim::waitForProfilesSent(uint64_t count, std::chrono::milliseconds timeout)
+bool ScannerSim::WaitForProfilesSent(uint64_t count, std::chrono::milliseconds timeout)
 {
-    return impl_->waitFor(timeout, [&] { return impl_->profilesSent >= count; });
+    return m_Impl->waitFor(timeout, [&] { return m_Impl->profilesSent >= count; });
 }
 
-std::optional<SentProfile> ScannerSim::sentProfile(uint64_t index) const
+std::optional<SentProfile> ScannerSim::ProfileAt(uint64_t index) const
 {
-    std::lock_guard lock(impl_->produceMutex);
-    return impl_->producer.sent(index);
+    std::lock_guard lock(m_Impl->produceMutex);
+    return m_Impl->producer.Sent(index);
 }
 
-std::shared_ptr<const ProfileSettings> ScannerSim::profileSettings() const { return impl_->currentSettings(); }
+std::shared_ptr<const ProfileSettings> ScannerSim::NextProfileSettings() const { return m_Impl->currentSettings(); }
 
-ProfileCounters ScannerSim::nextProfileCounters() const
+ProfileCounters ScannerSim::NextProfileCounters() const
 {
-    std::lock_guard lock(impl_->produceMutex);
-    return impl_->producer.nextCounters();
+    std::lock_guard lock(m_Impl->produceMutex);
+    return m_Impl->producer.NextCounters();
 }
 
-bool ScannerSim::streaming() const
+bool ScannerSim::Streaming() const
 {
     bool active = false;
-    impl_->runInLoop([this, &active] { active = impl_->freeRun && impl_->freeRun->active(); });
+    m_Impl->runInLoop([this, &active] { active = m_Impl->freeRun && m_Impl->freeRun->Active(); });
     return active;
 }
 
-void ScannerSim::setStreamFaults(StreamFaults faults)
+void ScannerSim::SetStreamFaults(StreamFaults faults)
 {
-    std::lock_guard lock(impl_->produceMutex);
-    impl_->producer.setFaults(std::move(faults));
+    std::lock_guard lock(m_Impl->produceMutex);
+    m_Impl->producer.SetFaults(std::move(faults));
 }
 
-StreamFaults ScannerSim::streamFaults() const
+StreamFaults ScannerSim::ActiveStreamFaults() const
 {
-    std::lock_guard lock(impl_->produceMutex);
-    return impl_->producer.faults();
+    std::lock_guard lock(m_Impl->produceMutex);
+    return m_Impl->producer.Faults();
 }
 
 }  // namespace scanner_sim

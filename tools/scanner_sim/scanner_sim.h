@@ -22,7 +22,7 @@ struct Command {
 };
 
 struct Options {
-    uint16_t port = 0;  // 0 = any free port (see ScannerSim::port())
+    uint16_t port = 0;  // 0 = any free port (see ScannerSim::Port())
     std::string bindAddress = "127.0.0.1";
 
     // Outbound frames are written in pieces of this many bytes with a pause in between (0 = whole).
@@ -63,7 +63,7 @@ struct Options {
     bool shortGeneralBlock = false;  // profiles with a 44-byte general block (bounds-safe parsing)
     bool frameStartBurst = false;  // (inferred) triggersource -1: amountprofilesy profiles per start, then none
     StreamFaults streamFaults;
-    size_t profileHistory = 100000;  // sent profiles kept for sentProfile()
+    size_t profileHistory = 100000;  // sent profiles kept for ProfileAt()
 
     // Connection faults, per connection from its accept (0 / "" = off). A silence set by them ends
     // with the next accept.
@@ -85,55 +85,55 @@ public:
 
     // Binds, listens and starts the server thread; throws std::runtime_error on failure.
     // A restart listens on the port bound before.
-    void start();
-    void stop();
-    uint16_t port() const;
+    void Start();
+    void Stop();
+    uint16_t Port() const;
 
     // Received log. A command shows here once it has been answered and applied to the model.
-    std::vector<Command> commands() const;
-    std::string receivedBytes(int connection) const;
+    std::vector<Command> Commands() const;
+    std::string ReceivedBytes(int connection) const;
     // Waits until at least minCount commands (any connection) have exactly these bytes.
-    bool waitForCommand(const std::string& bytes, std::chrono::milliseconds timeout, int minCount = 1);
-    int acceptCount() const;
-    bool waitForAccepts(int count, std::chrono::milliseconds timeout);
-    int closeCount() const;  // connections ended, by either side
-    bool clientConnected() const;
+    bool WaitForCommand(const std::string& bytes, std::chrono::milliseconds timeout, int minCount = 1);
+    int AcceptCount() const;
+    bool WaitForAccepts(int count, std::chrono::milliseconds timeout);
+    int CloseCount() const;  // connections ended, by either side
+    bool ClientConnected() const;
     // Waits until no client is connected (the current one, if any, has closed).
-    bool waitForClientClosed(std::chrono::milliseconds timeout);
+    bool WaitForClientClosed(std::chrono::milliseconds timeout);
 
     // Faults.
-    void closeClient();  // closes the current connection; the next client is accepted
-    void setSilent(bool silent);  // sends no answers and no idle traffic (sendRaw still sends)
-    void setRefusing(bool refusing);  // closes the listening socket; false listens again (may throw)
-    bool sendRaw(const std::string& bytes);  // false when no client is connected or the write failed
+    void CloseClient();  // closes the current connection; the next client is accepted
+    void SetSilent(bool silent);  // sends no answers and no idle traffic (sendRaw still sends)
+    void SetRefusing(bool refusing);  // closes the listening socket; false listens again (may throw)
+    bool SendRaw(const std::string& bytes);  // false when no client is connected or the write failed
 
     // Protocol.
-    bool sendLin1dd();  // sends the LIN1DD frame now (false without a client)
-    int lin1ddSentCount() const;  // over all connections
-    bool waitForLin1ddSent(int count, std::chrono::milliseconds timeout);
-    std::string modelValue(const std::string& path) const;  // full descriptor path
-    void setModelValue(const std::string& path, const std::string& value);
-    void removeModelKey(const std::string& path);  // the descriptor leaves it out
-    std::string descriptorXml() const;
+    bool SendLin1dd();  // sends the LIN1DD frame now (false without a client)
+    int Lin1ddSentCount() const;  // over all connections
+    bool WaitForLin1ddSent(int count, std::chrono::milliseconds timeout);
+    std::string ModelValue(const std::string& path) const;  // full descriptor path
+    void SetModelValue(const std::string& path, const std::string& value);
+    void RemoveModelKey(const std::string& path);  // the descriptor leaves it out
+    std::string DescriptorXml() const;
     // Received commands that the client library must handle itself and never send.
-    std::vector<Command> libraryLocalCommands() const;
+    std::vector<Command> LibraryLocalCommands() const;
 
     // Profile stream. Profile numbers count from 0 over the simulator's life, across connections.
-    uint64_t profilesSent() const;  // profile containers written (faulty ones included)
-    bool waitForProfilesSent(uint64_t count, std::chrono::milliseconds timeout);
+    uint64_t ProfilesSent() const;  // profile containers written (faulty ones included)
+    bool WaitForProfilesSent(uint64_t count, std::chrono::milliseconds timeout);
     // A sent profile (the last profileHistory ones): its counters, settings, connection and fault.
-    // profileValues(*p.settings, p.counters) gives its values, sentContainer(p, streamFaults()) its bytes.
-    std::optional<SentProfile> sentProfile(uint64_t index) const;
+    // profileValues(*p.settings, p.counters) gives its values, sentContainer(p, StreamFaults()) its bytes.
+    std::optional<SentProfile> ProfileAt(uint64_t index) const;
     // The settings the next profile is made with, and its counters (before counter faults).
-    std::shared_ptr<const ProfileSettings> profileSettings() const;
-    ProfileCounters nextProfileCounters() const;
-    bool streaming() const;  // the free-run stream is running
-    void setStreamFaults(StreamFaults faults);  // for profiles made from now on
-    StreamFaults streamFaults() const;
+    std::shared_ptr<const ProfileSettings> NextProfileSettings() const;
+    ProfileCounters NextProfileCounters() const;
+    bool Streaming() const;  // the free-run stream is running
+    void SetStreamFaults(StreamFaults faults);  // for profiles made from now on
+    StreamFaults ActiveStreamFaults() const;
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Impl> m_Impl;
 };
 
 }  // namespace scanner_sim

@@ -132,15 +132,15 @@ std::string escapeXml(std::string_view text)
     return out;
 }
 
-SettingsModel::SettingsModel(DeviceIdentity identity) : m_Identity(std::move(identity)) { reset(); }
+SettingsModel::SettingsModel(DeviceIdentity identity) : m_Identity(std::move(identity)) { Reset(); }
 
-void SettingsModel::reset()
+void SettingsModel::Reset()
 {
     m_Entries.clear();
     m_Index.clear();
     m_LinearizationMode = false;
     const LinGeometry& g = m_Identity.geometry;
-    const auto general = [&](std::string_view name, std::string value) { set(kGeneral + std::string(name), std::move(value)); };
+    const auto general = [&](std::string_view name, std::string value) { Set(kGeneral + std::string(name), std::move(value)); };
     const DeviceIdentity& id = m_Identity;
     general("ordernumber", id.orderNumber.empty() ? id.series + "-" + std::to_string(g.widthX) : id.orderNumber);
     general("productversion", id.productVersion);
@@ -169,7 +169,7 @@ void SettingsModel::reset()
     general("temperatur", std::to_string(id.temperature));
 
     const auto settingInt = [&](std::string_view name, long v) { setInt(setting(name), v); };
-    set(setting("userstring"), id.userString);
+    Set(setting("userstring"), id.userString);
     settingInt("protocol:profile:signal:enable", 1);
     settingInt("protocol:profile:signal:content:z", 1);
     settingInt("protocol:profile:signal:content:strength", 1);
@@ -221,15 +221,15 @@ void SettingsModel::reset()
     }
 }
 
-std::string SettingsModel::value(const std::string& path) const
+std::string SettingsModel::Value(const std::string& path) const
 {
     const auto it = m_Index.find(path);
     return it == m_Index.end() ? std::string() : m_Entries[it->second].second;
 }
 
-int SettingsModel::intValue(const std::string& path) const { return std::atoi(value(path).c_str()); }
+int SettingsModel::IntValue(const std::string& path) const { return std::atoi(Value(path).c_str()); }
 
-void SettingsModel::set(const std::string& path, std::string v)
+void SettingsModel::Set(const std::string& path, std::string v)
 {
     const auto it = m_Index.find(path);
     if (it != m_Index.end()) {
@@ -240,7 +240,7 @@ void SettingsModel::set(const std::string& path, std::string v)
     m_Entries.emplace_back(path, std::move(v));
 }
 
-void SettingsModel::remove(const std::string& path)
+void SettingsModel::Remove(const std::string& path)
 {
     const auto it = m_Index.find(path);
     if (it == m_Index.end())
@@ -251,7 +251,7 @@ void SettingsModel::remove(const std::string& path)
         m_Index.emplace(m_Entries[i].first, i);
 }
 
-bool SettingsModel::apply(std::string_view command)
+bool SettingsModel::Apply(std::string_view command)
 {
     if (command.ends_with('\r'))
         command.remove_suffix(1);
@@ -269,14 +269,14 @@ bool SettingsModel::apply(std::string_view command)
             return true;
         }
         if (name == "ResetEncoder") {
-            set(kGeneral + "encoder_htl", "0");
-            set(kGeneral + "encoder_ttl_rs422", "0");
+            Set(kGeneral + "encoder_htl", "0");
+            Set(kGeneral + "encoder_ttl_rs422", "0");
             return true;
         }
         return false;
     }
     if (name == "UserString") {
-        set(setting("userstring"), std::string(text));
+        Set(setting("userstring"), std::string(text));
         return true;
     }
     long v = 0;
@@ -290,7 +290,7 @@ bool SettingsModel::apply(std::string_view command)
     for (const Direct& d : kClamped)
         if (name == d.command) {
             const std::string base = kSettings + std::string(d.path);
-            setInt(base + ":current", std::clamp<long>(v, intValue(base + ":min"), intValue(base + ":max")));
+            setInt(base + ":current", std::clamp<long>(v, IntValue(base + ":min"), IntValue(base + ":max")));
             return true;
         }
     if (name == "TriggerAmountProfilesY") {
@@ -320,16 +320,16 @@ bool SettingsModel::applyUserIo(int line, std::string_view name, std::string_vie
 {
     for (const Direct& d : kUserIo)
         if (name == d.command) {
-            set(userIo(line, d.path), std::string(v));
+            Set(userIo(line, d.path), std::string(v));
             // The value of a user output line shows as its state.
-            if (name == "OutputFunction" && intValue(userIo(line, "function")) == 4)
-                set(kGeneral + "usrio:ea" + std::to_string(line) + ":state", v != "0" ? "1" : "0");
+            if (name == "OutputFunction" && IntValue(userIo(line, "function")) == 4)
+                Set(kGeneral + "usrio:ea" + std::to_string(line) + ":state", v != "0" ? "1" : "0");
             return true;
         }
     return false;  // FunctionFixedFrameNumberFinishSignal and unknown names: recorded only
 }
 
-std::string SettingsModel::descriptorXml() const
+std::string SettingsModel::DescriptorXml() const
 {
     Node root;
     for (const auto& [path, v] : m_Entries) {
@@ -350,17 +350,17 @@ std::string SettingsModel::descriptorXml() const
     return out;
 }
 
-StatusFields SettingsModel::statusFields() const
+StatusFields SettingsModel::Status() const
 {
     StatusFields f;
-    const auto s = [&](std::string_view name) { return intValue(setting(name)); };
+    const auto s = [&](std::string_view name) { return IntValue(setting(name)); };
     f.seriesB = m_Identity.series != "KTRA";
-    f.encoderHtl = static_cast<uint32_t>(std::strtoull(value(kGeneral + "encoder_htl").c_str(), nullptr, 10));
-    f.encoderTtl = static_cast<uint32_t>(std::strtoull(value(kGeneral + "encoder_ttl_rs422").c_str(), nullptr, 10));
-    f.temperature = static_cast<uint8_t>(intValue(kGeneral + "temperatur"));
+    f.encoderHtl = static_cast<uint32_t>(std::strtoull(Value(kGeneral + "encoder_htl").c_str(), nullptr, 10));
+    f.encoderTtl = static_cast<uint32_t>(std::strtoull(Value(kGeneral + "encoder_ttl_rs422").c_str(), nullptr, 10));
+    f.temperature = static_cast<uint8_t>(IntValue(kGeneral + "temperatur"));
     f.exposureTime = static_cast<uint32_t>(s("exposuretime"));
     for (int n = 0; n < 4; ++n)
-        if (intValue(kGeneral + "usrio:ea" + std::to_string(n + 1) + ":state") != 0)
+        if (IntValue(kGeneral + "usrio:ea" + std::to_string(n + 1) + ":state") != 0)
             f.ioState |= 1u << n;
     f.roiOffsetX = static_cast<uint16_t>(s("roi:x1:offset"));
     f.roiWidthX = static_cast<uint16_t>(s("roi:x1:width"));
@@ -390,7 +390,7 @@ StatusFields SettingsModel::statusFields() const
     f.encoderTriggerFunction = s("encoder:triggerfunction");
     for (int n = 1; n <= 4; ++n) {
         UserIoLine& l = f.userIo[static_cast<size_t>(n - 1)];
-        const auto io = [&](std::string_view name) { return intValue(userIo(n, name)); };
+        const auto io = [&](std::string_view name) { return IntValue(userIo(n, name)); };
         l.function = io("function");
         l.functionLaserOff = io("functionlaseroff");
         l.functionProfileEnable = io("functionprofileenable");

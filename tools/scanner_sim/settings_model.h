@@ -36,26 +36,26 @@ public:
 
     // Applies one text command ("SetExposureTime=50\r", with or without "\r"). Returns false for a
     // command that changes no setting (unknown names, values that are not numbers).
-    bool apply(std::string_view command);
-    void reset();  // the defaults of the identity
+    bool Apply(std::string_view command);
+    void Reset();  // the defaults of the identity
 
     // Full paths ("device:settings:exposuretime:current"); "" for an unknown path.
-    std::string value(const std::string& path) const;
-    int intValue(const std::string& path) const;  // atoi semantics
-    void set(const std::string& path, std::string value);  // adds the path when it is new
-    void remove(const std::string& path);  // leaves a key out of the descriptor
+    std::string Value(const std::string& path) const;
+    int IntValue(const std::string& path) const;  // atoi semantics
+    void Set(const std::string& path, std::string value);  // adds the path when it is new
+    void Remove(const std::string& path);  // leaves a key out of the descriptor
 
-    bool linearizationMode() const { return m_LinearizationMode; }
-    const DeviceIdentity& identity() const { return m_Identity; }
+    bool LinearizationMode() const { return m_LinearizationMode; }
+    const DeviceIdentity& Identity() const { return m_Identity; }
 
     // The descriptor document, elements nested by path, text escaped.
-    std::string descriptorXml() const;
+    std::string DescriptorXml() const;
 
     // The register and ROI fields of the current settings (counters stay 0).
-    StatusFields statusFields() const;
+    StatusFields Status() const;
 
 private:
-    void setInt(const std::string& path, long value) { set(path, std::to_string(value)); }
+    void setInt(const std::string& path, long value) { Set(path, std::to_string(value)); }
     bool applyUserIo(int line, std::string_view name, std::string_view value);
 
     DeviceIdentity m_Identity;

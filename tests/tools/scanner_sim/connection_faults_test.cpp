@@ -51,15 +51,15 @@ TEST(ScannerSimConnectionFaults, CloseAfterEndsEveryConnectionAfterItsAccept)
     Options o = quiet();
     o.closeAfterMs = 200;
     ScannerSim sim(o);
-    sim.start();
+    sim.Start();
     for (int i = 0; i < 2; ++i) {
-        TestClient client(sim.port());
+        TestClient client(sim.Port());
         ASSERT_TRUE(client.isConnected());
         EXPECT_FALSE(client.waitForClose(50ms)) << i;  // not at once
         EXPECT_TRUE(client.waitForClose(kWait)) << i;
-        ASSERT_TRUE(sim.waitForClientClosed(kWait));
+        ASSERT_TRUE(sim.WaitForClientClosed(kWait));
     }
-    EXPECT_EQ(sim.closeCount(), 2);
+    EXPECT_EQ(sim.CloseCount(), 2);
 }
 
 TEST(ScannerSimConnectionFaults, CloseOnACommandAfterAnsweringIt)
@@ -67,15 +67,15 @@ TEST(ScannerSimConnectionFaults, CloseOnACommandAfterAnsweringIt)
     Options o = quiet();
     o.closeOnCommand = "SetAcquisitionStart\r";
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send("SetAcquisitionStop\r"));
-    ASSERT_TRUE(sim.waitForCommand("SetAcquisitionStop\r", kWait));
+    ASSERT_TRUE(sim.WaitForCommand("SetAcquisitionStop\r", kWait));
     EXPECT_FALSE(client.waitForClose(100ms));
     ASSERT_TRUE(client.send("SetAcquisitionStart\r"));
     EXPECT_TRUE(client.waitForClose(kWait));
-    EXPECT_EQ(sim.modelValue("device:settings:camerarunning:current"), "1");  // applied before the close
-    TestClient next(sim.port());  // the next client is served
+    EXPECT_EQ(sim.ModelValue("device:settings:camerarunning:current"), "1");  // applied before the close
+    TestClient next(sim.Port());  // the next client is served
     ASSERT_TRUE(next.send("get_xmldescriptor\r"));
     EXPECT_EQ(next.receive(4, kWait).size(), 4u);
 }
@@ -91,9 +91,9 @@ TEST(ScannerSimConnectionFaults, SilenceByTimeOrCommandEndsWithTheNextConnection
         o.silentAfterMs = c.silentAfterMs;
         o.silentOnCommand = c.silentOn;
         ScannerSim sim(o);
-        sim.start();
+        sim.Start();
         {
-            TestClient client(sim.port());
+            TestClient client(sim.Port());
             ASSERT_TRUE(client.send("get_xmldescriptor\r"));
             EXPECT_EQ(client.receive(4, kWait).size(), 4u);  // answers at first
             std::string rest = client.receive(1 << 20, 100ms);
@@ -102,12 +102,12 @@ TEST(ScannerSimConnectionFaults, SilenceByTimeOrCommandEndsWithTheNextConnection
             else
                 ASSERT_TRUE(client.send(c.silentOn));
             ASSERT_TRUE(client.send("get_xmldescriptor\r"));
-            ASSERT_TRUE(sim.waitForCommand("get_xmldescriptor\r", kWait, 2));
+            ASSERT_TRUE(sim.WaitForCommand("get_xmldescriptor\r", kWait, 2));
             EXPECT_EQ(client.receive(1, 300ms), "") << c.silentAfterMs;
             EXPECT_FALSE(client.waitForClose(10ms));  // silent, not closed
         }
-        ASSERT_TRUE(sim.waitForClientClosed(kWait));
-        TestClient next(sim.port());
+        ASSERT_TRUE(sim.WaitForClientClosed(kWait));
+        TestClient next(sim.Port());
         ASSERT_TRUE(next.send("get_xmldescriptor\r"));
         EXPECT_EQ(next.receive(4, kWait).size(), 4u) << c.silentAfterMs;
     }
@@ -118,15 +118,15 @@ TEST(ScannerSimConnectionFaults, RefuseAfterCloseThenListenAgainOnThePort)
     Options o = quiet();
     o.refuseAfterCloseMs = 400;
     ScannerSim sim(o);
-    sim.start();
-    const uint16_t port = sim.port();
+    sim.Start();
+    const uint16_t port = sim.Port();
     {
         TestClient client(port);
         ASSERT_TRUE(client.isConnected());
-        ASSERT_TRUE(sim.waitForAccepts(1, kWait));
+        ASSERT_TRUE(sim.WaitForAccepts(1, kWait));
         client.close();
     }
-    ASSERT_TRUE(sim.waitForClientClosed(kWait));
+    ASSERT_TRUE(sim.WaitForClientClosed(kWait));
     TestClient refused(port);
     EXPECT_FALSE(refused.isConnected());
     EXPECT_EQ(refused.error(), ECONNREFUSED);
@@ -136,7 +136,7 @@ TEST(ScannerSimConnectionFaults, RefuseAfterCloseThenListenAgainOnThePort)
         connected = TestClient(port).isConnected();
     }
     EXPECT_TRUE(connected);
-    EXPECT_EQ(sim.port(), port);
+    EXPECT_EQ(sim.Port(), port);
 }
 
 TEST(ScannerSimCommandLog, OneLinePerCommandWrittenWhenItWasAnswered)
@@ -146,17 +146,17 @@ TEST(ScannerSimCommandLog, OneLinePerCommandWrittenWhenItWasAnswered)
     std::vector<std::string> seenWhenLogged;
     o.onCommand = [&](const Command&) { seenWhenLogged.push_back(std::to_string(linesOf(o.logPath).size())); };
     ScannerSim sim(o);
-    sim.start();
+    sim.Start();
     {
-        TestClient client(sim.port());
+        TestClient client(sim.Port());
         ASSERT_TRUE(client.send("SetHostLibraryVersion=1.11.0   x64\r" + kStart + "SetUserString=a\"b\\c\r"));
         ASSERT_TRUE(client.send("SetEA1InputLoad=1\rSetEA2InputLoad=1\r"));
-        ASSERT_TRUE(sim.waitForCommand("SetEA2InputLoad=1\r", kWait));
+        ASSERT_TRUE(sim.WaitForCommand("SetEA2InputLoad=1\r", kWait));
     }
-    ASSERT_TRUE(sim.waitForClientClosed(kWait));
-    TestClient second(sim.port());
+    ASSERT_TRUE(sim.WaitForClientClosed(kWait));
+    TestClient second(sim.Port());
     ASSERT_TRUE(second.send("SetAcquisitionStop\r"));
-    ASSERT_TRUE(sim.waitForCommand("SetAcquisitionStop\r", kWait));
+    ASSERT_TRUE(sim.WaitForCommand("SetAcquisitionStop\r", kWait));
 
     const std::vector<std::string> lines = linesOf(o.logPath);
     const std::vector<std::string> expected = {
@@ -184,7 +184,7 @@ TEST(ScannerSimCommandLog, AnUnwritableLogFailsTheStart)
     Options o = quiet();
     o.logPath = "/nonexistent-dir/log";
     ScannerSim sim(o);
-    EXPECT_THROW(sim.start(), std::runtime_error);
+    EXPECT_THROW(sim.Start(), std::runtime_error);
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ std::vector<std::string> libraryKeys()
 }
 
 struct Parsed {
-    explicit Parsed(const SettingsModel& model) : xml(model.descriptorXml())
+    explicit Parsed(const SettingsModel& model) : xml(model.DescriptorXml())
     {
         ok = doc.Parse(xml.c_str()) == tinyxml2::XML_SUCCESS;
     }
@@ -267,7 +267,7 @@ TEST(DescriptorKeys, CommandsChangeTheNextDescriptor)
     for (const Case& c : cases) {
         SettingsModel model;
         for (const char* command : c.commands)
-            model.apply(command);
+            model.Apply(command);
         const Parsed d(model);
         ASSERT_TRUE(d.ok);
         for (const auto& [key, value] : c.expected)
@@ -281,18 +281,18 @@ TEST(DescriptorKeys, ResetRestoresTheDefaultsOfTheIdentity)
     id.userString = "Line 4";
     id.firmware = "1.3.1";
     SettingsModel model(id);
-    const std::string defaults = model.descriptorXml();
+    const std::string defaults = model.DescriptorXml();
     for (const char* command :
          {"SetAcquisitionStart\r", "SetSignalContentWidth=0\r", "SetEA1InputLoad=1\r", "SetEA4InputLoad=1\r",
           "SetHeartBeat=3000\r", "SetLinearizationMode=1\r", "SetSignalContentReserved=1\r",
           "SetAmountProfilesY=200\r", "SetUserString=other\r", "SetROI1WidthX=640\r", "SetExposureTime=5\r",
           "SetTriggerAmountProfilesY=1\r", "SetEA2Function=2\r", "SetEncoderTriggerFunction=4\r"})
-        ASSERT_TRUE(model.apply(command)) << command;
-    EXPECT_NE(model.descriptorXml(), defaults);
-    EXPECT_TRUE(model.linearizationMode());
-    model.reset();
-    EXPECT_EQ(model.descriptorXml(), defaults);
-    EXPECT_FALSE(model.linearizationMode());
+        ASSERT_TRUE(model.Apply(command)) << command;
+    EXPECT_NE(model.DescriptorXml(), defaults);
+    EXPECT_TRUE(model.LinearizationMode());
+    model.Reset();
+    EXPECT_EQ(model.DescriptorXml(), defaults);
+    EXPECT_FALSE(model.LinearizationMode());
     EXPECT_EQ(Parsed(model).at(S + "userstring:current"), "Line 4");
 }
 

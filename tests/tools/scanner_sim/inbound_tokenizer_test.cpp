@@ -32,15 +32,15 @@ TEST_P(TokenizerTable, SplitsCommands)
     InboundTokenizer tokenizer;
     std::vector<Token> out;
     for (const std::string& w : c.writes)
-        tokenizer.feed(w, out);
+        tokenizer.Feed(w, out);
     EXPECT_EQ(out, c.expected);
-    EXPECT_EQ(tokenizer.hasPendingText(), !c.pendingText.empty());
-    const auto rest = tokenizer.flushText();
+    EXPECT_EQ(tokenizer.HasPendingText(), !c.pendingText.empty());
+    const auto rest = tokenizer.FlushText();
     if (c.pendingText.empty())
         EXPECT_FALSE(rest.has_value());
     else
         EXPECT_EQ(rest, text(c.pendingText));
-    EXPECT_FALSE(tokenizer.hasPendingText());
+    EXPECT_FALSE(tokenizer.HasPendingText());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,11 +94,11 @@ TEST(Tokenizer, PartialPacketIsNotPendingText)
 {
     InboundTokenizer tokenizer;
     std::vector<Token> out;
-    tokenizer.feed(kStart.substr(0, 3), out);
+    tokenizer.Feed(kStart.substr(0, 3), out);
     EXPECT_TRUE(out.empty());
-    EXPECT_FALSE(tokenizer.hasPendingText());
-    EXPECT_FALSE(tokenizer.flushText().has_value());
-    tokenizer.feed(kStart.substr(3), out);
+    EXPECT_FALSE(tokenizer.HasPendingText());
+    EXPECT_FALSE(tokenizer.FlushText().has_value());
+    tokenizer.Feed(kStart.substr(3), out);
     EXPECT_EQ(out, std::vector<Token>{packet(kStart)});
 }
 
@@ -106,9 +106,9 @@ TEST(Tokenizer, AfterFlushA0x02StartsAPacket)
 {
     InboundTokenizer tokenizer;
     std::vector<Token> out;
-    tokenizer.feed("abc", out);
-    ASSERT_TRUE(tokenizer.flushText().has_value());
-    tokenizer.feed(kStart, out);
+    tokenizer.Feed("abc", out);
+    ASSERT_TRUE(tokenizer.FlushText().has_value());
+    tokenizer.Feed(kStart, out);
     EXPECT_EQ(out, std::vector<Token>{packet(kStart)});
 }
 
@@ -116,9 +116,9 @@ TEST(Tokenizer, ResetDropsPartialInput)
 {
     InboundTokenizer tokenizer;
     std::vector<Token> out;
-    tokenizer.feed(kStart.substr(0, 5), out);
-    tokenizer.reset();
-    tokenizer.feed("SetA=1\r", out);
+    tokenizer.Feed(kStart.substr(0, 5), out);
+    tokenizer.Reset();
+    tokenizer.Feed("SetA=1\r", out);
     EXPECT_EQ(out, std::vector<Token>{text("SetA=1\r")});
 }
 

@@ -43,7 +43,7 @@ std::vector<uint16_t> counters(const ProfileBatch& b)
 TEST(ProfileProducer, CountersAdvancePerProfile)
 {
     ProfileProducer producer(CounterStart{65534, 0xFFFFFFFF - 1500, 10, 7000});
-    const ProfileBatch b = producer.build(smallSettings(1000, 3), 3, 0, true);
+    const ProfileBatch b = producer.Build(smallSettings(1000, 3), 3, 0, true);
     ASSERT_EQ(b.profiles.size(), 3u);
     const ProfileCounters expected[] = {{0, 65534, 0xFFFFFFFF - 1500, 10, 7000},
                                         {1, 65535, 0xFFFFFFFF - 500, 13, 7003},
@@ -52,12 +52,12 @@ TEST(ProfileProducer, CountersAdvancePerProfile)
         EXPECT_EQ(b.profiles[i].counters, expected[i]) << i;
     EXPECT_EQ(b.bytes, profileContainer(*smallSettings(), expected[0]) + profileContainer(*smallSettings(), expected[1]) +
                            profileContainer(*smallSettings(), expected[2]));
-    EXPECT_EQ(producer.sentCount(), 0u);  // nothing until committed
-    producer.commit(b);
-    EXPECT_EQ(producer.sentCount(), 3u);
-    EXPECT_EQ(producer.lastCounters(), expected[2]);
-    producer.resetEncoders();
-    const ProfileBatch next = producer.build(smallSettings(1000, 3), 2, 0, false);
+    EXPECT_EQ(producer.SentCount(), 0u);  // nothing until committed
+    producer.Commit(b);
+    EXPECT_EQ(producer.SentCount(), 3u);
+    EXPECT_EQ(producer.LastCounters(), expected[2]);
+    producer.ResetEncoders();
+    const ProfileBatch next = producer.Build(smallSettings(1000, 3), 2, 0, false);
     EXPECT_EQ(next.profiles[0].counters, (ProfileCounters{3, 1, 1499, 0, 0}));
     EXPECT_EQ(next.profiles[1].counters, (ProfileCounters{4, 2, 2499, 3, 3}));
 }
@@ -69,12 +69,12 @@ TEST(ProfileProducer, CounterGapAndRepeat)
     f.gapSize = 2;
     f.counterRepeat = {5};
     ProfileProducer producer({}, f);
-    const ProfileBatch b = producer.build(smallSettings(), 8, 0, false);
+    const ProfileBatch b = producer.Build(smallSettings(), 8, 0, false);
     EXPECT_EQ(counters(b), (std::vector<uint16_t>{0, 1, 2, 5, 6, 6, 7, 8}));
-    producer.commit(b);
-    ASSERT_TRUE(producer.sent(3).has_value());
-    EXPECT_EQ(producer.sent(3)->counters.pictureCounter, 5);
-    EXPECT_FALSE(producer.sent(8).has_value());
+    producer.Commit(b);
+    ASSERT_TRUE(producer.Sent(3).has_value());
+    EXPECT_EQ(producer.Sent(3)->counters.pictureCounter, 5);
+    EXPECT_FALSE(producer.Sent(8).has_value());
 }
 
 TEST(ProfileProducer, ContainerFaults)
@@ -105,7 +105,7 @@ TEST(ProfileProducer, ContainerFaults)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ProfileProducer producer({}, c.faults);
-        const ProfileBatch b = producer.build(settings, 2, 0, false);
+        const ProfileBatch b = producer.Build(settings, 2, 0, false);
         ASSERT_EQ(b.bytes.size(), c.size + n);  // the second profile is whole
         const std::string first = b.bytes.substr(0, c.size);
         EXPECT_EQ(crcHolds(first), c.crcHolds);
@@ -116,16 +116,16 @@ TEST(ProfileProducer, ContainerFaults)
     }
     // The flipped byte is the only difference; zero length hits the statistics block.
     ProfileProducer flip({}, cases[0].faults);
-    const ProfileBatch flipBatch = flip.build(settings, 1, 0, false);
+    const ProfileBatch flipBatch = flip.Build(settings, 1, 0, false);
     const std::string unflipped = profileContainer(*settings, flipBatch.profiles[0].counters);
     size_t differences = 0;
     for (size_t i = 0; i < n; ++i)
         differences += flipBatch.bytes[i] != unflipped[i] ? 1 : 0;
     EXPECT_EQ(differences, 1u);
     ProfileProducer zero({}, cases[1].faults);
-    EXPECT_EQ(le32(zero.build(settings, 1, 0, false).bytes, statistics + 4), 0u);
+    EXPECT_EQ(le32(zero.Build(settings, 1, 0, false).bytes, statistics + 4), 0u);
     ProfileProducer noEnd({}, cases[2].faults);
-    EXPECT_EQ(le32(noEnd.build(settings, 1, 0, false).bytes, n - 12 - (20 + 64 * 4) ), kPixelProfileTag);
+    EXPECT_EQ(le32(noEnd.Build(settings, 1, 0, false).bytes, n - 12 - (20 + 64 * 4) ), kPixelProfileTag);
 }
 
 TEST(ProfileProducer, GarbageWithAFalseHeaderGoesFirst)
@@ -133,7 +133,7 @@ TEST(ProfileProducer, GarbageWithAFalseHeaderGoesFirst)
     StreamFaults f;
     f.garbageBefore = {1};
     ProfileProducer producer({}, f);
-    const ProfileBatch b = producer.build(smallSettings(), 2, 0, false);
+    const ProfileBatch b = producer.Build(smallSettings(), 2, 0, false);
     const size_t n = profileContainer(*smallSettings(), {}).size();
     ASSERT_EQ(b.bytes.size(), 2 * n + 64);
     EXPECT_EQ(test::toHex(b.bytes.substr(n + 20, 6)), "0219ffffff00");
@@ -147,7 +147,7 @@ TEST(ProfileProducer, SplitAtBlocksCutsEveryBlock)
     StreamFaults f;
     f.splitAtBlocks = true;
     ProfileProducer producer({}, f);
-    const ProfileBatch b = producer.build(smallSettings(), 2, 0, false);
+    const ProfileBatch b = producer.Build(smallSettings(), 2, 0, false);
     const size_t n = profileContainer(*smallSettings(), {}).size();
     // Blocks of 52, 60, 16, 16, 160, 276 bytes after the 8-byte head, then the end block.
     std::vector<size_t> one = {8, 60, 120, 136, 152, 312, 588};
@@ -166,7 +166,7 @@ TEST(ProfileProducer, CloseAndStartMidFrame)
     f.startMidFrame = true;
     ProfileProducer producer({}, f);
     const size_t n = profileContainer(*smallSettings(), {}).size();
-    const ProfileBatch b = producer.build(smallSettings(), 5, 0, true);
+    const ProfileBatch b = producer.Build(smallSettings(), 5, 0, true);
     ASSERT_EQ(b.profiles.size(), 2u);  // the close ends the batch
     EXPECT_TRUE(b.closeAfter);
     EXPECT_EQ(b.profiles[0].fault, ProfileFault::StartMidFrame);
@@ -174,8 +174,8 @@ TEST(ProfileProducer, CloseAndStartMidFrame)
     const std::string first = profileContainer(*smallSettings(), b.profiles[0].counters);
     const std::string second = profileContainer(*smallSettings(), b.profiles[1].counters);
     EXPECT_EQ(b.bytes, first.substr(n / 2) + second.substr(0, n / 2));
-    producer.commit(b);
-    const ProfileBatch after = producer.build(smallSettings(), 1, 1, false);  // not a connection start
+    producer.Commit(b);
+    const ProfileBatch after = producer.Build(smallSettings(), 1, 1, false);  // not a connection start
     EXPECT_EQ(after.profiles[0].fault, ProfileFault::None);
     EXPECT_EQ(after.profiles[0].counters.pictureCounter, 2);
 }
@@ -183,10 +183,10 @@ TEST(ProfileProducer, CloseAndStartMidFrame)
 TEST(ProfileProducer, HistoryKeepsTheLastProfiles)
 {
     ProfileProducer producer({}, {}, 3);
-    producer.commit(producer.build(smallSettings(), 5, 0, false));
-    EXPECT_FALSE(producer.sent(1).has_value());
-    ASSERT_TRUE(producer.sent(2).has_value());
-    EXPECT_EQ(producer.sent(4)->counters.index, 4u);
+    producer.Commit(producer.Build(smallSettings(), 5, 0, false));
+    EXPECT_FALSE(producer.Sent(1).has_value());
+    ASSERT_TRUE(producer.Sent(2).has_value());
+    EXPECT_EQ(producer.Sent(4)->counters.index, 4u);
 }
 
 }  // namespace

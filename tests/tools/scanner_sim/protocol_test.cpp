@@ -47,15 +47,15 @@ Options quiet()
 TEST(ScannerSimProtocol, Lin1ddFollowsTheStartPacketOnEveryConnection)
 {
     ScannerSim sim(quiet());
-    sim.start();
+    sim.Start();
     const std::string expected = lin1ddFrame(test::goldenLinGeometry());
     for (int connection = 0; connection < 2; ++connection) {
-        TestClient client(sim.port());
+        TestClient client(sim.Port());
         ASSERT_TRUE(client.send(kHello));
         EXPECT_EQ(client.receive(1, 100ms), "");  // nothing before the start packet
         ASSERT_TRUE(client.send(kStart));
         EXPECT_EQ(test::toHex(client.receive(expected.size(), kWait)), test::toHex(expected));
-        EXPECT_TRUE(sim.waitForLin1ddSent(connection + 1, kWait));
+        EXPECT_TRUE(sim.WaitForLin1ddSent(connection + 1, kWait));
         EXPECT_EQ(client.receive(1, 100ms), "");  // and nothing more without idle traffic
     }
 }
@@ -76,19 +76,19 @@ TEST(ScannerSimProtocol, Lin1ddModes)
         o.linSend = c.mode;
         o.linDelayMs = 20;
         ScannerSim sim(o);
-        sim.start();
-        TestClient client(sim.port());
+        sim.Start();
+        TestClient client(sim.Port());
         if (c.sendStart) {
             ASSERT_TRUE(client.send(kStart));
         }
         const std::string got = client.receive(1198, c.expectLin ? kWait : 300ms);
         EXPECT_EQ(got.size(), c.expectLin ? 1198u : 0u);
         if (c.expectLin)
-            EXPECT_TRUE(sim.waitForLin1ddSent(1, kWait));
+            EXPECT_TRUE(sim.WaitForLin1ddSent(1, kWait));
         else
-            EXPECT_EQ(sim.lin1ddSentCount(), 0);
+            EXPECT_EQ(sim.Lin1ddSentCount(), 0);
         if (!c.expectLin) {  // on request it still goes out
-            EXPECT_TRUE(sim.sendLin1dd());
+            EXPECT_TRUE(sim.SendLin1dd());
             EXPECT_EQ(client.receive(1198, kWait).size(), 1198u);
         }
     }
@@ -99,8 +99,8 @@ TEST(ScannerSimProtocol, IdleTrafficStartsAfterLin1dd)
     Options o;
     o.idlePeriodMs = 30;
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     EXPECT_EQ(client.receive(1, 150ms), "");  // no idle traffic before LIN1DD
     ASSERT_TRUE(client.send(kHello + kStart));
     ASSERT_EQ(client.receive(1198, kWait).size(), 1198u);
@@ -110,7 +110,7 @@ TEST(ScannerSimProtocol, IdleTrafficStartsAfterLin1dd)
         EXPECT_EQ(le32(c, 0), kContainerMagic);
         EXPECT_EQ(le32(c, 8), kGeneralTag);
     }
-    sim.setSilent(true);
+    sim.SetSilent(true);
     client.receive(100000, 100ms);  // what was under way
     EXPECT_EQ(client.receive(1, 200ms), "");
 }
@@ -118,8 +118,8 @@ TEST(ScannerSimProtocol, IdleTrafficStartsAfterLin1dd)
 TEST(ScannerSimProtocol, SyncContainerAnswerResynchronisesAfterLin1dd)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send(kStart));
     ASSERT_EQ(client.receive(1198, kWait).size(), 1198u);
     ASSERT_TRUE(client.send("SetRequestSyncContainer\r"));
@@ -154,8 +154,8 @@ std::string descriptorValue(const std::string& xml, std::initializer_list<const 
 TEST(ScannerSimProtocol, DescriptorAnswersShowTheSettings)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send("SetUserString=Line&1\rSetROI1WidthX=1024\rSetAmountProfilesY=100\r"));
     ASSERT_TRUE(client.send("get_xmldescriptor\r"));
     const std::string c = receiveContainer(client);
@@ -165,7 +165,7 @@ TEST(ScannerSimProtocol, DescriptorAnswersShowTheSettings)
     EXPECT_EQ(descriptorValue(xml, {"device", "settings", "userstring", "current"}), "Line&1");
     EXPECT_EQ(descriptorValue(xml, {"device", "settings", "roi", "x1", "width", "current"}), "1024");
     EXPECT_EQ(descriptorValue(xml, {"device", "settings", "amountprofilesy", "current"}), "100");
-    EXPECT_EQ(sim.modelValue("device:settings:roi:x1:width:current"), "1024");
+    EXPECT_EQ(sim.ModelValue("device:settings:roi:x1:width:current"), "1024");
 
     // Settings sets answer the same way, also without "\r".
     ASSERT_TRUE(client.send("GetSettings=2"));
@@ -180,13 +180,13 @@ TEST(ScannerSimProtocol, DescriptorAnswersShowTheSettings)
 TEST(ScannerSimProtocol, ALoggedCommandHasChangedTheModel)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     for (int i = 0; i < 20; ++i) {
         const std::string value = std::to_string(100 + i);
         ASSERT_TRUE(client.send("SetExposureTime=" + value + "\r"));
-        ASSERT_TRUE(sim.waitForCommand("SetExposureTime=" + value + "\r", kWait));
-        EXPECT_EQ(sim.modelValue("device:settings:exposuretime:current"), value);
+        ASSERT_TRUE(sim.WaitForCommand("SetExposureTime=" + value + "\r", kWait));
+        EXPECT_EQ(sim.ModelValue("device:settings:exposuretime:current"), value);
     }
 }
 
@@ -195,17 +195,17 @@ TEST(ScannerSimProtocol, DescriptorFaults)
     Options o = quiet();
     o.xmlReplyDelayMs = 300;
     ScannerSim sim(o);
-    sim.start();
-    sim.setModelValue("device:general:firmwareversion:general", "1.1.9");
-    sim.removeModelKey("device:general:serialnumber");
-    TestClient client(sim.port());
+    sim.Start();
+    sim.SetModelValue("device:general:firmwareversion:general", "1.1.9");
+    sim.RemoveModelKey("device:general:serialnumber");
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send("get_xmldescriptor\r"));
     EXPECT_EQ(client.receive(1, 100ms), "");  // delayed
     const std::string xml = xmlText(receiveContainer(client));
     EXPECT_EQ(descriptorValue(xml, {"device", "general", "firmwareversion", "general"}), "1.1.9");
     EXPECT_EQ(descriptorValue(xml, {"device", "general", "serialnumber"}), "<missing>");
 
-    sim.setSilent(true);
+    sim.SetSilent(true);
     ASSERT_TRUE(client.send("get_xmldescriptor\r"));
     EXPECT_EQ(client.receive(1, 600ms), "");
 }
@@ -213,11 +213,11 @@ TEST(ScannerSimProtocol, DescriptorFaults)
 TEST(ScannerSimProtocol, ReportsLibraryLocalCommands)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send(kHello + "SetEchoMode=1\r" + kStart + "SetAcquisitionStop\r"));
-    ASSERT_TRUE(sim.waitForCommand("SetAcquisitionStop\r", kWait));
-    const std::vector<Command> local = sim.libraryLocalCommands();
+    ASSERT_TRUE(sim.WaitForCommand("SetAcquisitionStop\r", kWait));
+    const std::vector<Command> local = sim.LibraryLocalCommands();
     ASSERT_EQ(local.size(), 1u);
     EXPECT_EQ(local[0].bytes, "SetEchoMode=1\r");
 }

@@ -59,9 +59,9 @@ TEST(SettingsModel, CommandsSetTheirPaths)
     };
     for (const Case& c : cases) {
         SettingsModel model;
-        EXPECT_TRUE(model.apply(c.command)) << c.command;
+        EXPECT_TRUE(model.Apply(c.command)) << c.command;
         for (const auto& [path, value] : c.expected)
-            EXPECT_EQ(model.value(path), value) << c.command << " " << path;
+            EXPECT_EQ(model.Value(path), value) << c.command << " " << path;
     }
 }
 
@@ -72,45 +72,45 @@ TEST(SettingsModel, CommandsThatChangeNothing)
                                     "SetEA1FunctionFixedFrameNumberFinishSignal=1\r", "SetExposureTime=99999999999\r"};
     for (const char* c : commands) {
         SettingsModel model;
-        const std::string before = model.descriptorXml();
-        EXPECT_FALSE(model.apply(c)) << c;
-        EXPECT_EQ(model.descriptorXml(), before) << c;
+        const std::string before = model.DescriptorXml();
+        EXPECT_FALSE(model.Apply(c)) << c;
+        EXPECT_EQ(model.DescriptorXml(), before) << c;
     }
 }
 
 TEST(SettingsModel, ResetEncoderAndReset)
 {
     SettingsModel model;
-    model.set("device:general:encoder_htl", "77");
-    model.set("device:general:encoder_ttl_rs422", "88");
-    EXPECT_TRUE(model.apply("SetResetEncoder\r"));
-    EXPECT_EQ(model.value("device:general:encoder_htl"), "0");
-    EXPECT_EQ(model.value("device:general:encoder_ttl_rs422"), "0");
+    model.Set("device:general:encoder_htl", "77");
+    model.Set("device:general:encoder_ttl_rs422", "88");
+    EXPECT_TRUE(model.Apply("SetResetEncoder\r"));
+    EXPECT_EQ(model.Value("device:general:encoder_htl"), "0");
+    EXPECT_EQ(model.Value("device:general:encoder_ttl_rs422"), "0");
 
-    model.apply("SetExposureTime=1\r");
-    model.apply("SetLinearizationMode=1\r");
-    EXPECT_TRUE(model.linearizationMode());
-    model.reset();
-    EXPECT_EQ(model.value(S + "exposuretime:current"), "100");
-    EXPECT_FALSE(model.linearizationMode());
+    model.Apply("SetExposureTime=1\r");
+    model.Apply("SetLinearizationMode=1\r");
+    EXPECT_TRUE(model.LinearizationMode());
+    model.Reset();
+    EXPECT_EQ(model.Value(S + "exposuretime:current"), "100");
+    EXPECT_FALSE(model.LinearizationMode());
 }
 
 TEST(SettingsModel, UserOutputValueShowsAsLineState)
 {
     SettingsModel model;
-    model.apply("SetEA3OutputFunction=1\r");  // not an output line: state unchanged
-    EXPECT_EQ(model.value("device:general:usrio:ea3:state"), "0");
-    model.apply("SetEA3Function=4\r");
-    model.apply("SetEA3OutputFunction=1\r");
-    EXPECT_EQ(model.value("device:general:usrio:ea3:state"), "1");
+    model.Apply("SetEA3OutputFunction=1\r");  // not an output line: state unchanged
+    EXPECT_EQ(model.Value("device:general:usrio:ea3:state"), "0");
+    model.Apply("SetEA3Function=4\r");
+    model.Apply("SetEA3OutputFunction=1\r");
+    EXPECT_EQ(model.Value("device:general:usrio:ea3:state"), "1");
 }
 
 TEST(SettingsModel, DescriptorIsWellFormedAndEveryPathResolves)
 {
     SettingsModel model;
-    model.apply("SetUserString=<a & b>\r");
-    model.set("device:general:extra:key", "v");  // added after the settings: still under general
-    const std::string xml = model.descriptorXml();
+    model.Apply("SetUserString=<a & b>\r");
+    model.Set("device:general:extra:key", "v");  // added after the settings: still under general
+    const std::string xml = model.DescriptorXml();
     tinyxml2::XMLDocument doc;
     ASSERT_EQ(doc.Parse(xml.c_str()), tinyxml2::XML_SUCCESS) << xml;
 
@@ -135,9 +135,9 @@ TEST(SettingsModel, DescriptorIsWellFormedAndEveryPathResolves)
     for (const auto& [path, value] : expected)
         EXPECT_EQ(lookup(doc, path), value) << path;
 
-    model.remove(S + "exposuretime:current");
+    model.Remove(S + "exposuretime:current");
     tinyxml2::XMLDocument without;
-    ASSERT_EQ(without.Parse(model.descriptorXml().c_str()), tinyxml2::XML_SUCCESS);
+    ASSERT_EQ(without.Parse(model.DescriptorXml().c_str()), tinyxml2::XML_SUCCESS);
     EXPECT_EQ(lookup(without, S + "exposuretime:current"), std::nullopt);
     EXPECT_EQ(lookup(without, S + "exposuretime"), std::nullopt);  // no empty element is left
 }
@@ -147,8 +147,8 @@ TEST(SettingsModel, StatusFieldsFollowTheSettings)
     SettingsModel model;
     for (const char* c : {"SetTriggerAmountProfilesY=10\r", "SetAcquisitionStart\r", "SetROI1WidthX=640\r",
                           "SetSignalContentWidth=0\r", "SetEA2Output=3\r", "SetEncoderTriggerFunction=2\r"})
-        ASSERT_TRUE(model.apply(c)) << c;
-    const StatusFields f = model.statusFields();
+        ASSERT_TRUE(model.Apply(c)) << c;
+    const StatusFields f = model.Status();
     EXPECT_EQ(f.triggerSource, -1);
     EXPECT_EQ(f.triggerAmountProfilesY, 10);
     EXPECT_TRUE(f.cameraRunning);
@@ -159,7 +159,7 @@ TEST(SettingsModel, StatusFieldsFollowTheSettings)
     EXPECT_TRUE(f.seriesB);
     DeviceIdentity a;
     a.series = "KTRA";
-    EXPECT_FALSE(SettingsModel(a).statusFields().seriesB);
+    EXPECT_FALSE(SettingsModel(a).Status().seriesB);
 }
 
 TEST(EscapeXml, Table)

@@ -52,7 +52,7 @@ void handshake(ScannerSim& sim, TestClient& client)
     ASSERT_TRUE(client.isConnected());
     ASSERT_TRUE(client.send(kStart));
     ASSERT_EQ(client.receive(kLinSize, kWait).size(), kLinSize);
-    ASSERT_TRUE(sim.waitForLin1ddSent(sim.lin1ddSentCount(), kWait));
+    ASSERT_TRUE(sim.WaitForLin1ddSent(sim.Lin1ddSentCount(), kWait));
 }
 
 // Sends commands ("A\rB\r") and waits until each has been answered.
@@ -66,7 +66,7 @@ void command(ScannerSim& sim, TestClient& client, const std::string& text)
     }
     const auto logged = [&](const std::string& piece) {
         int n = 0;
-        for (const Command& c : sim.commands())
+        for (const Command& c : sim.Commands())
             n += c.bytes == piece ? 1 : 0;
         return n;
     };
@@ -75,7 +75,7 @@ void command(ScannerSim& sim, TestClient& client, const std::string& text)
         wanted.push_back(logged(pieces[i]) + static_cast<int>(std::count(pieces.begin(), pieces.begin() + i + 1, pieces[i])));
     ASSERT_TRUE(client.send(text));
     for (size_t i = 0; i < pieces.size(); ++i)
-        ASSERT_TRUE(sim.waitForCommand(pieces[i], kWait, wanted[i])) << pieces[i];
+        ASSERT_TRUE(sim.WaitForCommand(pieces[i], kWait, wanted[i])) << pieces[i];
 }
 
 TEST(ScannerSimStream, FreeRunSendsConsecutiveProfilesUntilStopped)
@@ -83,16 +83,16 @@ TEST(ScannerSimStream, FreeRunSendsConsecutiveProfilesUntilStopped)
     Options o = quiet();
     o.counterStart = CounterStart{65533, 100, 7, 9000};
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetAcquisitionLineTime=2000\r");
     command(sim, client, "SetTriggerEncoderStep=5\r");
     command(sim, client, "SetAcquisitionStart\r");
     for (uint64_t i = 0; i < 5; ++i) {
         const std::string c = receiveContainer(client);
-        ASSERT_TRUE(sim.waitForProfilesSent(i + 1, kWait));
-        const std::optional<SentProfile> p = sim.sentProfile(i);
+        ASSERT_TRUE(sim.WaitForProfilesSent(i + 1, kWait));
+        const std::optional<SentProfile> p = sim.ProfileAt(i);
         ASSERT_TRUE(p.has_value());
         EXPECT_EQ(p->counters, (ProfileCounters{i, static_cast<uint16_t>(65533 + i), static_cast<uint32_t>(100 + 2000 * i),
                                                 static_cast<uint32_t>(7 + 5 * i), static_cast<uint32_t>(9000 + 5 * i)}));
@@ -100,19 +100,19 @@ TEST(ScannerSimStream, FreeRunSendsConsecutiveProfilesUntilStopped)
         EXPECT_EQ(c.size(), kSize);
     }
     command(sim, client, "SetAcquisitionStop\r");
-    EXPECT_FALSE(sim.streaming());
-    const uint64_t sent = sim.profilesSent();
+    EXPECT_FALSE(sim.Streaming());
+    const uint64_t sent = sim.ProfilesSent();
     std::string rest = client.receive(1 << 20, 100ms);
-    EXPECT_EQ(sim.profilesSent(), sent);  // nothing after the stop was answered
+    EXPECT_EQ(sim.ProfilesSent(), sent);  // nothing after the stop was answered
     EXPECT_EQ(rest.size(), (sent - 5) * kSize);  // every profile counted went out whole
-    EXPECT_EQ(sim.modelValue("device:settings:camerarunning:current"), "0");
+    EXPECT_EQ(sim.ModelValue("device:settings:camerarunning:current"), "0");
 }
 
 TEST(ScannerSimStream, ShortLinePeriodsArriveInOrder)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetAcquisitionLineTime=100\rSetAcquisitionStart\r");
     for (uint16_t i = 0; i < 200; ++i) {
@@ -127,55 +127,55 @@ TEST(ScannerSimStream, ShortLinePeriodsArriveInOrder)
 TEST(ScannerSimStream, SoftwareTriggerSendsOneProfileEach)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetTriggerSoftware\r");  // not running: nothing
     command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
-    EXPECT_FALSE(sim.streaming());
+    EXPECT_FALSE(sim.Streaming());
     EXPECT_EQ(client.receive(1, 50ms), "");
     for (uint64_t i = 0; i < 3; ++i) {
         command(sim, client, "SetTriggerSoftware\r");
-        EXPECT_EQ(sim.profilesSent(), i + 1);
-        EXPECT_EQ(receiveContainer(client), sentContainer(*sim.sentProfile(i), {}));
+        EXPECT_EQ(sim.ProfilesSent(), i + 1);
+        EXPECT_EQ(receiveContainer(client), sentContainer(*sim.ProfileAt(i), {}));
     }
     // Amount mode with amount 3 is a software line start too.
     command(sim, client, "SetTriggerAmountProfilesY=3\r");
     command(sim, client, "SetTriggerSoftware\r");
-    EXPECT_EQ(sim.profilesSent(), 4u);
+    EXPECT_EQ(sim.ProfilesSent(), 4u);
     command(sim, client, "SetAcquisitionStop\rSetTriggerSoftware\r");
-    EXPECT_EQ(sim.profilesSent(), 4u);
+    EXPECT_EQ(sim.ProfilesSent(), 4u);
 }
 
 TEST(ScannerSimStream, LineTimeAndEncoderResetApplyWhileRunning)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetTriggerEncoderStep=2\rSetAcquisitionLineTime=3000\rSetAcquisitionStart\r");
-    ASSERT_TRUE(sim.waitForProfilesSent(2, kWait));
+    ASSERT_TRUE(sim.WaitForProfilesSent(2, kWait));
     command(sim, client, "SetAcquisitionLineTime=700\rSetResetEncoder\r");
-    EXPECT_TRUE(sim.streaming());
-    const uint64_t from = sim.profilesSent();
-    ASSERT_TRUE(sim.waitForProfilesSent(from + 3, kWait));
+    EXPECT_TRUE(sim.Streaming());
+    const uint64_t from = sim.ProfilesSent();
+    ASSERT_TRUE(sim.WaitForProfilesSent(from + 3, kWait));
     command(sim, client, "SetAcquisitionStop\r");
-    const SentProfile a = *sim.sentProfile(from + 1), b = *sim.sentProfile(from + 2);
+    const SentProfile a = *sim.ProfileAt(from + 1), b = *sim.ProfileAt(from + 2);
     EXPECT_EQ(b.counters.timeStamp - a.counters.timeStamp, 700u);
     EXPECT_EQ(b.counters.encoderHtl - a.counters.encoderHtl, 2u);
     bool reset = false;  // the first profile after the reset carries 0 on both encoders
     for (uint64_t i = 2; i <= from; ++i)
-        reset = reset || (sim.sentProfile(i)->counters.encoderHtl == 0 && sim.sentProfile(i)->counters.encoderTtl == 0);
+        reset = reset || (sim.ProfileAt(i)->counters.encoderHtl == 0 && sim.ProfileAt(i)->counters.encoderTtl == 0);
     EXPECT_TRUE(reset);
-    EXPECT_EQ(sim.sentProfile(1)->counters.encoderTtl - sim.sentProfile(1)->counters.encoderHtl, 499000u);
-    EXPECT_EQ(sim.sentProfile(0)->settings->status.lineTime, 3000u);
+    EXPECT_EQ(sim.ProfileAt(1)->counters.encoderTtl - sim.ProfileAt(1)->counters.encoderHtl, 499000u);
+    EXPECT_EQ(sim.ProfileAt(0)->settings->status.lineTime, 3000u);
 }
 
 TEST(ScannerSimStream, SettingsShapeTheContainer)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
     command(sim, client, "SetROI1WidthX=100\rSetSignalEnable=3\rSetTriggerSoftware\r");
@@ -187,8 +187,8 @@ TEST(ScannerSimStream, SettingsShapeTheContainer)
     EXPECT_EQ(le32(linearized, 312), kProfileScaleTag);
     EXPECT_EQ(le32(linearized, 312 + 32), kLinearizedProfileTag);
     EXPECT_EQ(le32(linearized, 312 + 32 + 16), 100u);  // columns
-    EXPECT_EQ(linearized, sentContainer(*sim.sentProfile(1), {}));
-    EXPECT_TRUE(sim.sentProfile(1)->settings->linearized);
+    EXPECT_EQ(linearized, sentContainer(*sim.ProfileAt(1), {}));
+    EXPECT_TRUE(sim.ProfileAt(1)->settings->linearized);
 }
 
 TEST(ScannerSimStream, FrameStartBurstSendsAmountProfilesY)
@@ -196,28 +196,28 @@ TEST(ScannerSimStream, FrameStartBurstSendsAmountProfilesY)
     Options o = quiet();
     o.frameStartBurst = true;
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetAmountProfilesY=4\rSetTriggerAmountProfilesY=1\rSetAcquisitionStart\r");
-    ASSERT_TRUE(sim.waitForProfilesSent(4, kWait));
+    ASSERT_TRUE(sim.WaitForProfilesSent(4, kWait));
     for (int i = 0; i < 4; ++i)
         ASSERT_EQ(receiveContainer(client).size(), kSize);
     EXPECT_EQ(client.receive(1, 100ms), "");
-    EXPECT_EQ(sim.profilesSent(), 4u);
-    EXPECT_FALSE(sim.streaming());
+    EXPECT_EQ(sim.ProfilesSent(), 4u);
+    EXPECT_FALSE(sim.Streaming());
     command(sim, client, "SetAcquisitionStart\r");  // the next frame
-    ASSERT_TRUE(sim.waitForProfilesSent(8, kWait));
+    ASSERT_TRUE(sim.WaitForProfilesSent(8, kWait));
 }
 
 TEST(ScannerSimStream, NoProfilesBeforeLin1dd)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     command(sim, client, "SetAcquisitionLineTime=1000\rSetAcquisitionStart\r");
     EXPECT_EQ(client.receive(1, 100ms), "");
-    EXPECT_EQ(sim.profilesSent(), 0u);
+    EXPECT_EQ(sim.ProfilesSent(), 0u);
     ASSERT_TRUE(client.send(kStart));
     ASSERT_EQ(client.receive(kLinSize, kWait).size(), kLinSize);
     EXPECT_EQ(receiveContainer(client).size(), kSize);
@@ -228,24 +228,24 @@ TEST(ScannerSimStream, CloseMidFrameThenTheNextConnectionStreams)
     Options o = quiet();
     o.streamFaults.closeMidFrame = {2};
     ScannerSim sim(o);
-    sim.start();
+    sim.Start();
     {
-        TestClient client(sim.port());
+        TestClient client(sim.Port());
         handshake(sim, client);
         command(sim, client, "SetAcquisitionStart\r");
         const std::string bytes = client.receive(2 * kSize + kSize / 2 + 1, kWait);
         EXPECT_EQ(bytes.size(), 2u * kSize + kSize / 2);
-        EXPECT_EQ(bytes.substr(2 * kSize), sentContainer(*sim.sentProfile(2), {}).substr(0, kSize / 2));
+        EXPECT_EQ(bytes.substr(2 * kSize), sentContainer(*sim.ProfileAt(2), {}).substr(0, kSize / 2));
         EXPECT_TRUE(client.waitForClose(kWait));
-        EXPECT_EQ(sim.sentProfile(2)->fault, ProfileFault::CloseMidFrame);
+        EXPECT_EQ(sim.ProfileAt(2)->fault, ProfileFault::CloseMidFrame);
     }
-    ASSERT_TRUE(sim.waitForClientClosed(kWait));
-    TestClient next(sim.port());
+    ASSERT_TRUE(sim.WaitForClientClosed(kWait));
+    TestClient next(sim.Port());
     handshake(sim, next);  // still running: profiles continue on the new connection
     const std::string c = receiveContainer(next);
     ASSERT_EQ(c.size(), kSize);
     EXPECT_EQ(platform::loadLE16(reinterpret_cast<const uint8_t*>(c.data()) + 16), 3);
-    EXPECT_EQ(sim.sentProfile(3)->connection, 1);
+    EXPECT_EQ(sim.ProfileAt(3)->connection, 1);
 }
 
 TEST(ScannerSimStream, StartMidFrameOnEveryConnection)
@@ -254,12 +254,12 @@ TEST(ScannerSimStream, StartMidFrameOnEveryConnection)
     o.streamFaults.startMidFrame = true;
     o.linSend = Options::LinSend::Never;
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\rSetTriggerSoftware\rSetTriggerSoftware\r");
-    const std::string first = sentContainer(*sim.sentProfile(0), {});
+    const std::string first = sentContainer(*sim.ProfileAt(0), {});
     EXPECT_EQ(client.receive(kSize / 2, kWait), first.substr(kSize / 2));  // the connection's first bytes
-    EXPECT_EQ(receiveContainer(client), sentContainer(*sim.sentProfile(1), {}));
+    EXPECT_EQ(receiveContainer(client), sentContainer(*sim.ProfileAt(1), {}));
 }
 
 TEST(ScannerSimStream, LegacyFramesAndNoContainerAfterThem)
@@ -269,8 +269,8 @@ TEST(ScannerSimStream, LegacyFramesAndNoContainerAfterThem)
     o.idlePeriodMs = 20;
     o.streamFaults.flipByte = {1};
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\rSetTriggerSoftware\rSetTriggerSoftware\r");
     const size_t length = 320 + 256 * 4 + 64;
@@ -287,7 +287,7 @@ TEST(ScannerSimStream, LegacyFramesAndNoContainerAfterThem)
         frames += head + client.receive(length - 1, kWait);
     }
     const std::string first = frames.substr(0, length), second = frames.substr(length);
-    EXPECT_EQ(first, sentContainer(*sim.sentProfile(0), o.streamFaults));
+    EXPECT_EQ(first, sentContainer(*sim.ProfileAt(0), o.streamFaults));
     EXPECT_EQ(toHexHead(first), "0319800500000000");
     const auto crcOk = [](const std::string& f) {
         return crc32Mpeg2(std::string_view(f).substr(0, f.size() - 4)) ==
@@ -303,8 +303,8 @@ TEST(ScannerSimStream, XmlContainerBeforeLin1dd)
     Options o = quiet();
     o.xmlBeforeLin1dd = true;
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send(kStart));
     const std::string xml = receiveContainer(client);
     ASSERT_GT(xml.size(), 16u);
@@ -317,8 +317,8 @@ TEST(ScannerSimStream, Lin1ddWithABadCrc)
     Options o = quiet();
     o.lin1ddBadCrc = true;
     ScannerSim sim(o);
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     ASSERT_TRUE(client.send(kStart));
     const std::string frame = client.receive(kLinSize, kWait);
     const std::string good = lin1ddFrame(o.device.geometry);
@@ -330,14 +330,14 @@ TEST(ScannerSimStream, Lin1ddWithABadCrc)
 TEST(ScannerSimStream, FaultsSetWhileRunning)
 {
     ScannerSim sim(quiet());
-    sim.start();
-    TestClient client(sim.port());
+    sim.Start();
+    TestClient client(sim.Port());
     handshake(sim, client);
     StreamFaults f;
     f.flipByte = {1};
     f.counterGap = {2};
     f.gapSize = 3;
-    sim.setStreamFaults(f);
+    sim.SetStreamFaults(f);
     command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
     for (int i = 0; i < 3; ++i)
         command(sim, client, "SetTriggerSoftware\r");
@@ -348,9 +348,9 @@ TEST(ScannerSimStream, FaultsSetWhileRunning)
     };
     EXPECT_TRUE(crcOk(c0));
     EXPECT_FALSE(crcOk(c1));
-    EXPECT_EQ(c1, sentContainer(*sim.sentProfile(1), f));
+    EXPECT_EQ(c1, sentContainer(*sim.ProfileAt(1), f));
     EXPECT_EQ(platform::loadLE16(reinterpret_cast<const uint8_t*>(c2.data()) + 16), 5);
-    EXPECT_EQ(sim.streamFaults().gapSize, 3);
+    EXPECT_EQ(sim.ActiveStreamFaults().gapSize, 3);
 }
 
 }  // namespace
