@@ -14,7 +14,8 @@ add_library(quillan_core STATIC
   src/read_data.cpp
   src/read_data_names.cpp
   src/send_command.cpp
-  src/tcp_client.cpp)
+  src/tcp_client.cpp
+  src/xml_exchange.cpp)
 target_include_directories(quillan_core PUBLIC include PRIVATE src)
 target_link_libraries(quillan_core PUBLIC platform Threads::Threads PkgConfig::TINYXML2)
 foreach(sub quillan_lin quillan_stream)

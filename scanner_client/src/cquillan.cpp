@@ -128,6 +128,7 @@ void CQuillan::OnTcpDisconnected()
 {
     status_ = 0;
     linValid_ = 0;
+    xmlAnswers_.dropPending();
     if (ring_)
         ring_->setDelivery(false);
     if (captureSize_ > 0 && captured_ > 0 && captured_ < captureSize_) {
@@ -183,15 +184,9 @@ void CQuillan::storeLegacyProfile(const uint8_t* frame, size_t length) { store(f
 void CQuillan::xmlReceived(std::string_view text)
 {
     std::string copy(text);
-    {
-        std::lock_guard lock(xmlMutex_);
-        xml_ = copy;
-    }
-    // Both events only once the text is stored and parsed: a waiter woken by this answer must
-    // not be woken again, after it sent its next request, by the rest of this work.
-    if (info_.parse(copy.c_str(), platform::tickCountMs()))
-        XmlParsedEvent.set();
-    XmlReceivedEvent.set();
+    // Parsed before the waiting request is woken: its next request may rely on the new texts.
+    bool parsed = info_.parse(copy.c_str(), platform::tickCountMs());
+    xmlAnswers_.answered(std::move(copy), parsed);
 }
 
 void CQuillan::syncContainerArrived() { SyncContainerEvent.set(); }

@@ -5,6 +5,7 @@
 #include "debug_log.h"
 #include "info_strings.h"
 #include "tcp_client.h"
+#include "xml_exchange.h"
 
 #include "lin/decoded_profile.h"
 #include "lin/lin_store.h"
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,7 +77,8 @@ public:
     int GetImage(char* buf, int bufLen, const ImageOutputs& out, unsigned timeoutMs);
     int GetInfo(char* buf, int len, const char* kind);
     int ReadData(const char* name, char* buf, int len, int cacheMs);
-    bool RequestXmlDescriptor();
+    // Logs "calling XML", asks for the descriptor and waits for its answer.
+    std::optional<XmlExchange::Answer> RequestXmlDescriptor();
     int SetLinearizationFile(const char* path);
     const LinStore& linearization() const { return lin_; }
 
@@ -94,8 +97,6 @@ public:
 
     // Events readers wait on.
     platform::Event ProfileDataEvent{false, false};
-    platform::Event XmlParsedEvent{true, false};
-    platform::Event XmlReceivedEvent{true, false};
     platform::Event SyncContainerEvent{true, false};
     platform::Event ImageFrameEvent{false, false};
 
@@ -120,15 +121,16 @@ private:
     void readDebugOptions(const std::string& directory);
     void writeCapture();
     void pause200ms();
-    std::string xmlText();
-    void clearXml();
+    // Sends an XML request (descriptor or settings set) and waits up to 1000 ms for its own answer.
+    std::optional<XmlExchange::Answer> askXml(const char* command);
     int fetchXml(const char* command, char* buf, int len, int tooLong, int nothing);
     int decodeStatus(stream::StatusRecord& record);
 
     std::string ip_;
     std::string port_;
 
-    std::mutex xmlMutex_;
+    // Registering an XML request and sending it happen together, so answers match requests.
+    std::mutex xmlRequestMutex_;
     std::mutex commandMutex_;
 
     std::atomic<int> status_{0};
@@ -138,7 +140,7 @@ private:
     stream::StreamParser parser_{*this};
     LinStore lin_;
     InfoStrings info_;
-    std::string xml_;  // under xmlMutex_
+    XmlExchange xmlAnswers_;
 
     // Decoding, shared by the profile and image readers.
     std::mutex decodeMutex_;

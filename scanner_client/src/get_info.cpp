@@ -4,6 +4,7 @@
 #include "local_command.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstring>
 
@@ -24,38 +25,30 @@ bool copyText(const std::string& text, char* buf, int len)
 
 }  // namespace
 
-std::string CQuillan::xmlText()
+std::optional<XmlExchange::Answer> CQuillan::askXml(const char* command)
 {
-    std::lock_guard lock(xmlMutex_);
-    return xml_;
+    uint64_t ticket = 0;
+    {
+        std::lock_guard lock(xmlRequestMutex_);
+        ticket = xmlAnswers_.expect();
+        SendCommand(command, static_cast<int>(std::strlen(command)));
+    }
+    return xmlAnswers_.wait(ticket, std::chrono::milliseconds(1000));
 }
 
-void CQuillan::clearXml()
-{
-    std::lock_guard lock(xmlMutex_);
-    xml_.clear();
-}
-
-bool CQuillan::RequestXmlDescriptor()
+std::optional<XmlExchange::Answer> CQuillan::RequestXmlDescriptor()
 {
     if (log_->enabled())
         log_->raw(logPrefix(this) + "calling XML\n");
-    clearXml();
-    XmlReceivedEvent.reset();
-    SendCommand(kXmlRequest, static_cast<int>(sizeof(kXmlRequest) - 1));
-    return true;
+    return askXml(kXmlRequest);
 }
 
 int CQuillan::fetchXml(const char* command, char* buf, int len, int tooLong, int nothing)
 {
-    clearXml();
-    XmlReceivedEvent.reset();
-    SendCommand(command, static_cast<int>(std::strlen(command)));
-    XmlReceivedEvent.wait(1000);
-    std::string text = xmlText();
-    if (text.empty())
+    auto answer = askXml(command);
+    if (!answer || answer->text.empty())
         return nothing;
-    return copyText(text, buf, len) ? static_cast<int>(text.size()) : tooLong;
+    return copyText(answer->text, buf, len) ? static_cast<int>(answer->text.size()) : tooLong;
 }
 
 int CQuillan::GetInfo(char* buf, int len, const char* kind)
@@ -66,12 +59,10 @@ int CQuillan::GetInfo(char* buf, int len, const char* kind)
     std::transform(k.begin(), k.end(), k.begin(), [](unsigned char c) { return std::tolower(c); });
 
     if (k == "xml") {
-        RequestXmlDescriptor();
-        XmlReceivedEvent.wait(1000);
-        std::string text = xmlText();
-        if (text.empty())
+        auto answer = RequestXmlDescriptor();
+        if (!answer || answer->text.empty())
             return -4;
-        return copyText(text, buf, len) ? static_cast<int>(text.size()) : -2;
+        return copyText(answer->text, buf, len) ? static_cast<int>(answer->text.size()) : -2;
     }
     struct Settings {
         const char* kind;

@@ -89,16 +89,11 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
         return putBytes(last.data(), last.size(), buf, len);
     }
     if (name.size() == 13 && name.starts_with("GetSettings=") && name[12] >= '0' && name[12] <= '3') {
-        clearXml();
-        XmlReceivedEvent.reset();
         std::string command = std::string(name) + "\r";
-        SendCommand(command.c_str(), static_cast<int>(command.size()));
-        if (XmlReceivedEvent.wait(1000) == platform::WaitResult::TimedOut)
+        auto answer = askXml(command.c_str());
+        if (!answer || answer->text.empty())
             return -5;
-        std::string text = xmlText();
-        if (text.empty())
-            return -5;
-        return putText(text, buf, len);
+        return putText(answer->text, buf, len);
     }
     if (name == "GetCameraMode" || name == "GetCameraMode\r")
         return putText(std::to_string(parser_.frameKind()), buf, len);
@@ -154,9 +149,8 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
     bool stale = cacheMs == 0 || !info_.everParsed() ||
                  platform::tickCountMs() - info_.lastParseTick() > static_cast<uint32_t>(cacheMs);
     if (stale) {
-        XmlParsedEvent.reset();
-        RequestXmlDescriptor();
-        if (XmlParsedEvent.wait(1000) == platform::WaitResult::TimedOut)
+        auto answer = RequestXmlDescriptor();
+        if (!answer || !answer->parsed)
             return -5;
     }
     return putText(info_.get(entry->descriptorKey), buf, len);

@@ -10,3 +10,8 @@ set_tests_properties(quillan_exported_symbols PROPERTIES LABELS unit)
 if(TARGET scanner_sim)
   include(abi.cmake)
 endif()
+
+lb_add_test(NAME quillan_xml_exchange_test THREADS
+  SOURCES xml_exchange_test.cpp
+  LIBS quillan_core)
+target_include_directories(quillan_xml_exchange_test PRIVATE ${PROJECT_SOURCE_DIR}/scanner_client/src)

@@ -178,6 +178,29 @@ TEST_F(Protocol, SettingsSetsAreFetched)
     EXPECT_NE(std::string(buf).find("<device"), std::string::npos);
 }
 
+// A descriptor refresh followed at once by a settings or XML request: each waits for its own answer.
+TEST_F(Protocol, RefreshThenRequestBackToBackGetsEachAnswer)
+{
+    ASSERT_TRUE(ready());
+    std::vector<char> buf(0x20000);
+    std::string value;
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(read("SerialNumber", 0, value), 0) << "iteration " << i;
+        ASSERT_EQ(value, "12345678") << "iteration " << i;
+        if (i % 2 == 0) {
+            ASSERT_EQ(Quillan_ReadData(h, const_cast<char*>("GetSettings=1"), buf.data(), static_cast<int>(buf.size()), 0),
+                      0)
+                << "iteration " << i;
+            ASSERT_NE(std::string(buf.data()).find("<device"), std::string::npos) << "iteration " << i;
+        } else {
+            int n = Quillan_GetInfo(h, buf.data(), static_cast<int>(buf.size()), const_cast<char*>("xml"));
+            ASSERT_GT(n, 0) << "iteration " << i;
+            ASSERT_NE(std::string(buf.data()).find("<serialnumber>12345678</serialnumber>"), std::string::npos)
+                << "iteration " << i;
+        }
+    }
+}
+
 TEST_F(Protocol, SilentScannerGivesTimeOutCodes)
 {
     ASSERT_TRUE(ready());
