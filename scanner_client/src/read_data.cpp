@@ -125,11 +125,13 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
     bool isStatus = entry->statusField >= 0;
     bool isDescriptor = !entry->descriptorKey.empty();
     if (cacheMs < -1) {
-        if (isDescriptor)
+        // The lookup still runs: a descriptor name writes its stored text.
+        if (isDescriptor) {
             putText(info_.get(entry->descriptorKey), buf, len);
-        else
-            putEmpty(buf, len);
-        return -3;
+            return -3;
+        }
+        putEmpty(buf, len);
+        return -2;
     }
     if (cacheMs == -1) {
         if (!received)
@@ -142,16 +144,17 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
         decodeStatus(record);
         return putText(std::to_string(record[static_cast<size_t>(entry->statusField)]), buf, len);
     }
-    if (!isDescriptor) {
-        putEmpty(buf, len);
-        return -2;
-    }
+    // The refresh comes first for every name, so a silent scanner shows as -5.
     bool stale = cacheMs == 0 || !info_.everParsed() ||
                  platform::tickCountMs() - info_.lastParseTick() > static_cast<uint32_t>(cacheMs);
     if (stale) {
         auto answer = RequestXmlDescriptor();
         if (!answer || !answer->parsed)
             return -5;
+    }
+    if (!isDescriptor) {
+        putEmpty(buf, len);
+        return -2;
     }
     return putText(info_.get(entry->descriptorKey), buf, len);
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -199,6 +200,68 @@ TEST_F(Protocol, RefreshThenRequestBackToBackGetsEachAnswer)
                 << "iteration " << i;
         }
     }
+}
+
+// Result codes of ReadData by cache mode, before any profile arrived, with the scanner answering
+// and then silent. A status-only name with cacheMs >= 0 still refreshes the descriptor first.
+TEST_F(Protocol, ReadDataCodesByCacheMode)
+{
+    ASSERT_TRUE(ready());
+    std::string value;
+    ASSERT_EQ(read("SerialNumber", 0, value), 0);  // the stored texts are fresh from here on
+    struct Case {
+        const char* name;
+        int cacheMs;
+        int rc;
+        const char* text;  // buf afterwards; nullptr: not checked
+        bool refreshes;    // a "get_xmldescriptor" goes out
+    };
+    auto requests = [&] {
+        int n = 0;
+        for (const auto& c : sim.commands())
+            n += c.bytes == "get_xmldescriptor\r";
+        return n;
+    };
+    auto check = [&](const Case& c, const char* phase) {
+        int before = requests();
+        char buf[256];
+        std::snprintf(buf, sizeof(buf), "untouched");
+        EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>(c.name), buf, sizeof(buf), c.cacheMs), c.rc)
+            << phase << " " << c.name << " " << c.cacheMs;
+        if (c.text) {
+            EXPECT_STREQ(buf, c.text) << phase << " " << c.name << " " << c.cacheMs;
+        }
+        // The simulator logs a command once it answered it; a silent one logs it all the same.
+        if (c.refreshes) {
+            EXPECT_TRUE(eventually([&] { return requests() > before; }, 1000ms)) << phase << " " << c.name;
+        } else {
+            EXPECT_EQ(requests(), before) << phase << " " << c.name << " " << c.cacheMs;
+        }
+    };
+    const Case answering[] = {
+        {"PictureCounter", -7, -2, "", false},   // status-only name
+        {"GetUserIOCounter", -2, -2, "", false},
+        {"SerialNumber", -7, -3, "12345678", false},  // descriptor name: its stored text
+        {"ExposureTime", -7, -3, "100", false},  // both: the descriptor text
+        {"Timestamp", -7, -3, nullptr, false},   // unknown name
+        {"IDGeneral", -7, -2, nullptr, false},
+        {"PictureCounter", -1, -4, nullptr, false},  // nothing received since the FIFO was emptied
+        {"SerialNumber", -1, -4, nullptr, false},
+        {"PictureCounter", 0, -2, "", true},     // refreshed, then not available
+        {"CPUFiFo", 60000, -2, "", false},       // fresh enough: no refresh
+        {"SerialNumber", 60000, 0, "12345678", false},
+    };
+    for (const auto& c : answering)
+        check(c, "answering");
+    sim.setSilent(true);
+    const Case silent[] = {
+        {"PictureCounter", 0, -5, nullptr, true},  // the refresh failed
+        {"GetBandwidthEth", 0, -5, nullptr, true},
+        {"SerialNumber", 0, -5, nullptr, true},
+        {"PictureCounter", -7, -2, "", false},
+    };
+    for (const auto& c : silent)
+        check(c, "silent");
 }
 
 TEST_F(Protocol, SilentScannerGivesTimeOutCodes)
