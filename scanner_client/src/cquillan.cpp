@@ -207,6 +207,13 @@ void CQuillan::ResetFifo()
 {
     if (ring_)
         ring_->reset();
+    {
+        // Frames stored from now on are the status source until a profile is read again.
+        std::lock_guard lock(statusMutex_);
+        statusFrame_.clear();
+        delivered_ = false;
+        newStatus_ = true;
+    }
     ProfileDataEvent.reset();
     logGlobal("Reset FiFo");
 }

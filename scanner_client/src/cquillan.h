@@ -118,6 +118,9 @@ private:
     void fillReport();
     // Status values follow the frame just handed to a reader.
     void noteDelivered();
+    // Releases the delivered frame as the status source once profiles are no longer read after
+    // it; the caller holds statusMutex_.
+    void expireDeliveredLocked();
     void readDebugOptions(const std::string& directory);
     void writeCapture();
     void pause200ms();
@@ -150,10 +153,12 @@ private:
     std::vector<uint8_t> imageFrame_;
     uint32_t lastFillReport_ = 0;
 
-    // Status values come from the frame last delivered to a reader (or stored, before any read).
+    // Status values come from the frame last delivered to a reader while profiles are read, else
+    // from the newest stored frame.
     std::mutex statusMutex_;
     std::vector<uint8_t> statusFrame_;
     bool delivered_ = false;  // statusFrame_ holds a delivered frame
+    uint32_t deliveredTick_ = 0;
     bool newStatus_ = false;
     stream::StatusRecord statusRecord_{};
 

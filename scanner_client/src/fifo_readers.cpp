@@ -40,11 +40,26 @@ bool waitFor(platform::Event& event, const stream::FrameRing& ring, long long ti
 
 }  // namespace
 
+// How long after a profile read its frame stays the status source. A caller that reads a profile
+// and then its status values does so at once; one that reads status values only sees the newest
+// frames again after this time.
+constexpr uint32_t kDeliveredStatusHoldMs = 500;
+
 void CQuillan::noteDelivered()
 {
     std::lock_guard lock(statusMutex_);
     statusFrame_ = frame_;
     delivered_ = true;
+    deliveredTick_ = platform::tickCountMs();
+    newStatus_ = true;
+}
+
+void CQuillan::expireDeliveredLocked()
+{
+    if (!delivered_ || platform::tickCountMs() - deliveredTick_ < kDeliveredStatusHoldMs)
+        return;
+    statusFrame_.clear();
+    delivered_ = false;
     newStatus_ = true;
 }
 

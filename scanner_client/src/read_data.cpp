@@ -63,6 +63,7 @@ bool findBlock(const std::vector<uint8_t>& c, uint32_t tag, size_t& offset, size
 int CQuillan::decodeStatus(stream::StatusRecord& record)
 {
     std::lock_guard lock(statusMutex_);
+    expireDeliveredLocked();
     if (newStatus_) {
         std::vector<uint8_t> newest;
         const std::vector<uint8_t>* frame = &statusFrame_;
@@ -112,6 +113,7 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
         std::vector<uint8_t> frame;
         {
             std::lock_guard lock(statusMutex_);
+            expireDeliveredLocked();
             frame = statusFrame_;
         }
         if (frame.empty())

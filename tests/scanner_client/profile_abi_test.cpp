@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -178,6 +179,41 @@ TEST_F(Profiles, StatusValuesFollowTheFrameJustDelivered)
     EXPECT_EQ(std::string(block, 4), std::string("\x01\x01\x1a\x02", 4));
     EXPECT_EQ(Quillan_ReadData(h, const_cast<char*>("IDGeneral"), block, sizeof(block), 0), -2);
     write("SetAcquisitionStop\r");
+}
+
+// Status values leave the frame last delivered once profiles are no longer read after it:
+// after ResetDllFiFo, and while the caller reads status values only.
+TEST_F(Profiles, StatusValuesFollowNewFramesAfterResetAndWithoutProfileReads)
+{
+    enum class Then { Reset, StatusOnly };
+    for (Then then : {Then::Reset, Then::StatusOnly}) {
+        SCOPED_TRACE(then == Then::Reset ? "reset" : "status only");
+        start();
+        ASSERT_EQ(write("SetExposureTime=100\r"), 20);
+        ASSERT_EQ(write("SetAcquisitionLineTime=2000\r"), 28);
+        ASSERT_EQ(write("SetAcquisitionStart\r"), 20);
+        auto read = [&](const char* name) {
+            char value[64] = {};
+            int rc = Quillan_ReadData(h, const_cast<char*>(name), value, sizeof(value), -1);
+            return rc == 0 ? std::string(value) : "rc " + std::to_string(rc);
+        };
+        Profile p = next();
+        ASSERT_GT(p.points, 0);
+        const std::string delivered = std::to_string(p.counter);
+        EXPECT_EQ(read("PictureCounter"), delivered);
+        EXPECT_EQ(read("ExposureTime"), "100");
+        ASSERT_EQ(write("SetExposureTime=555\r"), 20);  // frames made from now on carry 555
+        if (then == Then::Reset) {
+            EXPECT_EQ(Quillan_ResetDllFiFo(h), 0);
+        }
+        EXPECT_TRUE(eventually([&] { return read("ExposureTime") == "555"; }, 3000ms)) << read("ExposureTime");
+        std::string counter = read("PictureCounter");
+        EXPECT_NE(counter, delivered);
+        EXPECT_GT(std::atoi(counter.c_str()), p.counter);
+        write("SetAcquisitionStop\r");
+        EXPECT_EQ(Quillan_Disconnect(h), nullptr);
+        h = nullptr;
+    }
 }
 
 TEST_F(Profiles, CorruptedFrameIsSkippedAndGapIsVisible)
