@@ -33,13 +33,28 @@ int LinStore::loadFile(const char* path)
 
 int LinStore::install(int rc, std::shared_ptr<Linearization> parsed)
 {
-    parametersLoaded_.store(parsed && parsed->parametersLoaded());
+    const bool parameters = parsed && parsed->parametersLoaded();
     linearizationMode_.store(parsed && parsed->linearizationMode());
-    if (rc == kLinOk && parsed) {
-        std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
+    parameterData_ = parameters ? parsed : nullptr;
+    parametersLoaded_.store(parameters);
+    if (rc == kLinOk && parsed)
         active_ = std::move(parsed);
-    }
     return rc;
+}
+
+void LinStore::clearParametersLoaded()
+{
+    std::shared_ptr<const Linearization> old;
+    std::lock_guard lock(mutex_);
+    parametersLoaded_.store(false);
+    old.swap(parameterData_);
+}
+
+std::shared_ptr<const Linearization> LinStore::parameterData() const
+{
+    std::lock_guard lock(mutex_);
+    return parameterData_;
 }
 
 void LinStore::clear()

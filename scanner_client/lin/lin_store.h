@@ -35,7 +35,10 @@ public:
     // load that failed later on). Cleared by clearParametersLoaded at every
     // (re)connection; GetXZIExtended answers -2 while it is false.
     bool parametersLoaded() const { return parametersLoaded_.load(); }
-    void clearParametersLoaded() { parametersLoaded_.store(false); }
+    void clearParametersLoaded();
+    // The data of the last load while parametersLoaded holds: its serial number and parameters
+    // are complete even when a later record failed (its tables are then not to be used).
+    std::shared_ptr<const Linearization> parameterData() const;
 
     // The linearization-mode flag of the last load (a record of tag 7).
     bool linearizationMode() const { return linearizationMode_.load(); }
@@ -58,6 +61,7 @@ private:
 
     mutable std::mutex mutex_;
     std::shared_ptr<const Linearization> active_;
+    std::shared_ptr<const Linearization> parameterData_;
     std::atomic<bool> parametersLoaded_{false};
     std::atomic<bool> linearizationMode_{false};
 };

@@ -89,8 +89,9 @@ int CQuillan::GetInfo(char* buf, int len, const char* kind)
         return SyncContainerEvent.wait(1000) == platform::WaitResult::Signaled ? 1 : -5;
     }
     if (k == "text") {
-        auto lin = lin_.active();
-        if (!lin || !lin->parametersLoaded())
+        // The parameter record is enough: a load that failed after it still read these values whole.
+        auto lin = lin_.parameterData();
+        if (!lin)
             return -3;
         std::string text = "[general]\r\n";
         text += format("sn=%lu\r\n", static_cast<unsigned long>(lin->data().serialNumber & 0xFFFFFFFFu));

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "lin/lin1dd_builder.h"
 #include "lin/lin1dd_golden.inc"  // serial 12345678, zs 100, zr 200, xs 60, xe 120, 2048 x 1088
 
 namespace {
@@ -89,6 +90,48 @@ TEST_F(LinearizationAbi, FileDataConvertsAnalytically)
     ASSERT_EQ(n, static_cast<int>(expected.size()));
     EXPECT_EQ(std::string(text), expected);
     EXPECT_EQ(Quillan_GetInfo(h, text, n, const_cast<char*>("text")), -3);  // no room for the NUL
+}
+
+// The summary needs the parameter record only: a load whose table record is broken after it still
+// prints the serial number and parameters it read, while nothing converts.
+TEST_F(LinearizationAbi, TextNeedsOnlyTheParameterRecord)
+{
+    using namespace lintest;
+    Geometry g;
+    Bytes serial;
+    putU64(serial, 87654321);
+    Bytes brokenTable;
+    putU32(brokenTable, 4);  // nx and nz, then no axes
+    putU32(brokenTable, 4);
+    struct Case {
+        const char* name;
+        Bytes image;
+        int loadRc;
+        bool text;
+    };
+    const Case cases[] = {
+        {"table cut short after the parameters",
+         concat({magic(), record(1, serial), record(2, g.parameters()), record(3, brokenTable)}), 3, true},
+        {"parameter record short", concat({magic(), record(1, serial), record(2, Bytes(40, 0))}), 2, false},
+        {"no parameter record", concat({magic(), record(1, serial)}), 0, false},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(c.image.data()), static_cast<std::streamsize>(c.image.size()));
+        EXPECT_EQ(load(), c.loadRc) << c.name;
+        char text[256] = {};
+        int n = Quillan_GetInfo(h, text, sizeof(text), const_cast<char*>("text"));
+        if (!c.text) {
+            EXPECT_EQ(n, -3) << c.name;
+            continue;
+        }
+        const std::string expected = "[general]\r\nsn=87654321\r\nz_start=100.000\r\nz_range=200.000\r\n"
+                                     "x_range_at_start=60.000\r\nx_range_at_end=120.000\r\nwidthX=2048\r\nwidthZ=1088\r\n";
+        EXPECT_EQ(n, static_cast<int>(expected.size())) << c.name;
+        EXPECT_EQ(std::string(text), expected) << c.name;
+        double x = 0, z = 0;
+        EXPECT_EQ(Quillan_Linearize(h, 1024, 544, &x, &z), -1) << c.name;
+    }
 }
 
 TEST_F(LinearizationAbi, MillimetreRectangleToSensorRegion)
