@@ -48,7 +48,8 @@ constexpr uint32_t kDeliveredStatusHoldMs = 500;
 void CQuillan::noteDelivered()
 {
     std::lock_guard lock(statusMutex_);
-    statusFrame_ = frame_;
+    // A swap, not a copy: frame_ is filled anew by the next read.
+    statusFrame_.swap(frame_);
     delivered_ = true;
     deliveredTick_ = platform::tickCountMs();
     newStatus_ = true;

@@ -4,33 +4,59 @@
 
 namespace quillan::stream {
 
-FrameRing::FrameRing(size_t capacity) : capacity_(capacity), buffer_(new uint8_t[capacity]) {}
+FrameRing::FrameRing(size_t capacity) : capacity_(capacity), buffer_(new uint8_t[capacity])
+{
+    // Touched here, on the connecting thread: the writer takes no page faults mid-stream.
+    std::memset(buffer_.get(), 0, capacity_);
+}
 
 FrameRing::PushResult FrameRing::push(const uint8_t* frame, size_t length)
 {
     PushResult result;
     if (length == 0 || length > capacity_)
         return result;
+    size_t slot = 0;
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (length != frameSize_) {
+            result.emptied = frameSize_ != 0;
+            frameSize_ = length;
+            slots_ = capacity_ / length;
+            clearLocked();
+        }
+        if (count_ == slots_) {
+            popLocked(1);
+            ++dropped_;
+            result.overwritten = 1;
+        }
+        slot = writeSlot_;
+        if (haveLast_ && slot == lastSlot_) {
+            // One slot only: the frame replaces the last stored one, which readers still copy.
+            std::memcpy(buffer_.get() + slot * length, frame, length);
+            publishLocked(slot);
+            result.stored = true;
+            return result;
+        }
+        generation = generation_;
+    }
+    // The slot is neither queued nor the last stored frame, so no reader copies it meanwhile.
+    std::memcpy(buffer_.get() + slot * length, frame, length);
     std::lock_guard lock(mutex_);
-    if (length != frameSize_) {
-        result.emptied = frameSize_ != 0;
-        frameSize_ = length;
-        slots_ = capacity_ / length;
-        clearLocked();
-    }
-    if (count_ == slots_) {
-        popLocked(1);
-        ++dropped_;
-        result.overwritten = 1;
-    }
-    std::memcpy(buffer_.get() + writeSlot_ * frameSize_, frame, length);
-    lastSlot_ = writeSlot_;
-    haveLast_ = true;
-    writeSlot_ = (writeSlot_ + 1) % slots_;
-    ++count_;
-    ++nextSequence_;
+    if (generation != generation_)
+        return result;  // emptied meanwhile: the frame went with the others
+    publishLocked(slot);
     result.stored = true;
     return result;
+}
+
+void FrameRing::publishLocked(size_t slot)
+{
+    lastSlot_ = slot;
+    haveLast_ = true;
+    writeSlot_ = (slot + 1) % slots_;
+    ++count_;
+    ++nextSequence_;
 }
 
 FrameRing::ReadResult FrameRing::read(std::vector<uint8_t>& out, bool newestOnly)
@@ -110,6 +136,7 @@ uint64_t FrameRing::droppedFrames() const
 
 void FrameRing::clearLocked()
 {
+    ++generation_;
     writeSlot_ = readSlot_ = count_ = 0;
     firstSequence_ = nextSequence_;
     haveLast_ = false;

@@ -53,6 +53,8 @@ StreamParser::StreamParser(StreamSink& sink, Clock clock)
       clock_(clock ? std::move(clock) : Clock(platform::tickCountMs)),
       buffer_(new uint8_t[kBufferRxMax])
 {
+    // Touched here, on the connecting thread: the receive thread takes no page faults mid-stream.
+    std::memset(buffer_.get(), 0, kBufferRxMax);
     lastStatisticsTick_ = clock_();
 }
 
@@ -86,21 +88,25 @@ void StreamParser::feed(const uint8_t* data, size_t length)
 
 void StreamParser::feedSlice(const uint8_t* data, size_t length)
 {
-    if (fill_ - head_ + length > kBufferRxMax - 1) {
+    // The held bytes start at the buffer's front (head_ is 0 here).
+    if (fill_ + length > kBufferRxMax - 1) {
         // Overflow: nothing held can still become a frame.
         emptyBuffer();
         setSynchronised(false);
-    } else if (fill_ + length > kBufferRxMax) {
-        // Move the pending frame to the front; its walk offset is relative to head_.
-        std::memmove(buffer_.get(), buffer_.get() + head_, fill_ - head_);
-        fill_ -= head_;
-        head_ = 0;
     }
     std::memcpy(buffer_.get() + fill_, data, length);
     fill_ += length;
     process();
-    if (head_ == fill_)
+    if (head_ == fill_) {
         head_ = fill_ = 0;
+    } else if (head_ > 0) {
+        // Keep the pending frame at the front, so the stream stays in the buffer's first pages.
+        // After a frame that ended in this slice it is shorter than the slice. Its walk offset
+        // is relative to head_.
+        std::memmove(buffer_.get(), buffer_.get() + head_, fill_ - head_);
+        fill_ -= head_;
+        head_ = 0;
+    }
 }
 
 void StreamParser::process()

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -245,5 +247,80 @@ TEST(FrameRing, ConcurrentReadersNeverSeeTornFrames)
             EXPECT_LE(all.size() + ring.droppedFrames(), kFrames);
         else
             EXPECT_EQ(all.size() + ring.droppedFrames(), kFrames);
+    }
+}
+
+// The writer copies outside the lock: no reader path (read, peek, lastStored) may see a frame
+// being written, with one slot (each frame replaces the last stored one), two or many slots, and
+// with resets overlapping the copies.
+TEST(FrameRing, NoReaderPathSeesAFrameBeingWritten)
+{
+    constexpr size_t kLength = 4096;
+    for (size_t slots : {size_t{1}, size_t{2}, size_t{8}}) {
+        SCOPED_TRACE(slots);
+        FrameRing ring(slots * kLength + 10);
+        ring.setDelivery(true);
+        std::atomic<bool> done{false};
+        std::atomic<uint64_t> torn{0}, seen{0};
+        auto check = [&](const Bytes& out) {
+            ++seen;
+            if (out != numbered(numberOf(out), kLength))
+                ++torn;
+        };
+        std::thread reader([&] {
+            Bytes out;
+            while (!done)
+                if (ring.read(out).delivered)
+                    check(out);
+        });
+        std::thread peeker([&] {
+            Bytes out;
+            while (!done) {
+                auto p = ring.peek(out);
+                if (p.delivered) {
+                    check(out);
+                    ring.consume(p.sequence);
+                }
+            }
+        });
+        std::thread last([&] {
+            Bytes out;
+            while (!done)
+                if (ring.lastStored(out))
+                    check(out);
+        });
+        std::thread resetter([&] {
+            while (!done) {
+                ring.reset();
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+        });
+        for (uint32_t n = 1; n <= 20'000; ++n) {
+            const Bytes f = numbered(n, kLength);
+            ring.push(f.data(), f.size());
+        }
+        done = true;
+        reader.join();
+        peeker.join();
+        last.join();
+        resetter.join();
+        EXPECT_EQ(torn.load(), 0u);
+        EXPECT_GT(seen.load(), 0u);
+    }
+}
+
+TEST(FrameRing, ResetDropsEveryFrameStoredBeforeIt)
+{
+    for (size_t slots : {size_t{1}, size_t{3}}) {
+        Ring r(slots * 100);
+        r.push(1, 100);
+        r.ring.reset();
+        Bytes out;
+        EXPECT_FALSE(r.ring.lastStored(out)) << slots;
+        EXPECT_FALSE(r.ring.read(out).delivered) << slots;
+        r.push(2, 100);
+        EXPECT_EQ(r.drain(), std::vector<uint32_t>{2}) << slots;
+        ASSERT_TRUE(r.ring.lastStored(out)) << slots;
+        EXPECT_EQ(numberOf(out), 2u) << slots;
     }
 }

@@ -2,7 +2,9 @@
 // Byte ring of whole frames between the receive thread (one writer) and reader threads.
 // All frames in the ring have one length; a frame never wraps. When the ring is full the
 // writer overwrites the oldest frame and moves the read position past it, so a reader
-// never sees a frame that is being written: it copies its frame out under the ring's lock.
+// never sees a frame that is being written: the writer copies into a slot that is neither
+// queued nor the last stored frame (outside the lock), and a reader copies its frame out
+// under the ring's lock.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +30,8 @@ public:
         bool emptied = false;      // frames of another length were dropped first
         uint32_t overwritten = 0;  // unread frames overwritten by this one
     };
-    // Writer: appends a copy of the frame.
+    // Writer (one thread): appends a copy of the frame. A frame whose copy overlaps a reset
+    // is dropped with the frames before it.
     PushResult push(const uint8_t* frame, size_t length);
 
     struct ReadResult {
@@ -63,6 +66,7 @@ private:
     const uint8_t* slot(size_t index) const { return buffer_.get() + index * frameSize_; }
     bool readableLocked() const { return delivery_.load() && count_ > 0; }
     void clearLocked();
+    void publishLocked(size_t slot);
     void popLocked(size_t frames);
 
     const size_t capacity_;
@@ -80,6 +84,7 @@ private:
     size_t lastSlot_ = 0;
     bool haveLast_ = false;
     uint64_t dropped_ = 0;
+    uint64_t generation_ = 0;  // counts the resets, so a copy that overlaps one is dropped
 };
 
 }  // namespace quillan::stream

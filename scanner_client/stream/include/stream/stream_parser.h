@@ -74,7 +74,7 @@ private:
     StreamSink& sink_;
     Clock clock_;
     std::unique_ptr<uint8_t[]> buffer_;
-    size_t head_ = 0;  // start of the frame being assembled
+    size_t head_ = 0;  // start of the frame being assembled; 0 between slices
     size_t fill_ = 0;  // end of the held bytes
 
     // Walk of the container at head_: each block is handled once.
