@@ -29,15 +29,15 @@ constexpr size_t kTrailerRegion = 64;  // from len - 64 on, no point data
 
 class Header {
 public:
-    Header(const uint8_t* frame, size_t length) : frame_(frame), length_(length) {}
-    uint8_t u8(size_t at) const { return at < length_ ? frame_[at] : 0; }
-    uint16_t u16(size_t at) const { return fits(at, 2) ? platform::loadLE16(frame_ + at) : 0; }
-    uint32_t u32(size_t at) const { return fits(at, 4) ? platform::loadLE32(frame_ + at) : 0; }
-    bool fits(size_t at, size_t n) const { return at <= length_ && n <= length_ - at; }
+    Header(const uint8_t* frame, size_t length) : m_Frame(frame), m_Length(length) {}
+    uint8_t u8(size_t at) const { return at < m_Length ? m_Frame[at] : 0; }
+    uint16_t u16(size_t at) const { return fits(at, 2) ? platform::loadLE16(m_Frame + at) : 0; }
+    uint32_t u32(size_t at) const { return fits(at, 4) ? platform::loadLE32(m_Frame + at) : 0; }
+    bool fits(size_t at, size_t n) const { return at <= m_Length && n <= m_Length - at; }
 
 private:
-    const uint8_t* frame_;
-    size_t length_;
+    const uint8_t* m_Frame;
+    size_t m_Length;
 };
 
 }  // namespace

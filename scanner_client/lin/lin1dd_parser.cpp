@@ -85,14 +85,14 @@ void clear(LinData& d)
 int ParseLinTable(const uint8_t* bytes, size_t length, size_t& consumed, LinTableData& out)
 {
     consumed = 0;
-    out.table_ = LinTable{};
+    out.m_Table = LinTable{};
     if (length < 8)
         return kLinBadTable;
 
     const uint32_t nx = platform::loadLE32(bytes);
     const uint32_t nz = platform::loadLE32(bytes + 4);
-    out.table_.nx = nx;
-    out.table_.nz = nz;
+    out.m_Table.nx = nx;
+    out.m_Table.nz = nz;
     if (nx == 0 || nz == 0 || nx > kLinMaxIntervals || nz > kLinMaxIntervals)
         return kLinBadTable;
 
@@ -115,35 +115,35 @@ int ParseLinTable(const uint8_t* bytes, size_t length, size_t& consumed, LinTabl
     offset += kCellBytes * cellCount;
 
     try {
-        loadDoubles(bytes + uOffset, uCount, out.u_);
-        loadDoubles(bytes + vOffset, vCount, out.v_);
-        if (!axisUsable(out.u_) || !axisUsable(out.v_))
+        loadDoubles(bytes + uOffset, uCount, out.m_U);
+        loadDoubles(bytes + vOffset, vCount, out.m_V);
+        if (!axisUsable(out.m_U) || !axisUsable(out.m_V))
             return kLinBadTable;
-        loadDoubles(bytes + cellOffset, cellCount * kCellDoubles, out.cells_);
-        out.rows_.resize(uCount);
+        loadDoubles(bytes + cellOffset, cellCount * kCellDoubles, out.m_Cells);
+        out.m_Rows.resize(uCount);
     } catch (const std::bad_alloc&) {
         return kLinNoMemory;
     }
     for (size_t i = 0; i < uCount; ++i)
-        out.rows_[i] = out.cells_.data() + i * vCount * kCellDoubles;
+        out.m_Rows[i] = out.m_Cells.data() + i * vCount * kCellDoubles;
 
-    out.table_.uAxis = out.u_.data();
-    out.table_.vAxis = out.v_.data();
-    out.table_.rows = out.rows_.data();
-    out.table_.cells = out.cells_.data();
-    out.table_.loaded = 1;
+    out.m_Table.uAxis = out.m_U.data();
+    out.m_Table.vAxis = out.m_V.data();
+    out.m_Table.rows = out.m_Rows.data();
+    out.m_Table.cells = out.m_Cells.data();
+    out.m_Table.loaded = 1;
     consumed = offset;
     return kLinOk;
 }
 
 int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
 {
-    LinData& d = out.data_;
+    LinData& d = out.m_Data;
     clear(d);
-    out.linearizationMode_ = false;
-    out.sharedAxes_ = false;
-    out.bothCells_.clear();
-    out.joint_ = LinJoint{};
+    out.m_LinearizationMode = false;
+    out.m_SharedAxes = false;
+    out.m_BothCells.clear();
+    out.m_Joint = LinJoint{};
 
     if (length > kMagicSize && std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
         return kLinBadMagic;
@@ -173,32 +173,32 @@ int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out)
             d.parametersLoaded = 1;
             break;
         case kTagTables: {
-            out.sharedAxes_ = false;
-            out.bothCells_.clear();
-            out.joint_ = LinJoint{};
+            out.m_SharedAxes = false;
+            out.m_BothCells.clear();
+            out.m_Joint = LinJoint{};
             d.xTable.loaded = 0;
             d.zTable.loaded = 0;
             size_t usedX = 0;
             size_t usedZ = 0;
-            int rc = ParseLinTable(body, n, usedX, out.x_);
-            d.xTable = out.x_.table();
+            int rc = ParseLinTable(body, n, usedX, out.m_X);
+            d.xTable = out.m_X.table();
             if (rc != kLinOk)
                 return rc;
-            rc = ParseLinTable(body + usedX, n - usedX, usedZ, out.z_);
-            d.zTable = out.z_.table();
+            rc = ParseLinTable(body + usedX, n - usedX, usedZ, out.m_Z);
+            d.zTable = out.m_Z.table();
             if (rc != kLinOk)
                 return rc;
-            out.sharedAxes_ = sameAxes(d.xTable, d.zTable);
-            if (out.sharedAxes_) {
-                joinCells(d, out.bothCells_);
-                if (!out.bothCells_.empty())
-                    out.joint_ = LinJoint{d.xTable.uAxis, d.xTable.vAxis, d.xTable.nx, d.xTable.nz,
-                                          out.bothCells_.data()};
+            out.m_SharedAxes = sameAxes(d.xTable, d.zTable);
+            if (out.m_SharedAxes) {
+                joinCells(d, out.m_BothCells);
+                if (!out.m_BothCells.empty())
+                    out.m_Joint = LinJoint{d.xTable.uAxis, d.xTable.vAxis, d.xTable.nx, d.xTable.nz,
+                                          out.m_BothCells.data()};
             }
             break;
         }
         case kTagLinearizationMode:
-            out.linearizationMode_ = true;
+            out.m_LinearizationMode = true;
             break;
         default:
             break;

@@ -51,26 +51,26 @@ int Linearization::convertTables(double u, double v, double& x, double& z, LinCu
         z = 0.0;
         return kLinNoData;
     }
-    if (sharedAxes_) {
-        const LinTable& t = data_.xTable;
+    if (m_SharedAxes) {
+        const LinTable& t = m_Data.xTable;
         if (!inRange(t, u, v))
             return kLinOutsideTable;
         const size_t i = intervalFrom(t.uAxis, t.nx, u, cursor.xu);
         const size_t j = intervalFrom(t.vAxis, t.nz, v, cursor.xv);
         const double du = u - t.uAxis[i], dv = v - t.vAxis[j];
         x = evaluatePatch(t.rows[i] + 16 * j, du, dv);
-        z = evaluatePatch(data_.zTable.rows[i] + 16 * j, du, dv);
+        z = evaluatePatch(m_Data.zTable.rows[i] + 16 * j, du, dv);
         return kLinConverted;
     }
-    const int rc = convertPoint(data_.xTable, u, v, x, cursor.xu, cursor.xv);
+    const int rc = convertPoint(m_Data.xTable, u, v, x, cursor.xu, cursor.xv);
     if (rc != kLinConverted)
         return rc;
-    return convertPoint(data_.zTable, u, v, z, cursor.zu, cursor.zv);
+    return convertPoint(m_Data.zTable, u, v, z, cursor.zu, cursor.zv);
 }
 
 float Linearization::parameterFloat(LinParameter p) const
 {
-    return std::bit_cast<float>(data_.parameters[p]);
+    return std::bit_cast<float>(m_Data.parameters[p]);
 }
 
 }  // namespace quillan

@@ -34,40 +34,40 @@ int LinStore::loadFile(const char* path)
 int LinStore::install(int rc, std::shared_ptr<Linearization> parsed)
 {
     const bool parameters = parsed && parsed->parametersLoaded();
-    linearizationMode_.store(parsed && parsed->linearizationMode());
-    std::lock_guard lock(mutex_);
-    parameterData_ = parameters ? parsed : nullptr;
-    parametersLoaded_.store(parameters);
+    m_LinearizationMode.store(parsed && parsed->linearizationMode());
+    std::lock_guard lock(m_Mutex);
+    m_ParameterData = parameters ? parsed : nullptr;
+    m_ParametersLoaded.store(parameters);
     if (rc == kLinOk && parsed)
-        active_ = std::move(parsed);
+        m_Active = std::move(parsed);
     return rc;
 }
 
 void LinStore::clearParametersLoaded()
 {
     std::shared_ptr<const Linearization> old;
-    std::lock_guard lock(mutex_);
-    parametersLoaded_.store(false);
-    old.swap(parameterData_);
+    std::lock_guard lock(m_Mutex);
+    m_ParametersLoaded.store(false);
+    old.swap(m_ParameterData);
 }
 
 std::shared_ptr<const Linearization> LinStore::parameterData() const
 {
-    std::lock_guard lock(mutex_);
-    return parameterData_;
+    std::lock_guard lock(m_Mutex);
+    return m_ParameterData;
 }
 
 void LinStore::clear()
 {
     std::shared_ptr<const Linearization> old;
-    std::lock_guard lock(mutex_);
-    old.swap(active_);
+    std::lock_guard lock(m_Mutex);
+    old.swap(m_Active);
 }
 
 std::shared_ptr<const Linearization> LinStore::active() const
 {
-    std::lock_guard lock(mutex_);
-    return active_;
+    std::lock_guard lock(m_Mutex);
+    return m_Active;
 }
 
 int LinStore::linearize(double u, double v, double* x, double* z) const

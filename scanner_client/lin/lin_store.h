@@ -34,14 +34,14 @@ public:
     // Whether the last load read a complete parameter record (also after a
     // load that failed later on). Cleared by clearParametersLoaded at every
     // (re)connection; GetXZIExtended answers -2 while it is false.
-    bool parametersLoaded() const { return parametersLoaded_.load(); }
+    bool parametersLoaded() const { return m_ParametersLoaded.load(); }
     void clearParametersLoaded();
     // The data of the last load while parametersLoaded holds: its serial number and parameters
     // are complete even when a later record failed (its tables are then not to be used).
     std::shared_ptr<const Linearization> parameterData() const;
 
     // The linearization-mode flag of the last load (a record of tag 7).
-    bool linearizationMode() const { return linearizationMode_.load(); }
+    bool linearizationMode() const { return m_LinearizationMode.load(); }
 
     // Quillan_Linearize: (u, v) through the X and then the Z table of the
     // active data. Returns 0, kLinOutsideTable (that output and z left
@@ -59,11 +59,11 @@ public:
 private:
     int install(int rc, std::shared_ptr<Linearization> parsed);
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<const Linearization> active_;
-    std::shared_ptr<const Linearization> parameterData_;
-    std::atomic<bool> parametersLoaded_{false};
-    std::atomic<bool> linearizationMode_{false};
+    mutable std::mutex m_Mutex;
+    std::shared_ptr<const Linearization> m_Active;
+    std::shared_ptr<const Linearization> m_ParameterData;
+    std::atomic<bool> m_ParametersLoaded{false};
+    std::atomic<bool> m_LinearizationMode{false};
 };
 
 }  // namespace quillan

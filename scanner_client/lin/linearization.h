@@ -21,16 +21,16 @@ public:
     LinTableData(const LinTableData&) = delete;
     LinTableData& operator=(const LinTableData&) = delete;
 
-    const LinTable& table() const { return table_; }
+    const LinTable& table() const { return m_Table; }
 
 private:
     friend int ParseLinTable(const uint8_t* bytes, size_t length, size_t& consumed, LinTableData& out);
 
-    std::vector<double> u_;
-    std::vector<double> v_;
-    std::vector<double> cells_;
-    std::vector<const double*> rows_;
-    LinTable table_;
+    std::vector<double> m_U;
+    std::vector<double> m_V;
+    std::vector<double> m_Cells;
+    std::vector<const double*> m_Rows;
+    LinTable m_Table;
 };
 
 // The intervals of the last conversion through a Linearization. Points near
@@ -109,13 +109,13 @@ public:
     Linearization& operator=(const Linearization&) = delete;
 
     // The 152-byte record (serial number, both tables, parameters).
-    const LinData& data() const { return data_; }
-    bool parametersLoaded() const { return data_.parametersLoaded != 0; }
+    const LinData& data() const { return m_Data; }
+    bool parametersLoaded() const { return m_Data.parametersLoaded != 0; }
     // Set by a record of tag 7.
-    bool linearizationMode() const { return linearizationMode_; }
-    bool tablesLoaded() const { return data_.xTable.loaded && data_.zTable.loaded; }
+    bool linearizationMode() const { return m_LinearizationMode; }
+    bool tablesLoaded() const { return m_Data.xTable.loaded && m_Data.zTable.loaded; }
 
-    int32_t parameter(LinParameter p) const { return data_.parameters[p]; }
+    int32_t parameter(LinParameter p) const { return m_Data.parameters[p]; }
     // Parameters 0-3 hold binary32 values.
     float parameterFloat(LinParameter p) const;
 
@@ -127,29 +127,29 @@ public:
     // The same, starting the interval searches from `cursor`, which it updates.
     int convert(double u, double v, double& x, double& z, LinCursor& cursor) const
     {
-        return joint_.cells ? joint_.convert(u, v, x, z, cursor) : convertTables(u, v, x, z, cursor);
+        return m_Joint.cells ? m_Joint.convert(u, v, x, z, cursor) : convertTables(u, v, x, z, cursor);
     }
 
     // The tables as one when they share their knots; else cells is null and
     // convert() evaluates them one by one.
-    const LinJoint& joint() const { return joint_; }
+    const LinJoint& joint() const { return m_Joint; }
 
 private:
     friend int ParseLin1dd(const uint8_t* bytes, size_t length, Linearization& out);
 
     // convert() through each table on its own (tables on their own knots, or
-    // no memory for bothCells_).
+    // no memory for m_BothCells).
     int convertTables(double u, double v, double& x, double& z, LinCursor& cursor) const;
 
-    LinData data_;
-    LinTableData x_;
-    LinTableData z_;
-    bool linearizationMode_ = false;
-    bool sharedAxes_ = false;  // both tables on the same knots: one interval search serves both
+    LinData m_Data;
+    LinTableData m_X;
+    LinTableData m_Z;
+    bool m_LinearizationMode = false;
+    bool m_SharedAxes = false;  // both tables on the same knots: one interval search serves both
     // With both tables loaded on shared axes: cell n of both, joined; empty
     // otherwise.
-    std::vector<linpatch::JointCell> bothCells_;
-    LinJoint joint_;  // over bothCells_ when it is not empty
+    std::vector<linpatch::JointCell> m_BothCells;
+    LinJoint m_Joint;  // over m_BothCells when it is not empty
 };
 
 // Parses a LIN1DD image into a fresh `out`. Returns a LinResult code. What was

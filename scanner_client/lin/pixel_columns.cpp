@@ -12,8 +12,8 @@ namespace {
 
 class BoundedBytes {
 public:
-    BoundedBytes(const uint8_t* data, size_t end) : data_(data), end_(end) {}
-    uint8_t at(size_t pos) const { return pos < end_ ? data_[pos] : 0; }
+    BoundedBytes(const uint8_t* data, size_t end) : m_Data(data), m_End(end) {}
+    uint8_t at(size_t pos) const { return pos < m_End ? m_Data[pos] : 0; }
     void copy(size_t pos, uint8_t* out, size_t n) const
     {
         for (size_t i = 0; i < n; ++i)
@@ -21,8 +21,8 @@ public:
     }
 
 private:
-    const uint8_t* data_;
-    size_t end_;
+    const uint8_t* m_Data;
+    size_t m_End;
 };
 
 void fitPeak(ProfileColumn& column, int echo)

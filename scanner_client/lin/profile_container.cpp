@@ -26,16 +26,16 @@ enum LinField : uint8_t { kFieldX = 1, kFieldZ = 2, kFieldStrength = 4, kFieldWi
 
 class Block {
 public:
-    Block(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool has(size_t at, size_t n) const { return at <= size_ && n <= size_ - at; }
-    uint8_t u8(size_t at) const { return at < size_ ? data_[at] : 0; }
-    uint16_t u16(size_t at) const { return has(at, 2) ? platform::loadLE16(data_ + at) : 0; }
-    uint32_t u32(size_t at) const { return has(at, 4) ? platform::loadLE32(data_ + at) : 0; }
-    float f32(size_t at) const { return has(at, 4) ? platform::loadF32LE(data_ + at) : 0.0f; }
+    Block(const uint8_t* data, size_t size) : m_Data(data), m_Size(size) {}
+    bool has(size_t at, size_t n) const { return at <= m_Size && n <= m_Size - at; }
+    uint8_t u8(size_t at) const { return at < m_Size ? m_Data[at] : 0; }
+    uint16_t u16(size_t at) const { return has(at, 2) ? platform::loadLE16(m_Data + at) : 0; }
+    uint32_t u32(size_t at) const { return has(at, 4) ? platform::loadLE32(m_Data + at) : 0; }
+    float f32(size_t at) const { return has(at, 4) ? platform::loadF32LE(m_Data + at) : 0.0f; }
 
 private:
-    const uint8_t* data_;
-    size_t size_;
+    const uint8_t* m_Data;
+    size_t m_Size;
 };
 
 }  // namespace
@@ -89,13 +89,13 @@ ContainerDecodeResult ProfileContainerDecoder::decode(const uint8_t* bytes, size
             return nothing(ContainerDecodeResult{});
         const uint8_t* block = bytes + offset;
         switch (tag) {
-        case kTagGeneral: general_.keep(block, blockLength); break;
-        case kTagStatic: static_.keep(block, blockLength); break;
-        case kTagRoiX: roiX_.keep(block, blockLength); break;
-        case kTagRoiZ: roiZ_.keep(block, blockLength); break;
-        case kTagFpgaRegistersA: fpgaA_.keep(block, blockLength); break;
-        case kTagFpgaRegistersB: fpgaB_.keep(block, blockLength); break;
-        case kTagProfileScale: scale_.keep(block, blockLength); break;
+        case kTagGeneral: m_General.keep(block, blockLength); break;
+        case kTagStatic: m_Static.keep(block, blockLength); break;
+        case kTagRoiX: m_RoiX.keep(block, blockLength); break;
+        case kTagRoiZ: m_RoiZ.keep(block, blockLength); break;
+        case kTagFpgaRegistersA: m_FpgaA.keep(block, blockLength); break;
+        case kTagFpgaRegistersB: m_FpgaB.keep(block, blockLength); break;
+        case kTagProfileScale: m_Scale.keep(block, blockLength); break;
         case kTagCameraRegistersA:
         case kTagCameraRegistersB:
         case kTagEnd:
@@ -139,26 +139,26 @@ void ProfileContainerDecoder::applyHeaderBlocks(DecodedProfile& p) const
 {
     // The encoder handed out: HTL when user I/O lines 1 and 2 are both set to
     // function 5, else TTL/RS422. The KTRA register block wins over KTRB.
-    for (const auto* fpga : {&fpgaB_, &fpgaA_}) {
+    for (const auto* fpga : {&m_FpgaB, &m_FpgaA}) {
         if (!fpga->present)
             continue;
         const bool htl = fpga->has(142, 1) && fpga->u8(136) == 5 && fpga->u8(142) == 5;
-        p.encoder = general_.u32(htl ? 14 : 22);
+        p.encoder = m_General.u32(htl ? 14 : 22);
     }
-    if (general_.present) {
-        p.pictureCounter = general_.u16(8);
-        const uint8_t a = general_.u8(30), b = general_.u8(31), c = general_.u8(34);
+    if (m_General.present) {
+        p.pictureCounter = m_General.u16(8);
+        const uint8_t a = m_General.u8(30), b = m_General.u8(31), c = m_General.u8(34);
         p.ioBits = static_cast<uint8_t>(((a >> 1) & 1) | ((a >> 5) & 1) << 1 | ((b >> 1) & 1) << 2 |
                                         ((b >> 5) & 1) << 3 | (c & 0x0F) << 4);
     }
-    if (static_.present) {
-        p.headerWord23 = static_.u16(8);
-        p.statusBytes[0] = static_.u8(32);
-        p.statusBytes[1] = static_.u8(33);
-        p.statusBytes[2] = static_.u8(35);
-        p.statusBytes[3] = static_.u8(34);
+    if (m_Static.present) {
+        p.headerWord23 = m_Static.u16(8);
+        p.statusBytes[0] = m_Static.u8(32);
+        p.statusBytes[1] = m_Static.u8(33);
+        p.statusBytes[2] = m_Static.u8(35);
+        p.statusBytes[3] = m_Static.u8(34);
     }
-    SetProfileRoi(p, roiX_.u16(10), roiX_.u16(12), roiX_.u16(14), roiZ_.u16(10), roiZ_.u16(12), roiZ_.u16(14));
+    SetProfileRoi(p, m_RoiX.u16(10), m_RoiX.u16(12), m_RoiX.u16(14), m_RoiZ.u16(10), m_RoiZ.u16(12), m_RoiZ.u16(14));
 }
 
 void ProfileContainerDecoder::decodePixelBlock(const uint8_t* data, size_t size, DecodedProfile& p) const
@@ -218,11 +218,11 @@ void ProfileContainerDecoder::decodeLinearizedBlock(const uint8_t* data, size_t 
     dataBytes = std::min(dataBytes, size > kLinData ? size - kLinData : 0);
     const size_t elements = elementSize ? std::min(dataBytes / elementSize, kMaxLinearizedElements) : 0;
 
-    const bool scaled = scale_.present && scale_.has(8, 16);
-    const double xScale = scaled ? platform::loadF32LE(scale_.bytes.data() + 8) : 1.0;
-    const double xOffset = scaled ? platform::loadF32LE(scale_.bytes.data() + 12) : 0.0;
-    const double zScale = scaled ? platform::loadF32LE(scale_.bytes.data() + 16) : 1.0;
-    const double zOffset = scaled ? platform::loadF32LE(scale_.bytes.data() + 20) : 0.0;
+    const bool scaled = m_Scale.present && m_Scale.has(8, 16);
+    const double xScale = scaled ? platform::loadF32LE(m_Scale.bytes.data() + 8) : 1.0;
+    const double xOffset = scaled ? platform::loadF32LE(m_Scale.bytes.data() + 12) : 0.0;
+    const double zScale = scaled ? platform::loadF32LE(m_Scale.bytes.data() + 16) : 1.0;
+    const double zOffset = scaled ? platform::loadF32LE(m_Scale.bytes.data() + 20) : 0.0;
 
     // Echo j of column i is element i x echoes + j.
     const size_t decodedEchoes = std::min<size_t>(echoes, kMaxEchoes);

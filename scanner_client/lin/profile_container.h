@@ -70,13 +70,13 @@ private:
     void decodePixelBlock(const uint8_t* block, size_t size, DecodedProfile& profile) const;
     void decodeLinearizedBlock(const uint8_t* block, size_t size, bool byteOrder, DecodedProfile& profile) const;
 
-    Kept<44> general_;
-    Kept<60> static_;
-    Kept<60> roiX_;
-    Kept<64> roiZ_;
-    Kept<520> fpgaA_;
-    Kept<520> fpgaB_;
-    Kept<32> scale_;
+    Kept<44> m_General;
+    Kept<60> m_Static;
+    Kept<60> m_RoiX;
+    Kept<64> m_RoiZ;
+    Kept<520> m_FpgaA;
+    Kept<520> m_FpgaB;
+    Kept<32> m_Scale;
 };
 
 }  // namespace quillan

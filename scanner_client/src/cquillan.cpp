@@ -23,8 +23,8 @@ CQuillan::CQuillan() = default;
 
 CQuillan::~CQuillan()
 {
-    tcp_.Stop();
-    log_->closeFile();
+    m_Tcp.Stop();
+    m_Log->closeFile();
 }
 
 void CQuillan::readDebugOptions(const std::string& directory)
@@ -34,17 +34,17 @@ void CQuillan::readDebugOptions(const std::string& directory)
         return;
     DebugOptions options = parseDebugOptions(in);
     if (options.captureBytes > 0) {
-        capture_.reset(new (std::nothrow) uint8_t[options.captureBytes]);
-        captureSize_ = capture_ ? options.captureBytes : 0;
-        captured_ = 0;
+        m_Capture.reset(new (std::nothrow) uint8_t[options.captureBytes]);
+        m_CaptureSize = m_Capture ? options.captureBytes : 0;
+        m_Captured = 0;
         platform::debugOutput(format("QuillanDll: Debug: savereceivedbinarydata=%s(%u)\n",
-                                     options.captureValueText.c_str(), captureSize_)
+                                     options.captureValueText.c_str(), m_CaptureSize)
                                   .c_str());
     }
-    if (options.debugFile && !log_->openFile(directory + debugFileName(ip_)))
+    if (options.debugFile && !m_Log->openFile(directory + debugFileName(m_Ip)))
         platform::debugOutput("Error opening the debug file\n");
     if (options.debugTerminal) {
-        log_->enableTerminal();
+        m_Log->enableTerminal();
         platform::debugOutput("QuillanDll: Debug: active\n");
     }
     setDebugActive(true);
@@ -53,32 +53,32 @@ void CQuillan::readDebugOptions(const std::string& directory)
 bool CQuillan::Connect(const char* ip, const char* port, int timeoutMs, void* context, ReadDataCallable readData,
                        int fifoSize)
 {
-    ip_ = ip ? ip : "";
-    port_ = port ? port : "";
-    hostDirectory_ = platform::hostProgramDirectory();
+    m_Ip = ip ? ip : "";
+    m_Port = port ? port : "";
+    m_HostDirectory = platform::hostProgramDirectory();
 
     setDebugActive(false);
-    readDebugOptions(hostDirectory_);
-    tcp_.SetLog(log_);
+    readDebugOptions(m_HostDirectory);
+    m_Tcp.SetLog(m_Log);
 
     try {
-        ring_ = fifoSize > 0 ? std::make_unique<stream::FrameRing>(static_cast<size_t>(fifoSize)) : nullptr;
+        m_Ring = fifoSize > 0 ? std::make_unique<stream::FrameRing>(static_cast<size_t>(fifoSize)) : nullptr;
     } catch (const std::bad_alloc&) {
-        ring_.reset();
+        m_Ring.reset();
     }
-    if (!ring_) {
+    if (!m_Ring) {
         logGlobal("Failed to allocate memory");
         return true;
     }
     if (debugActive())
-        log_->raw("\n\n\n\n\n" + logPrefix(this) + format("memory allocated [%u bytes]", fifoSize) + "\n");
+        m_Log->raw("\n\n\n\n\n" + logPrefix(this) + format("memory allocated [%u bytes]", fifoSize) + "\n");
 
-    tcp_.Reset();
-    tcp_.SetCallbacks([this] { InitializeAcquisition(); }, [this] { OnTcpDisconnected(); },
+    m_Tcp.Reset();
+    m_Tcp.SetCallbacks([this] { InitializeAcquisition(); }, [this] { OnTcpDisconnected(); },
                       [this](char* data, unsigned long length) { OnReceive(data, length); }, context,
                       std::move(readData));
-    status_ = 0;
-    tcp_.Start(ip_, port_, timeoutMs);
+    m_Status = 0;
+    m_Tcp.Start(m_Ip, m_Port, timeoutMs);
     return false;
 }
 
@@ -86,80 +86,80 @@ void CQuillan::InitializeAcquisition()
 {
     log("set initializ acquisition");
     // Nothing of the previous connection survives: its bytes, frames and kept blocks.
-    lin_.clearParametersLoaded();
-    parser_.reset();
-    ring_->reset();
-    ring_->setDelivery(false);
+    m_Lin.clearParametersLoaded();
+    m_Parser.reset();
+    m_Ring->reset();
+    m_Ring->setDelivery(false);
     {
-        std::lock_guard lock(decodeMutex_);
-        decoder_.reset();
+        std::lock_guard lock(m_DecodeMutex);
+        m_Decoder.reset();
     }
     {
-        std::lock_guard lock(statusMutex_);
-        statusFrame_.clear();
-        delivered_ = false;
-        newStatus_ = false;
+        std::lock_guard lock(m_StatusMutex);
+        m_StatusFrame.clear();
+        m_Delivered = false;
+        m_NewStatus = false;
     }
-    captured_ = 0;
+    m_Captured = 0;
 
     // Sent directly: the echo-mode path would wait for an answer only this thread can receive.
     std::string hello = std::string("SetHostLibraryVersion=") + kVersionText + "\r";
-    tcp_.Send(hello.data(), static_cast<int>(hello.size()));
-    tcp_.Send(reinterpret_cast<const char*>(kStartPacket), sizeof(kStartPacket));
+    m_Tcp.Send(hello.data(), static_cast<int>(hello.size()));
+    m_Tcp.Send(reinterpret_cast<const char*>(kStartPacket), sizeof(kStartPacket));
 
-    if (captureSize_ > 0) {
+    if (m_CaptureSize > 0) {
         auto t = platform::localTimeNow();
         std::string name = format("[%u] %04u%02u%02u_%02u%02u%02u_RxRawData.bin",
                                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this)), t.year, t.month, t.day,
                                   t.hour, t.minute, t.second);
-        log_->raw(name + "\n");
-        dumpName_ = hostDirectory_ + name;
+        m_Log->raw(name + "\n");
+        m_DumpName = m_HostDirectory + name;
     }
 }
 
 void CQuillan::writeCapture()
 {
-    std::remove(dumpName_.c_str());
-    std::ofstream out(dumpName_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(capture_.get()), captured_);
+    std::remove(m_DumpName.c_str());
+    std::ofstream out(m_DumpName, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(m_Capture.get()), m_Captured);
 }
 
 void CQuillan::OnTcpDisconnected()
 {
-    status_ = 0;
-    linValid_ = 0;
-    xmlAnswers_.dropPending();
-    if (ring_)
-        ring_->setDelivery(false);
-    if (captureSize_ > 0 && captured_ > 0 && captured_ < captureSize_) {
+    m_Status = 0;
+    m_LinValid = 0;
+    m_XmlAnswers.dropPending();
+    if (m_Ring)
+        m_Ring->setDelivery(false);
+    if (m_CaptureSize > 0 && m_Captured > 0 && m_Captured < m_CaptureSize) {
         writeCapture();
-        captured_ = 0;
+        m_Captured = 0;
     }
 }
 
 void CQuillan::OnReceive(char* data, unsigned long length)
 {
-    if (captureSize_ > 0 && captured_ < captureSize_) {
-        uint32_t n = static_cast<uint32_t>(std::min<unsigned long>(length, captureSize_ - captured_));
-        std::memcpy(capture_.get() + captured_, data, n);
-        captured_ += n;
-        if (captured_ == captureSize_) {
+    if (m_CaptureSize > 0 && m_Captured < m_CaptureSize) {
+        uint32_t n = static_cast<uint32_t>(std::min<unsigned long>(length, m_CaptureSize - m_Captured));
+        std::memcpy(m_Capture.get() + m_Captured, data, n);
+        m_Captured += n;
+        if (m_Captured == m_CaptureSize) {
             writeCapture();
-            captured_ = kCaptureFinished;
+            m_Captured = kCaptureFinished;
         }
     }
-    parser_.feed(reinterpret_cast<const uint8_t*>(data), length);
+    m_Parser.feed(reinterpret_cast<const uint8_t*>(data), length);
 }
 
 void CQuillan::ScannerReady()
 {
-    status_ = 3;
+    m_Status = 3;
     log("scanner ready");
 }
 
 void CQuillan::store(const uint8_t* frame, size_t length, platform::Event& event)
 {
-    auto result = ring_->push(frame, length);
+    auto result = m_Ring->push(frame, length);
     if (result.emptied) {
         logGlobal("Reset FiFo");
         ProfileDataEvent.reset();
@@ -168,8 +168,8 @@ void CQuillan::store(const uint8_t* frame, size_t length, platform::Event& event
         logGlobal("Q7TX-Dll: Write<Read AND Write+Buffer>Read");
     if (result.stored) {
         {
-            std::lock_guard lock(statusMutex_);
-            newStatus_ = true;
+            std::lock_guard lock(m_StatusMutex);
+            m_NewStatus = true;
         }
         event.set();
     }
@@ -185,40 +185,40 @@ void CQuillan::xmlReceived(std::string_view text)
 {
     std::string copy(text);
     // Parsed before the waiting request is woken: its next request may rely on the new texts.
-    bool parsed = info_.parse(copy.c_str(), platform::tickCountMs());
-    xmlAnswers_.answered(std::move(copy), parsed);
+    bool parsed = m_Info.parse(copy.c_str(), platform::tickCountMs());
+    m_XmlAnswers.answered(std::move(copy), parsed);
 }
 
 void CQuillan::syncContainerArrived() { SyncContainerEvent.set(); }
 
 void CQuillan::linearizationReceived(const uint8_t* image, size_t length)
 {
-    if (lin_.loadImage(image, length) == kLinOk) {
-        linValid_ = 1;
+    if (m_Lin.loadImage(image, length) == kLinOk) {
+        m_LinValid = 1;
         ScannerReady();
     }
 }
 
-void CQuillan::synchronisationChanged(bool synchronised) { ring_->setDelivery(synchronised); }
+void CQuillan::synchronisationChanged(bool synchronised) { m_Ring->setDelivery(synchronised); }
 
-stream::FifoLevels CQuillan::fifoLevels() const { return ring_->levels(); }
+stream::FifoLevels CQuillan::fifoLevels() const { return m_Ring->levels(); }
 
 void CQuillan::ResetFifo()
 {
-    if (ring_)
-        ring_->reset();
+    if (m_Ring)
+        m_Ring->reset();
     {
         // Frames stored from now on are the status source until a profile is read again.
-        std::lock_guard lock(statusMutex_);
-        statusFrame_.clear();
-        delivered_ = false;
-        newStatus_ = true;
+        std::lock_guard lock(m_StatusMutex);
+        m_StatusFrame.clear();
+        m_Delivered = false;
+        m_NewStatus = true;
     }
     ProfileDataEvent.reset();
     logGlobal("Reset FiFo");
 }
 
-int CQuillan::fifoFillPercent() const { return ring_ ? static_cast<int>(ring_->levels().fillPercent) : 0; }
+int CQuillan::fifoFillPercent() const { return m_Ring ? static_cast<int>(m_Ring->levels().fillPercent) : 0; }
 
 void CQuillan::pause200ms()
 {
@@ -229,26 +229,26 @@ void CQuillan::pause200ms()
 
 int CQuillan::SetLinearizationFile(const char* path)
 {
-    linValid_ = 0;
-    lin_.clear();
-    int rc = lin_.loadFile(path);
+    m_LinValid = 0;
+    m_Lin.clear();
+    int rc = m_Lin.loadFile(path);
     if (rc == kLinOk)
-        linValid_ = 1;
+        m_LinValid = 1;
     return rc;
 }
 
 void CQuillan::Cleanup()
 {
     logGlobal("Cleaning");
-    log("Stoping the TCP thread " + tcp_.ip());
-    tcp_.Stop();
-    linValid_ = 0;
-    lin_.clear();
-    capture_.reset();
-    ring_.reset();
-    captureSize_ = 0;
-    captured_ = 0;
-    log_->closeFile();
+    log("Stoping the TCP thread " + m_Tcp.ip());
+    m_Tcp.Stop();
+    m_LinValid = 0;
+    m_Lin.clear();
+    m_Capture.reset();
+    m_Ring.reset();
+    m_CaptureSize = 0;
+    m_Captured = 0;
+    m_Log->closeFile();
 }
 
 }  // namespace quillan

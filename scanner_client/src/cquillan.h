@@ -80,13 +80,13 @@ public:
     // Logs "calling XML", asks for the descriptor and waits for its answer.
     std::optional<XmlExchange::Answer> RequestXmlDescriptor();
     int SetLinearizationFile(const char* path);
-    const LinStore& linearization() const { return lin_; }
+    const LinStore& linearization() const { return m_Lin; }
 
-    int status() const { return status_; }
-    bool onReceiveThread() const { return tcp_.onThread(); }
-    const std::string& ip() const { return ip_; }
+    int status() const { return m_Status; }
+    bool onReceiveThread() const { return m_Tcp.onThread(); }
+    const std::string& ip() const { return m_Ip; }
 
-    void log(const std::string& text) { log_->line(this, text); }
+    void log(const std::string& text) { m_Log->line(this, text); }
     void log(const char* text) { log(std::string(text)); }
     // Lines written only while the process-wide debug flag is set.
     void logGlobal(const std::string& text)
@@ -107,7 +107,7 @@ private:
     void storeLegacyProfile(const uint8_t* frame, size_t length) override;
     void xmlReceived(std::string_view text) override;
     void syncContainerArrived() override;
-    bool linearizationValid() const override { return linValid_ != 0; }
+    bool linearizationValid() const override { return m_LinValid != 0; }
     void linearizationReceived(const uint8_t* image, size_t length) override;
     void synchronisationChanged(bool synchronised) override;
     stream::FifoLevels fifoLevels() const override;
@@ -119,7 +119,7 @@ private:
     // Status values follow the frame just handed to a reader.
     void noteDelivered();
     // Releases the delivered frame as the status source once profiles are no longer read after
-    // it; the caller holds statusMutex_.
+    // it; the caller holds m_StatusMutex.
     void expireDeliveredLocked();
     void readDebugOptions(const std::string& directory);
     void writeCapture();
@@ -129,53 +129,53 @@ private:
     int fetchXml(const char* command, char* buf, int len, int tooLong, int nothing);
     int decodeStatus(stream::StatusRecord& record);
 
-    std::string ip_;
-    std::string port_;
+    std::string m_Ip;
+    std::string m_Port;
 
     // Registering an XML request and sending it happen together, so answers match requests.
-    std::mutex xmlRequestMutex_;
-    std::mutex commandMutex_;
+    std::mutex m_XmlRequestMutex;
+    std::mutex m_CommandMutex;
 
-    std::atomic<int> status_{0};
-    std::atomic<int> linValid_{0};
+    std::atomic<int> m_Status{0};
+    std::atomic<int> m_LinValid{0};
 
-    std::unique_ptr<stream::FrameRing> ring_;
-    stream::StreamParser parser_{*this};
-    LinStore lin_;
-    InfoStrings info_;
-    XmlExchange xmlAnswers_;
+    std::unique_ptr<stream::FrameRing> m_Ring;
+    stream::StreamParser m_Parser{*this};
+    LinStore m_Lin;
+    InfoStrings m_Info;
+    XmlExchange m_XmlAnswers;
 
     // Decoding, shared by the profile and image readers.
-    std::mutex decodeMutex_;
-    ProfileContainerDecoder decoder_;
-    std::unique_ptr<DecodedProfile> profile_ = std::make_unique<DecodedProfile>();
-    std::vector<uint8_t> frame_;
-    std::vector<uint8_t> imageFrame_;
-    uint32_t lastFillReport_ = 0;
+    std::mutex m_DecodeMutex;
+    ProfileContainerDecoder m_Decoder;
+    std::unique_ptr<DecodedProfile> m_Profile = std::make_unique<DecodedProfile>();
+    std::vector<uint8_t> m_Frame;
+    std::vector<uint8_t> m_ImageFrame;
+    uint32_t m_LastFillReport = 0;
 
     // Status values come from the frame last delivered to a reader while profiles are read, else
     // from the newest stored frame.
-    std::mutex statusMutex_;
-    std::vector<uint8_t> statusFrame_;
-    bool delivered_ = false;  // statusFrame_ holds a delivered frame
-    uint32_t deliveredTick_ = 0;
-    bool newStatus_ = false;
-    stream::StatusRecord statusRecord_{};
+    std::mutex m_StatusMutex;
+    std::vector<uint8_t> m_StatusFrame;
+    bool m_Delivered = false;  // m_StatusFrame holds a delivered frame
+    uint32_t m_DeliveredTick = 0;
+    bool m_NewStatus = false;
+    stream::StatusRecord m_StatusRecord{};
 
     // Connection flags set by local commands.
-    std::atomic<bool> sortX_{false};
-    std::atomic<bool> echoMode_{false};
-    std::atomic<bool> newestFrameOnly_{false};
+    std::atomic<bool> m_SortX{false};
+    std::atomic<bool> m_EchoMode{false};
+    std::atomic<bool> m_NewestFrameOnly{false};
 
     // Capture of the received bytes into a dump file (receive thread).
-    std::unique_ptr<uint8_t[]> capture_;
-    uint32_t captureSize_ = 0;
-    uint32_t captured_ = 0;
-    std::string dumpName_;
-    std::string hostDirectory_;
+    std::unique_ptr<uint8_t[]> m_Capture;
+    uint32_t m_CaptureSize = 0;
+    uint32_t m_Captured = 0;
+    std::string m_DumpName;
+    std::string m_HostDirectory;
 
-    std::shared_ptr<DebugLog> log_ = std::make_shared<DebugLog>();
-    TcpClient tcp_;
+    std::shared_ptr<DebugLog> m_Log = std::make_shared<DebugLog>();
+    TcpClient m_Tcp;
 };
 
 }  // namespace quillan

@@ -45,19 +45,19 @@ std::string logPrefix(const void* owner)
 
 bool DebugLog::openFile(const std::string& path)
 {
-    std::lock_guard lock(mutex_);
-    out_.open(path, std::ios::out | std::ios::app | std::ios::binary);
-    file_ = out_.is_open();
-    return file_;
+    std::lock_guard lock(m_Mutex);
+    m_Out.open(path, std::ios::out | std::ios::app | std::ios::binary);
+    m_File = m_Out.is_open();
+    return m_File;
 }
 
 void DebugLog::closeFile()
 {
-    std::lock_guard lock(mutex_);
-    file_ = false;
-    if (out_.is_open()) {
-        out_.flush();
-        out_.close();
+    std::lock_guard lock(m_Mutex);
+    m_File = false;
+    if (m_Out.is_open()) {
+        m_Out.flush();
+        m_Out.close();
     }
 }
 
@@ -70,13 +70,13 @@ void DebugLog::line(const void* owner, const std::string& text)
 
 void DebugLog::raw(const std::string& text)
 {
-    if (terminal_)
+    if (m_Terminal)
         platform::debugOutput(text.c_str());
-    if (file_) {
-        std::lock_guard lock(mutex_);
-        if (out_.is_open()) {
-            out_ << text;
-            out_.flush();
+    if (m_File) {
+        std::lock_guard lock(m_Mutex);
+        if (m_Out.is_open()) {
+            m_Out << text;
+            m_Out.flush();
         }
     }
 }

@@ -18,22 +18,22 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 class DebugLog {
 public:
-    void enableTerminal() { terminal_ = true; }
+    void enableTerminal() { m_Terminal = true; }
     // Opens the file for appending; false when it cannot be opened.
     bool openFile(const std::string& path);
     void closeFile();
 
-    bool enabled() const { return terminal_ || file_; }
+    bool enabled() const { return m_Terminal || m_File; }
     // One line: prefix, text, "\n".
     void line(const void* owner, const std::string& text);
     // Text as it stands, without prefix.
     void raw(const std::string& text);
 
 private:
-    std::atomic<bool> terminal_{false};
-    std::atomic<bool> file_{false};
-    std::mutex mutex_;
-    std::ofstream out_;
+    std::atomic<bool> m_Terminal{false};
+    std::atomic<bool> m_File{false};
+    std::mutex m_Mutex;
+    std::ofstream m_Out;
 };
 
 }  // namespace quillan

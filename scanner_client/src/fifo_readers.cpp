@@ -47,21 +47,21 @@ constexpr uint32_t kDeliveredStatusHoldMs = 500;
 
 void CQuillan::noteDelivered()
 {
-    std::lock_guard lock(statusMutex_);
-    // A swap, not a copy: frame_ is filled anew by the next read.
-    statusFrame_.swap(frame_);
-    delivered_ = true;
-    deliveredTick_ = platform::tickCountMs();
-    newStatus_ = true;
+    std::lock_guard lock(m_StatusMutex);
+    // A swap, not a copy: m_Frame is filled anew by the next read.
+    m_StatusFrame.swap(m_Frame);
+    m_Delivered = true;
+    m_DeliveredTick = platform::tickCountMs();
+    m_NewStatus = true;
 }
 
 void CQuillan::expireDeliveredLocked()
 {
-    if (!delivered_ || platform::tickCountMs() - deliveredTick_ < kDeliveredStatusHoldMs)
+    if (!m_Delivered || platform::tickCountMs() - m_DeliveredTick < kDeliveredStatusHoldMs)
         return;
-    statusFrame_.clear();
-    delivered_ = false;
-    newStatus_ = true;
+    m_StatusFrame.clear();
+    m_Delivered = false;
+    m_NewStatus = true;
 }
 
 void CQuillan::fillReport()
@@ -69,46 +69,46 @@ void CQuillan::fillReport()
     if (!debugActive())
         return;
     uint32_t now = platform::tickCountMs();
-    if (now - lastFillReport_ <= 1000)
+    if (now - m_LastFillReport <= 1000)
         return;
-    lastFillReport_ = now;
-    auto percent = static_cast<unsigned>(ring_->levels().fillPercent);
+    m_LastFillReport = now;
+    auto percent = static_cast<unsigned>(m_Ring->levels().fillPercent);
     if (percent > 30)
         log(format("Q7TX-Dll: FiFo(%%): %u", percent));
 }
 
 int CQuillan::GetXZIExtended(const XziOutputs& out, int timeoutMs)
 {
-    if (!lin_.parametersLoaded())
+    if (!m_Lin.parametersLoaded())
         return -2;
     bool arrays = out.x || out.z || out.intensity || out.width;
     if (!arrays && !out.rawBuf)
         return -3;
-    if (!waitFor(ProfileDataEvent, *ring_, timeoutMs))
+    if (!waitFor(ProfileDataEvent, *m_Ring, timeoutMs))
         return -1;
 
-    std::lock_guard lock(decodeMutex_);
-    auto read = ring_->read(frame_, newestFrameOnly_);
+    std::lock_guard lock(m_DecodeMutex);
+    auto read = m_Ring->read(m_Frame, m_NewestFrameOnly);
     if (!read.delivered)
         return -1;
 
     int result = 0;
-    if (out.rawBuf && !frame_.empty() && frame_[0] != 0) {
-        result = static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(out.rawBufLen, 0)), frame_.size()));
-        std::memcpy(out.rawBuf, frame_.data(), static_cast<size_t>(result));
+    if (out.rawBuf && !m_Frame.empty() && m_Frame[0] != 0) {
+        result = static_cast<int>(std::min<size_t>(static_cast<size_t>(std::max(out.rawBufLen, 0)), m_Frame.size()));
+        std::memcpy(out.rawBuf, m_Frame.data(), static_cast<size_t>(result));
     }
     if (arrays) {
-        DecodedProfile& profile = *profile_;
-        if (isContainer(frame_))
-            decoder_.decode(frame_.data(), frame_.size(), info_.strengthWidthByteOrder(), profile);
+        DecodedProfile& profile = *m_Profile;
+        if (isContainer(m_Frame))
+            m_Decoder.decode(m_Frame.data(), m_Frame.size(), m_Info.strengthWidthByteOrder(), profile);
         else
-            DecodeLegacyProfile(frame_.data(), frame_.size(), profile);
+            DecodeLegacyProfile(m_Frame.data(), m_Frame.size(), profile);
         result = 0;
         if (profile.decoded) {
-            auto lin = lin_.active();
+            auto lin = m_Lin.active();
             LinearizeProfile(profile, lin.get());
             result = EmitProfilePoints(profile, PointArrays{out.x, out.z, out.intensity, out.width, out.maxPoints},
-                                       sortX_);
+                                       m_SortX);
             if (out.encoder)
                 *out.encoder = profile.encoder;
             if (out.ioBits)
@@ -128,11 +128,11 @@ int CQuillan::GetRawData(unsigned char* buf, int len)
 {
     if (!buf || len <= 0)
         return -1;
-    std::lock_guard lock(decodeMutex_);
-    if (!ring_->read(frame_).delivered)
+    std::lock_guard lock(m_DecodeMutex);
+    if (!m_Ring->read(m_Frame).delivered)
         return -1;
-    int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(len), frame_.size()));
-    std::memcpy(buf, frame_.data(), static_cast<size_t>(n));
+    int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(len), m_Frame.size()));
+    std::memcpy(buf, m_Frame.data(), static_cast<size_t>(n));
     noteDelivered();
     fillReport();
     return n;
@@ -142,24 +142,24 @@ int CQuillan::GetImage(char* buf, int bufLen, const ImageOutputs& out, unsigned 
 {
     if (!buf)
         return -3;
-    if (!waitFor(ImageFrameEvent, *ring_, timeoutMs))
+    if (!waitFor(ImageFrameEvent, *m_Ring, timeoutMs))
         return -1;
 
-    std::lock_guard lock(decodeMutex_);
-    auto peek = ring_->peek(imageFrame_);
+    std::lock_guard lock(m_DecodeMutex);
+    auto peek = m_Ring->peek(m_ImageFrame);
     if (!peek.delivered)
         return -1;
-    if (!isContainer(imageFrame_))
+    if (!isContainer(m_ImageFrame))
         return 0;  // not a container: left in place
 
-    DecodedProfile& profile = *profile_;
-    auto decoded = decoder_.decode(imageFrame_.data(), imageFrame_.size(), info_.strengthWidthByteOrder(), profile);
+    DecodedProfile& profile = *m_Profile;
+    auto decoded = m_Decoder.decode(m_ImageFrame.data(), m_ImageFrame.size(), m_Info.strengthWidthByteOrder(), profile);
     int result = 0;
     if (decoded.isImage && decoded.imageBlockLength >= 16) {
         size_t bytes = decoded.imageBlockLength - 16;
         if (bufLen < 0 || static_cast<size_t>(bufLen) < decoded.imageBlockLength)
             return -1;  // the frame stays in the ring
-        std::memcpy(buf, imageFrame_.data() + decoded.imageBlockOffset + 16, bytes);
+        std::memcpy(buf, m_ImageFrame.data() + decoded.imageBlockOffset + 16, bytes);
         auto put = [](unsigned* p, int32_t v) {
             if (p)
                 *p = static_cast<unsigned>(v);
@@ -172,7 +172,7 @@ int CQuillan::GetImage(char* buf, int bufLen, const ImageOutputs& out, unsigned 
         put(out.stepZ, profile.stepZ);
         result = static_cast<int>(bytes);
     }
-    ring_->consume(peek.sequence);
+    m_Ring->consume(peek.sequence);
     if (peek.moreQueued)
         ImageFrameEvent.set();
     return result;

@@ -29,17 +29,17 @@ std::optional<XmlExchange::Answer> CQuillan::askXml(const char* command)
 {
     uint64_t ticket = 0;
     {
-        std::lock_guard lock(xmlRequestMutex_);
-        ticket = xmlAnswers_.expect();
+        std::lock_guard lock(m_XmlRequestMutex);
+        ticket = m_XmlAnswers.expect();
         SendCommand(command, static_cast<int>(std::strlen(command)));
     }
-    return xmlAnswers_.wait(ticket, std::chrono::milliseconds(1000));
+    return m_XmlAnswers.wait(ticket, std::chrono::milliseconds(1000));
 }
 
 std::optional<XmlExchange::Answer> CQuillan::RequestXmlDescriptor()
 {
-    if (log_->enabled())
-        log_->raw(logPrefix(this) + "calling XML\n");
+    if (m_Log->enabled())
+        m_Log->raw(logPrefix(this) + "calling XML\n");
     return askXml(kXmlRequest);
 }
 
@@ -79,8 +79,8 @@ int CQuillan::GetInfo(char* buf, int len, const char* kind)
     for (const auto& s : kSettings) {
         if (k != s.kind)
             continue;
-        if (log_->enabled())
-            log_->raw(logPrefix(this) + "calling Settings " + s.logName + "\n");
+        if (m_Log->enabled())
+            m_Log->raw(logPrefix(this) + "calling Settings " + s.logName + "\n");
         return fetchXml(s.command, buf, len, -2, s.nothing);
     }
     if (k == "sync") {
@@ -90,7 +90,7 @@ int CQuillan::GetInfo(char* buf, int len, const char* kind)
     }
     if (k == "text") {
         // The parameter record is enough: a load that failed after it still read these values whole.
-        auto lin = lin_.parameterData();
+        auto lin = m_Lin.parameterData();
         if (!lin)
             return -3;
         std::string text = "[general]\r\n";

@@ -42,7 +42,7 @@ public:
     static CScannerHandleTable& instance();
 
     // Handles are never reused: slot in the low byte, a connection counter above it.
-    uintptr_t makeHandle(int slot) { return (++generation_ << 8) | static_cast<uintptr_t>(slot); }
+    uintptr_t makeHandle(int slot) { return (++m_Generation << 8) | static_cast<uintptr_t>(slot); }
     static int slotOf(uintptr_t handle) { return static_cast<int>(handle & 0xFF); }
 
     // The lock block holding this handle, or null.
@@ -57,5 +57,5 @@ public:
     int users = 0;  // QuillanDLL objects bound to the table, under tableMutex
 
 private:
-    uint64_t generation_ = 0;  // under tableMutex
+    uint64_t m_Generation = 0;  // under tableMutex
 };

@@ -144,52 +144,52 @@ bool InfoStrings::parse(const char* text, uint32_t tick)
                                  kGeneralPrefix + "ttl_rs422:en_0:state"},
                                 &ttl);
 
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_Mutex);
     for (auto& [key, value] : found)
-        slots_[key] = std::move(value);
+        m_Slots[key] = std::move(value);
     if (hasUserIo)
-        slots_[kUserIoStatesSlot] = userIo;
+        m_Slots[kUserIoStatesSlot] = userIo;
     if (hasTtl)
-        slots_[kTtlRs422StatesSlot] = ttl;
+        m_Slots[kTtlRs422StatesSlot] = ttl;
     auto slot = [&](const std::string& key) {
-        auto it = slots_.find(key);
-        return it == slots_.end() ? std::string() : it->second;
+        auto it = m_Slots.find(key);
+        return it == m_Slots.end() ? std::string() : it->second;
     };
-    byteOrder_ = quillan::strengthWidthByteOrder(slot(kFirmwareKey), slot(kOrderNumberKey));
-    lastParseTick_ = tick;
-    parsed_ = true;
+    m_ByteOrder = quillan::strengthWidthByteOrder(slot(kFirmwareKey), slot(kOrderNumberKey));
+    m_LastParseTick = tick;
+    m_Parsed = true;
     return true;
 }
 
 std::string InfoStrings::get(const std::string& key) const
 {
-    std::lock_guard lock(mutex_);
-    auto it = slots_.find(key);
-    return it == slots_.end() ? std::string() : it->second;
+    std::lock_guard lock(m_Mutex);
+    auto it = m_Slots.find(key);
+    return it == m_Slots.end() ? std::string() : it->second;
 }
 
 bool InfoStrings::has(const std::string& key) const
 {
-    std::lock_guard lock(mutex_);
-    return slots_.count(key) != 0;
+    std::lock_guard lock(m_Mutex);
+    return m_Slots.count(key) != 0;
 }
 
 bool InfoStrings::strengthWidthByteOrder() const
 {
-    std::lock_guard lock(mutex_);
-    return byteOrder_;
+    std::lock_guard lock(m_Mutex);
+    return m_ByteOrder;
 }
 
 uint32_t InfoStrings::lastParseTick() const
 {
-    std::lock_guard lock(mutex_);
-    return lastParseTick_;
+    std::lock_guard lock(m_Mutex);
+    return m_LastParseTick;
 }
 
 bool InfoStrings::everParsed() const
 {
-    std::lock_guard lock(mutex_);
-    return parsed_;
+    std::lock_guard lock(m_Mutex);
+    return m_Parsed;
 }
 
 }  // namespace quillan

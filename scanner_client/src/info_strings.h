@@ -34,11 +34,11 @@ public:
     bool everParsed() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::map<std::string, std::string> slots_;
-    bool byteOrder_ = false;
-    bool parsed_ = false;
-    uint32_t lastParseTick_ = 0;
+    mutable std::mutex m_Mutex;
+    std::map<std::string, std::string> m_Slots;
+    bool m_ByteOrder = false;
+    bool m_Parsed = false;
+    uint32_t m_LastParseTick = 0;
 };
 
 }  // namespace quillan

@@ -62,30 +62,30 @@ bool findBlock(const std::vector<uint8_t>& c, uint32_t tag, size_t& offset, size
 
 int CQuillan::decodeStatus(stream::StatusRecord& record)
 {
-    std::lock_guard lock(statusMutex_);
+    std::lock_guard lock(m_StatusMutex);
     expireDeliveredLocked();
-    if (newStatus_) {
+    if (m_NewStatus) {
         std::vector<uint8_t> newest;
-        const std::vector<uint8_t>* frame = &statusFrame_;
-        if (!delivered_ && ring_->lastStored(newest))
+        const std::vector<uint8_t>* frame = &m_StatusFrame;
+        if (!m_Delivered && m_Ring->lastStored(newest))
             frame = &newest;
-        stream::decodeStatusContainer(frame->data(), frame->size(), statusRecord_);
-        newStatus_ = false;
+        stream::decodeStatusContainer(frame->data(), frame->size(), m_StatusRecord);
+        m_NewStatus = false;
     }
-    record = statusRecord_;
+    record = m_StatusRecord;
     return 0;
 }
 
 int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
 {
     std::string_view name(rawName ? rawName : "");
-    bool received = ring_->storedSinceReset();
+    bool received = m_Ring->storedSinceReset();
 
     if (name == "RawData") {
         if (!received)
             return -4;
         std::vector<uint8_t> last;
-        if (!ring_->lastStored(last))
+        if (!m_Ring->lastStored(last))
             return -4;
         return putBytes(last.data(), last.size(), buf, len);
     }
@@ -97,9 +97,9 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
         return putText(answer->text, buf, len);
     }
     if (name == "GetCameraMode" || name == "GetCameraMode\r")
-        return putText(std::to_string(parser_.frameKind()), buf, len);
+        return putText(std::to_string(m_Parser.frameKind()), buf, len);
     if (name == "GetCheckLinearizationMode" || name == "GetCheckLinearizationMode\r")
-        return putText(std::to_string(lin_.linearizationMode() ? 1 : 0), buf, len);
+        return putText(std::to_string(m_Lin.linearizationMode() ? 1 : 0), buf, len);
 
     auto entry = lookupReadDataName(name);
     if (!entry)
@@ -112,12 +112,12 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
             return -4;
         std::vector<uint8_t> frame;
         {
-            std::lock_guard lock(statusMutex_);
+            std::lock_guard lock(m_StatusMutex);
             expireDeliveredLocked();
-            frame = statusFrame_;
+            frame = m_StatusFrame;
         }
         if (frame.empty())
-            ring_->lastStored(frame);
+            m_Ring->lastStored(frame);
         size_t offset = 0, length = 0;
         if (!findBlock(frame, entry->blockTag, offset, length))
             return -5;
@@ -129,7 +129,7 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
     if (cacheMs < -1) {
         // The lookup still runs: a descriptor name writes its stored text.
         if (isDescriptor) {
-            putText(info_.get(entry->descriptorKey), buf, len);
+            putText(m_Info.get(entry->descriptorKey), buf, len);
             return -3;
         }
         putEmpty(buf, len);
@@ -147,8 +147,8 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
         return putText(std::to_string(record[static_cast<size_t>(entry->statusField)]), buf, len);
     }
     // The refresh comes first for every name, so a silent scanner shows as -5.
-    bool stale = cacheMs == 0 || !info_.everParsed() ||
-                 platform::tickCountMs() - info_.lastParseTick() > static_cast<uint32_t>(cacheMs);
+    bool stale = cacheMs == 0 || !m_Info.everParsed() ||
+                 platform::tickCountMs() - m_Info.lastParseTick() > static_cast<uint32_t>(cacheMs);
     if (stale) {
         auto answer = RequestXmlDescriptor();
         if (!answer || !answer->parsed)
@@ -158,7 +158,7 @@ int CQuillan::ReadData(const char* rawName, char* buf, int len, int cacheMs)
         putEmpty(buf, len);
         return -2;
     }
-    return putText(info_.get(entry->descriptorKey), buf, len);
+    return putText(m_Info.get(entry->descriptorKey), buf, len);
 }
 
 }  // namespace quillan

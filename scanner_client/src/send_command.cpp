@@ -13,53 +13,53 @@ constexpr char kSyncRequest[] = "SetRequestSyncContainer\r";
 
 int CQuillan::SendCommand(const char* text, int len)
 {
-    if (log_->enabled())
-        log_->raw(logPrefix(this) + text + "\n");
+    if (m_Log->enabled())
+        m_Log->raw(logPrefix(this) + text + "\n");
     int textLength = static_cast<int>(std::strlen(text));
     switch (classifyCommand(text)) {
     case LocalCommand::InitializeAcquisition:
         return textLength;
     case LocalCommand::AutoConnectOff:
-        tcp_.SetAutoReconnect(false);
+        m_Tcp.SetAutoReconnect(false);
         return textLength;
     case LocalCommand::AutoConnectOn:
-        tcp_.SetAutoReconnect(true);
+        m_Tcp.SetAutoReconnect(true);
         return textLength;
     case LocalCommand::SortingXOff:
-        sortX_ = false;
+        m_SortX = false;
         return textLength;
     case LocalCommand::SortingXOn:
-        sortX_ = true;
+        m_SortX = true;
         return textLength;
     case LocalCommand::EchoModeOff:
-        echoMode_ = false;
+        m_EchoMode = false;
         return textLength;
     case LocalCommand::EchoModeOn:
-        echoMode_ = true;
+        m_EchoMode = true;
         return textLength;
     case LocalCommand::NewestFrameOnly:
-        newestFrameOnly_ = true;
+        m_NewestFrameOnly = true;
         return textLength;
     case LocalCommand::EveryFrame:
-        newestFrameOnly_ = false;
+        m_NewestFrameOnly = false;
         return textLength;
     case LocalCommand::CameraMode:
-        tcp_.Send(reinterpret_cast<const char*>(kCameraModePacket1), 8);
-        tcp_.Send(reinterpret_cast<const char*>(kCameraModePacket2), 8);
-        parser_.requestResync();
-        ring_->setDelivery(false);
+        m_Tcp.Send(reinterpret_cast<const char*>(kCameraModePacket1), 8);
+        m_Tcp.Send(reinterpret_cast<const char*>(kCameraModePacket2), 8);
+        m_Parser.requestResync();
+        m_Ring->setDelivery(false);
         pause200ms();
         return textLength;
     case LocalCommand::None:
         break;
     }
 
-    std::lock_guard lock(commandMutex_);
-    int result = tcp_.Send(text, len) == len ? len : -1;
-    if (echoMode_) {
+    std::lock_guard lock(m_CommandMutex);
+    int result = m_Tcp.Send(text, len) == len ? len : -1;
+    if (m_EchoMode) {
         SyncContainerEvent.reset();
         int n = static_cast<int>(sizeof(kSyncRequest) - 1);
-        if (tcp_.Send(kSyncRequest, n) != n)
+        if (m_Tcp.Send(kSyncRequest, n) != n)
             result -= 25;
         if (SyncContainerEvent.wait(1000) == platform::WaitResult::TimedOut)
             return -2;

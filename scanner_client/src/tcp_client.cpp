@@ -42,80 +42,80 @@ void setBlocking(int fd, bool blocking)
 
 }  // namespace
 
-TcpClient::TcpClient() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TcpClient::TcpClient() : m_Wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 TcpClient::~TcpClient() { Stop(); }
 
 void TcpClient::SetCallbacks(Callback connected, Callback disconnected, DataCallback data, void* context,
                              ReadDataCallable readData)
 {
-    connectedCallback_ = std::move(connected);
-    disconnectedCallback_ = std::move(disconnected);
-    dataCallback_ = std::move(data);
-    context_ = context;
-    readData_ = std::move(readData);
+    m_ConnectedCallback = std::move(connected);
+    m_DisconnectedCallback = std::move(disconnected);
+    m_DataCallback = std::move(data);
+    m_Context = context;
+    m_ReadData = std::move(readData);
 }
 
 void TcpClient::Reset()
 {
-    connectedCallback_ = nullptr;
-    disconnectedCallback_ = nullptr;
-    dataCallback_ = nullptr;
-    readData_ = nullptr;
-    context_ = nullptr;
+    m_ConnectedCallback = nullptr;
+    m_DisconnectedCallback = nullptr;
+    m_DataCallback = nullptr;
+    m_ReadData = nullptr;
+    m_Context = nullptr;
     closeSocket();
-    connected_ = false;
-    timeoutMs_ = 0;
-    ip_.clear();
-    port_.clear();
-    autoReconnect_ = true;
+    m_Connected = false;
+    m_TimeoutMs = 0;
+    m_Ip.clear();
+    m_Port.clear();
+    m_AutoReconnect = true;
 }
 
 void TcpClient::log(const std::string& text)
 {
-    if (log_)
-        log_->line(this, text);
+    if (m_Log)
+        m_Log->line(this, text);
 }
 
 void TcpClient::Start(const std::string& ip, const std::string& port, int timeoutMs)
 {
     log("Starting the TCP thread");
-    connected_ = false;
-    ip_ = ip;
-    port_ = port;
-    timeoutMs_ = timeoutMs;
-    autoReconnect_ = true;
+    m_Connected = false;
+    m_Ip = ip;
+    m_Port = port;
+    m_TimeoutMs = timeoutMs;
+    m_AutoReconnect = true;
     uint64_t drain = 0;
-    while (::read(wake_.get(), &drain, sizeof(drain)) > 0) {
+    while (::read(m_Wake.get(), &drain, sizeof(drain)) > 0) {
     }
-    thread_ = std::jthread([this](std::stop_token stop) { ThreadProc(stop); });
+    m_Thread = std::jthread([this](std::stop_token stop) { ThreadProc(stop); });
 }
 
 bool TcpClient::Stop()
 {
-    if (!thread_.joinable())
+    if (!m_Thread.joinable())
         return true;
     if (onThread())
         return false;
     log("Stoping the TCP thread");
-    thread_.request_stop();
+    m_Thread.request_stop();
     uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof(one));
-    thread_.join();
-    thread_ = std::jthread();
+    [[maybe_unused]] auto n = ::write(m_Wake.get(), &one, sizeof(one));
+    m_Thread.join();
+    m_Thread = std::jthread();
     return true;
 }
 
-bool TcpClient::onThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+bool TcpClient::onThread() const { return m_Thread.get_id() == std::this_thread::get_id(); }
 
 int TcpClient::Send(const char* data, int length)
 {
-    std::lock_guard lock(socketMutex_);
-    if (!connected_ || !socket_.isValid() || length < 0)
+    std::lock_guard lock(m_SocketMutex);
+    if (!m_Connected || !m_Socket.isValid() || length < 0)
         return -1;
     int sent = 0;
     while (sent < length) {
-        ssize_t n = ::send(socket_.get(), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        ssize_t n = ::send(m_Socket.get(), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -127,40 +127,40 @@ int TcpClient::Send(const char* data, int length)
 
 void TcpClient::publishSocket(platform::UniqueFD fd)
 {
-    std::lock_guard lock(socketMutex_);
-    socket_ = std::move(fd);
+    std::lock_guard lock(m_SocketMutex);
+    m_Socket = std::move(fd);
 }
 
 void TcpClient::closeSocket()
 {
     // shutdown first, so a sender blocked in send() returns before the lock is taken.
-    int fd = socket_.get();
+    int fd = m_Socket.get();
     if (fd >= 0)
         ::shutdown(fd, SHUT_RDWR);
-    std::lock_guard lock(socketMutex_);
-    socket_.reset();
+    std::lock_guard lock(m_SocketMutex);
+    m_Socket.reset();
 }
 
 bool TcpClient::waitWake(int timeoutMs)
 {
-    pollfd p{wake_.get(), POLLIN, 0};
+    pollfd p{m_Wake.get(), POLLIN, 0};
     return ::poll(&p, 1, timeoutMs) > 0;
 }
 
 void TcpClient::OnConnected()
 {
     log("connected");
-    connected_ = true;
-    if (connectedCallback_)
-        connectedCallback_();
+    m_Connected = true;
+    if (m_ConnectedCallback)
+        m_ConnectedCallback();
 }
 
 void TcpClient::OnDisconnected()
 {
     log("disconnected");
-    connected_ = false;
-    if (disconnectedCallback_)
-        disconnectedCallback_();
+    m_Connected = false;
+    if (m_DisconnectedCallback)
+        m_DisconnectedCallback();
 }
 
 platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_token& stop)
@@ -174,12 +174,12 @@ platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_tok
 
     platform::UniqueFD fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.isValid()) {
-        log(format("[%s]Error%d", ip_.c_str(), errno));
+        log(format("[%s]Error%d", m_Ip.c_str(), errno));
         waitRestOfSecond();
         return {};
     }
-    log(format("recv timeout %d", timeoutMs_));
-    setTimeOption(fd.get(), SO_RCVTIMEO, timeoutMs_);
+    log(format("recv timeout %d", m_TimeoutMs));
+    setTimeOption(fd.get(), SO_RCVTIMEO, m_TimeoutMs);
     setTimeOption(fd.get(), SO_SNDTIMEO, kSendTimeoutMs);
     setIntOption(fd.get(), SOL_SOCKET, SO_RCVBUF, kSocketBufferBytes);
     setIntOption(fd.get(), SOL_SOCKET, SO_SNDBUF, kSocketBufferBytes);
@@ -195,7 +195,7 @@ platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_tok
     int error = rc == 0 ? 0 : errno;
     int ready = 1;
     if (rc != 0 && error == EINPROGRESS) {
-        pollfd p[2] = {{fd.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
+        pollfd p[2] = {{fd.get(), POLLOUT, 0}, {m_Wake.get(), POLLIN, 0}};
         ready = ::poll(p, 2, 1000);
         error = 0;
         if (ready > 0 && (p[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
@@ -218,8 +218,8 @@ platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_tok
 TcpClient::Loss TcpClient::receive(int fd, std::stop_token& stop, char* buffer, int& lastResult)
 {
     while (!stop.stop_requested()) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-        int ready = ::poll(p, 2, timeoutMs_ > 0 ? timeoutMs_ : -1);
+        pollfd p[2] = {{fd, POLLIN, 0}, {m_Wake.get(), POLLIN, 0}};
+        int ready = ::poll(p, 2, m_TimeoutMs > 0 ? m_TimeoutMs : -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (stop.stop_requested())
@@ -236,10 +236,10 @@ TcpClient::Loss TcpClient::receive(int fd, std::stop_token& stop, char* buffer, 
             return Loss::Recv;
         }
         lastResult = static_cast<int>(n);
-        if (dataCallback_)
-            dataCallback_(buffer, static_cast<unsigned long>(n));
-        if (readData_)
-            readData_(buffer, static_cast<int>(n));
+        if (m_DataCallback)
+            m_DataCallback(buffer, static_cast<unsigned long>(n));
+        if (m_ReadData)
+            m_ReadData(buffer, static_cast<int>(n));
     }
     return Loss::None;
 }
@@ -249,10 +249,10 @@ void TcpClient::ThreadProc(std::stop_token stop)
     log("TCP thread has started");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(std::atoi(port_.c_str())));
-    bool addressValid = ::inet_pton(AF_INET, ip_.c_str(), &addr.sin_addr) == 1;
+    addr.sin_port = htons(static_cast<uint16_t>(std::atoi(m_Port.c_str())));
+    bool addressValid = ::inet_pton(AF_INET, m_Ip.c_str(), &addr.sin_addr) == 1;
     if (!addressValid)
-        log(format("invalid scanner address \"%s\"", ip_.c_str()));
+        log(format("invalid scanner address \"%s\"", m_Ip.c_str()));
 
     std::vector<char> buffer(kReceiveChunk);
     while (addressValid && !stop.stop_requested()) {
@@ -273,7 +273,7 @@ void TcpClient::ThreadProc(std::stop_token stop)
         closeSocket();
         OnDisconnected();
         const char* where = loss == Loss::Select ? "select" : "recv";
-        if (autoReconnect_) {
+        if (m_AutoReconnect) {
             log(format("connection is lost in %s, try to reconnect. Error: %d  %s", where, lastResult,
                        errorText(loss == Loss::Recv && lastResult == 0 ? 0 : error).c_str()));
         } else {

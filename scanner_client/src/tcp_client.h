@@ -31,7 +31,7 @@ public:
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
 
-    void SetLog(std::shared_ptr<DebugLog> log) { log_ = std::move(log); }
+    void SetLog(std::shared_ptr<DebugLog> log) { m_Log = std::move(log); }
     void SetCallbacks(Callback connected, Callback disconnected, DataCallback data, void* context,
                       ReadDataCallable readData);
     // Starts the thread. Throws std::system_error when no thread can be made.
@@ -40,13 +40,13 @@ public:
     bool Stop();
     // All bytes sent: length; not connected or a send error or time-out: -1.
     int Send(const char* data, int length);
-    void SetAutoReconnect(bool on) { autoReconnect_ = on; }
-    bool autoReconnect() const { return autoReconnect_; }
-    bool connected() const { return connected_; }
+    void SetAutoReconnect(bool on) { m_AutoReconnect = on; }
+    bool autoReconnect() const { return m_AutoReconnect; }
+    bool connected() const { return m_Connected; }
     bool onThread() const;
     void Reset();
 
-    const std::string& ip() const { return ip_; }
+    const std::string& ip() const { return m_Ip; }
 
 private:
     void ThreadProc(std::stop_token stop);
@@ -61,24 +61,24 @@ private:
     void OnDisconnected();
     void log(const std::string& text);
 
-    std::shared_ptr<DebugLog> log_;
-    std::string ip_;
-    std::string port_;
-    int timeoutMs_ = 0;
-    std::atomic<bool> autoReconnect_{true};
-    std::atomic<bool> connected_{false};
+    std::shared_ptr<DebugLog> m_Log;
+    std::string m_Ip;
+    std::string m_Port;
+    int m_TimeoutMs = 0;
+    std::atomic<bool> m_AutoReconnect{true};
+    std::atomic<bool> m_Connected{false};
 
-    Callback connectedCallback_;
-    Callback disconnectedCallback_;
-    DataCallback dataCallback_;
-    ReadDataCallable readData_;
-    void* context_ = nullptr;
+    Callback m_ConnectedCallback;
+    Callback m_DisconnectedCallback;
+    DataCallback m_DataCallback;
+    ReadDataCallable m_ReadData;
+    void* m_Context = nullptr;
 
     // Guards the socket against being closed and its number reused while a caller sends.
-    std::mutex socketMutex_;
-    platform::UniqueFD socket_;
-    platform::UniqueFD wake_;  // eventfd: wakes the thread's waits on Stop
-    std::jthread thread_;
+    std::mutex m_SocketMutex;
+    platform::UniqueFD m_Socket;
+    platform::UniqueFD m_Wake;  // eventfd: wakes the thread's waits on Stop
+    std::jthread m_Thread;
 };
 
 }  // namespace quillan

@@ -4,46 +4,46 @@
 
 namespace quillan::stream {
 
-FrameRing::FrameRing(size_t capacity) : capacity_(capacity), buffer_(new uint8_t[capacity])
+FrameRing::FrameRing(size_t capacity) : m_Capacity(capacity), m_Buffer(new uint8_t[capacity])
 {
     // Touched here, on the connecting thread: the writer takes no page faults mid-stream.
-    std::memset(buffer_.get(), 0, capacity_);
+    std::memset(m_Buffer.get(), 0, m_Capacity);
 }
 
 FrameRing::PushResult FrameRing::push(const uint8_t* frame, size_t length)
 {
     PushResult result;
-    if (length == 0 || length > capacity_)
+    if (length == 0 || length > m_Capacity)
         return result;
     size_t slot = 0;
     uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
-        if (length != frameSize_) {
-            result.emptied = frameSize_ != 0;
-            frameSize_ = length;
-            slots_ = capacity_ / length;
+        std::lock_guard lock(m_Mutex);
+        if (length != m_FrameSize) {
+            result.emptied = m_FrameSize != 0;
+            m_FrameSize = length;
+            m_Slots = m_Capacity / length;
             clearLocked();
         }
-        if (count_ == slots_) {
+        if (m_Count == m_Slots) {
             popLocked(1);
-            ++dropped_;
+            ++m_Dropped;
             result.overwritten = 1;
         }
-        slot = writeSlot_;
-        if (haveLast_ && slot == lastSlot_) {
+        slot = m_WriteSlot;
+        if (m_HaveLast && slot == m_LastSlot) {
             // One slot only: the frame replaces the last stored one, which readers still copy.
-            std::memcpy(buffer_.get() + slot * length, frame, length);
+            std::memcpy(m_Buffer.get() + slot * length, frame, length);
             publishLocked(slot);
             result.stored = true;
             return result;
         }
-        generation = generation_;
+        generation = m_Generation;
     }
     // The slot is neither queued nor the last stored frame, so no reader copies it meanwhile.
-    std::memcpy(buffer_.get() + slot * length, frame, length);
-    std::lock_guard lock(mutex_);
-    if (generation != generation_)
+    std::memcpy(m_Buffer.get() + slot * length, frame, length);
+    std::lock_guard lock(m_Mutex);
+    if (generation != m_Generation)
         return result;  // emptied meanwhile: the frame went with the others
     publishLocked(slot);
     result.stored = true;
@@ -52,42 +52,42 @@ FrameRing::PushResult FrameRing::push(const uint8_t* frame, size_t length)
 
 void FrameRing::publishLocked(size_t slot)
 {
-    lastSlot_ = slot;
-    haveLast_ = true;
-    writeSlot_ = (slot + 1) % slots_;
-    ++count_;
-    ++nextSequence_;
+    m_LastSlot = slot;
+    m_HaveLast = true;
+    m_WriteSlot = (slot + 1) % m_Slots;
+    ++m_Count;
+    ++m_NextSequence;
 }
 
 FrameRing::ReadResult FrameRing::read(std::vector<uint8_t>& out, bool newestOnly)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_Mutex);
     if (!readableLocked())
         return {};
     if (newestOnly)
-        popLocked(count_ - 1);
-    const uint8_t* frame = slot(readSlot_);
-    out.assign(frame, frame + frameSize_);
-    ReadResult result{true, false, firstSequence_};
+        popLocked(m_Count - 1);
+    const uint8_t* frame = slot(m_ReadSlot);
+    out.assign(frame, frame + m_FrameSize);
+    ReadResult result{true, false, m_FirstSequence};
     popLocked(1);
-    result.moreQueued = count_ > 0;
+    result.moreQueued = m_Count > 0;
     return result;
 }
 
 FrameRing::ReadResult FrameRing::peek(std::vector<uint8_t>& out)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_Mutex);
     if (!readableLocked())
         return {};
-    const uint8_t* frame = slot(readSlot_);
-    out.assign(frame, frame + frameSize_);
-    return {true, count_ > 1, firstSequence_};
+    const uint8_t* frame = slot(m_ReadSlot);
+    out.assign(frame, frame + m_FrameSize);
+    return {true, m_Count > 1, m_FirstSequence};
 }
 
 bool FrameRing::consume(uint64_t sequence)
 {
-    std::lock_guard lock(mutex_);
-    if (count_ == 0 || firstSequence_ != sequence)
+    std::lock_guard lock(m_Mutex);
+    if (m_Count == 0 || m_FirstSequence != sequence)
         return false;
     popLocked(1);
     return true;
@@ -95,58 +95,58 @@ bool FrameRing::consume(uint64_t sequence)
 
 bool FrameRing::lastStored(std::vector<uint8_t>& out) const
 {
-    std::lock_guard lock(mutex_);
-    if (!haveLast_)
+    std::lock_guard lock(m_Mutex);
+    if (!m_HaveLast)
         return false;
-    const uint8_t* frame = slot(lastSlot_);
-    out.assign(frame, frame + frameSize_);
+    const uint8_t* frame = slot(m_LastSlot);
+    out.assign(frame, frame + m_FrameSize);
     return true;
 }
 
 bool FrameRing::storedSinceReset() const
 {
-    std::lock_guard lock(mutex_);
-    return haveLast_;
+    std::lock_guard lock(m_Mutex);
+    return m_HaveLast;
 }
 
 void FrameRing::reset()
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_Mutex);
     clearLocked();
 }
 
 FifoLevels FrameRing::levels() const
 {
-    std::lock_guard lock(mutex_);
-    return {static_cast<uint32_t>(writeSlot_ * frameSize_), static_cast<uint32_t>(readSlot_ * frameSize_),
-            100.0 * static_cast<double>(count_ * frameSize_) / static_cast<double>(capacity_)};
+    std::lock_guard lock(m_Mutex);
+    return {static_cast<uint32_t>(m_WriteSlot * m_FrameSize), static_cast<uint32_t>(m_ReadSlot * m_FrameSize),
+            100.0 * static_cast<double>(m_Count * m_FrameSize) / static_cast<double>(m_Capacity)};
 }
 
 size_t FrameRing::queuedFrames() const
 {
-    std::lock_guard lock(mutex_);
-    return count_;
+    std::lock_guard lock(m_Mutex);
+    return m_Count;
 }
 
 uint64_t FrameRing::droppedFrames() const
 {
-    std::lock_guard lock(mutex_);
-    return dropped_;
+    std::lock_guard lock(m_Mutex);
+    return m_Dropped;
 }
 
 void FrameRing::clearLocked()
 {
-    ++generation_;
-    writeSlot_ = readSlot_ = count_ = 0;
-    firstSequence_ = nextSequence_;
-    haveLast_ = false;
+    ++m_Generation;
+    m_WriteSlot = m_ReadSlot = m_Count = 0;
+    m_FirstSequence = m_NextSequence;
+    m_HaveLast = false;
 }
 
 void FrameRing::popLocked(size_t frames)
 {
-    readSlot_ = (readSlot_ + frames) % slots_;
-    count_ -= frames;
-    firstSequence_ += frames;
+    m_ReadSlot = (m_ReadSlot + frames) % m_Slots;
+    m_Count -= frames;
+    m_FirstSequence += frames;
 }
 
 }  // namespace quillan::stream

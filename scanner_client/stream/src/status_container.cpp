@@ -10,45 +10,45 @@ namespace {
 class BlockFields {
 public:
     BlockFields(const uint8_t* block, size_t length, StatusRecord& record)
-        : block_(block), length_(length), record_(record)
+        : m_Block(block), m_Length(length), m_Record(record)
     {
     }
 
-    bool has(size_t offset, size_t width) const { return offset + width <= length_; }
-    uint8_t byte(size_t offset) const { return block_[offset]; }
+    bool has(size_t offset, size_t width) const { return offset + width <= m_Length; }
+    uint8_t byte(size_t offset) const { return m_Block[offset]; }
 
     void u8(size_t offset, size_t field)
     {
         if (has(offset, 1))
-            record_[field] = block_[offset];
+            m_Record[field] = m_Block[offset];
     }
     void u16(size_t offset, size_t field)
     {
         if (has(offset, 2))
-            record_[field] = platform::loadLE16(block_ + offset);
+            m_Record[field] = platform::loadLE16(m_Block + offset);
     }
     void u24(size_t offset, size_t field)
     {
         if (has(offset, 3))
-            record_[field] = static_cast<int32_t>(block_[offset] | (uint32_t{block_[offset + 1]} << 8) |
-                                                  (uint32_t{block_[offset + 2]} << 16));
+            m_Record[field] = static_cast<int32_t>(m_Block[offset] | (uint32_t{m_Block[offset + 1]} << 8) |
+                                                  (uint32_t{m_Block[offset + 2]} << 16));
     }
     void u32(size_t offset, size_t field, uint32_t mask = 0xFFFFFFFFu)
     {
         if (has(offset, 4))
-            record_[field] = static_cast<int32_t>(platform::loadLE32(block_ + offset) & mask);
+            m_Record[field] = static_cast<int32_t>(platform::loadLE32(m_Block + offset) & mask);
     }
     void bits(size_t offset, unsigned shift, unsigned width, size_t field)
     {
         if (has(offset, 1))
-            record_[field] = (block_[offset] >> shift) & ((1u << width) - 1);
+            m_Record[field] = (m_Block[offset] >> shift) & ((1u << width) - 1);
     }
-    void set(size_t field, int32_t value) { record_[field] = value; }
+    void set(size_t field, int32_t value) { m_Record[field] = value; }
 
 private:
-    const uint8_t* block_;
-    size_t length_;
-    StatusRecord& record_;
+    const uint8_t* m_Block;
+    size_t m_Length;
+    StatusRecord& m_Record;
 };
 
 void decodeProfileHeader(BlockFields f)

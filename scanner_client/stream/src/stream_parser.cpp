@@ -49,78 +49,78 @@ bool isFrameStart(const uint8_t* p)
 }  // namespace
 
 StreamParser::StreamParser(StreamSink& sink, Clock clock)
-    : sink_(sink),
-      clock_(clock ? std::move(clock) : Clock(platform::tickCountMs)),
-      buffer_(new uint8_t[kBufferRxMax])
+    : m_Sink(sink),
+      m_Clock(clock ? std::move(clock) : Clock(platform::tickCountMs)),
+      m_Buffer(new uint8_t[kBufferRxMax])
 {
     // Touched here, on the connecting thread: the receive thread takes no page faults mid-stream.
-    std::memset(buffer_.get(), 0, kBufferRxMax);
-    lastStatisticsTick_ = clock_();
+    std::memset(m_Buffer.get(), 0, kBufferRxMax);
+    m_LastStatisticsTick = m_Clock();
 }
 
 void StreamParser::reset()
 {
     emptyBuffer();
     setSynchronised(false);
-    resyncRequested_.store(false);
-    stats_ = StreamStats{};
-    havePictureCounter_ = false;
-    haveTimeStamp_ = false;
-    lastStatisticsTick_ = clock_();
+    m_ResyncRequested.store(false);
+    m_Stats = StreamStats{};
+    m_HavePictureCounter = false;
+    m_HaveTimeStamp = false;
+    m_LastStatisticsTick = m_Clock();
 }
 
 void StreamParser::feed(const uint8_t* data, size_t length)
 {
-    if (resyncRequested_.exchange(false)) {
+    if (m_ResyncRequested.exchange(false)) {
         emptyBuffer();
         setSynchronised(false);
     }
-    stats_.byteCount += static_cast<uint32_t>(length);
+    m_Stats.byteCount += static_cast<uint32_t>(length);
     while (length > 0) {
         const size_t n = std::min(length, kSliceLength);
         feedSlice(data, n);
         data += n;
         length -= n;
     }
-    if (clock_() - lastStatisticsTick_ >= 1001)
+    if (m_Clock() - m_LastStatisticsTick >= 1001)
         writeStatisticsLine();
 }
 
 void StreamParser::feedSlice(const uint8_t* data, size_t length)
 {
-    // The held bytes start at the buffer's front (head_ is 0 here).
-    if (fill_ + length > kBufferRxMax - 1) {
+    // The held bytes start at the buffer's front (m_Head is 0 here).
+    if (m_Fill + length > kBufferRxMax - 1) {
         // Overflow: nothing held can still become a frame.
         emptyBuffer();
         setSynchronised(false);
     }
-    std::memcpy(buffer_.get() + fill_, data, length);
-    fill_ += length;
+    std::memcpy(m_Buffer.get() + m_Fill, data, length);
+    m_Fill += length;
     process();
-    if (head_ == fill_) {
-        head_ = fill_ = 0;
-    } else if (head_ > 0) {
+    if (m_Head == m_Fill) {
+        m_Head = m_Fill = 0;
+    } else if (m_Head > 0) {
         // Keep the pending frame at the front, so the stream stays in the buffer's first pages.
         // After a frame that ended in this slice it is shorter than the slice. Its walk offset
-        // is relative to head_.
-        std::memmove(buffer_.get(), buffer_.get() + head_, fill_ - head_);
-        fill_ -= head_;
-        head_ = 0;
+        // is relative to m_Head.
+        std::memmove(m_Buffer.get(), m_Buffer.get() + m_Head, m_Fill - m_Head);
+        m_Fill -= m_Head;
+        m_Head = 0;
     }
 }
 
 void StreamParser::process()
 {
     for (;;) {
-        if (!synchronised_.load(std::memory_order_relaxed) && !search())
+        if (!m_Synchronised.load(std::memory_order_relaxed) && !search())
             return;
-        if (fill_ - head_ < kFrameHeadLength)
+        if (m_Fill - m_Head < kFrameHeadLength)
             return;
-        const uint32_t word = loadLE32(buffer_.get() + head_);
+        const uint32_t word = loadLE32(m_Buffer.get() + m_Head);
         Step step;
-        if (word == kContainerMagic && !afterLegacyFrame_)
+        if (word == kContainerMagic && !m_AfterLegacyFrame)
             step = containerStep();
-        else if (word == kSyncContainerMagic && !afterLegacyFrame_)
+        else if (word == kSyncContainerMagic && !m_AfterLegacyFrame)
             step = syncContainerStep();
         else
             step = legacyStep();
@@ -131,43 +131,43 @@ void StreamParser::process()
 
 bool StreamParser::search()
 {
-    const uint8_t* p = buffer_.get();
-    size_t i = head_;
-    for (; i + kFrameHeadLength <= fill_; ++i) {
+    const uint8_t* p = m_Buffer.get();
+    size_t i = m_Head;
+    for (; i + kFrameHeadLength <= m_Fill; ++i) {
         if (isFrameStart(p + i)) {
-            head_ = i;
-            walk_ = Walk{};
-            afterLegacyFrame_ = false;
-            ++stats_.syncCount;
+            m_Head = i;
+            m_Walk = Walk{};
+            m_AfterLegacyFrame = false;
+            ++m_Stats.syncCount;
             setSynchronised(true);
             return true;
         }
     }
-    head_ = i;  // keep the tail that may still begin a frame
+    m_Head = i;  // keep the tail that may still begin a frame
     return false;
 }
 
 StreamParser::Step StreamParser::syncContainerStep()
 {
-    const size_t length = loadLE32(buffer_.get() + head_ + 4);
+    const size_t length = loadLE32(m_Buffer.get() + m_Head + 4);
     if (length < kBlockHeaderSize || length > kBufferRxMax)
         return dropSync(1);
-    if (fill_ - head_ < length)
+    if (m_Fill - m_Head < length)
         return Step::NeedMore;
-    head_ += length;
-    sink_.syncContainerArrived();
+    m_Head += length;
+    m_Sink.syncContainerArrived();
     return Step::Continue;
 }
 
 StreamParser::Step StreamParser::containerStep()
 {
-    const uint8_t* frame = buffer_.get() + head_;
-    const size_t available = fill_ - head_;
+    const uint8_t* frame = m_Buffer.get() + m_Head;
+    const size_t available = m_Fill - m_Head;
     const size_t total = loadLE32(frame + 4);
     if (total > kMaxContainerLength)
         return dropSync(1);
     for (;;) {
-        const size_t offset = walk_.offset;
+        const size_t offset = m_Walk.offset;
         // A non-zero total length must be closed by the end block.
         if (total != 0 && offset >= total)
             return dropSync(1);
@@ -182,7 +182,7 @@ StreamParser::Step StreamParser::containerStep()
             return dropSync(1);
         if (end > available)
             return Step::NeedMore;
-        walk_.offset = end;
+        m_Walk.offset = end;
         if (!handleBlock(tag, frame + offset, length))
             return Step::Continue;
         if (tag == kTagEnd) {
@@ -197,8 +197,8 @@ bool StreamParser::handleBlock(uint32_t tag, const uint8_t* block, size_t length
     switch (tag) {
     case kTagProfileHeader:
         if (length >= 14) {
-            walk_.sawHeader = true;
-            walk_.pictureCounter = loadLE16(block + 8);
+            m_Walk.sawHeader = true;
+            m_Walk.pictureCounter = loadLE16(block + 8);
             noteTimeStamp(loadLE32(block + 10));
         }
         break;
@@ -207,9 +207,9 @@ bool StreamParser::handleBlock(uint32_t tag, const uint8_t* block, size_t length
         size_t textLength = std::min(length - kBlockHeaderSize, kXmlTextCapacity - 1);
         if (const void* nul = std::memchr(text, 0, textLength))
             textLength = static_cast<size_t>(static_cast<const char*>(nul) - text);
-        sink_.xmlReceived(std::string_view(text, textLength));
-        sink_.log("XML recieved");
-        if (!sink_.linearizationValid()) {
+        m_Sink.xmlReceived(std::string_view(text, textLength));
+        m_Sink.log("XML recieved");
+        if (!m_Sink.linearizationValid()) {
             emptyBuffer();
             setSynchronised(false);
             return false;
@@ -217,15 +217,15 @@ bool StreamParser::handleBlock(uint32_t tag, const uint8_t* block, size_t length
         break;
     }
     case kTagImage:
-        walk_.stores = true;
-        walk_.image = true;
-        frameKind_.store(0);
+        m_Walk.stores = true;
+        m_Walk.image = true;
+        m_FrameKind.store(0);
         break;
     case kTagProfilePixel:
     case kTagProfileLinearized:
-        walk_.stores = true;
-        walk_.image = false;
-        frameKind_.store(1);
+        m_Walk.stores = true;
+        m_Walk.image = false;
+        m_FrameKind.store(1);
         break;
     default: break;
     }
@@ -234,34 +234,34 @@ bool StreamParser::handleBlock(uint32_t tag, const uint8_t* block, size_t length
 
 void StreamParser::finishContainer(size_t length)
 {
-    const uint8_t* frame = buffer_.get() + head_;
-    const Walk walk = walk_;
-    head_ += length;
-    walk_ = Walk{};
+    const uint8_t* frame = m_Buffer.get() + m_Head;
+    const Walk walk = m_Walk;
+    m_Head += length;
+    m_Walk = Walk{};
     if (!walk.stores)
         return;
     const FrameCheck check = checkFrame(frame, length);
     if (check != FrameCheck::Ok) {
         if (check == FrameCheck::BadCrc)
-            ++stats_.crcErrors;
+            ++m_Stats.crcErrors;
         return;
     }
-    ++stats_.frameCount;
+    ++m_Stats.frameCount;
     if (walk.sawHeader)
         notePictureCounter(walk.pictureCounter, true);
     if (walk.image)
-        sink_.storeImageContainer(frame, length);
+        m_Sink.storeImageContainer(frame, length);
     else
-        sink_.storeProfileContainer(frame, length);
+        m_Sink.storeProfileContainer(frame, length);
 }
 
 StreamParser::Step StreamParser::legacyStep()
 {
-    const uint8_t* frame = buffer_.get() + head_;
+    const uint8_t* frame = m_Buffer.get() + m_Head;
     const uint8_t type = frame[0];
-    if (afterLegacyFrame_ && !isLegacyPair(frame, 2, 4)) {
+    if (m_AfterLegacyFrame && !isLegacyPair(frame, 2, 4)) {
         // Only profile frames may follow a legacy frame without a new search.
-        ++stats_.lostSyncCount;
+        ++m_Stats.lostSyncCount;
         return dropSync(0);
     }
     if (!isLegacyPair(frame, 2, 8))
@@ -270,10 +270,10 @@ StreamParser::Step StreamParser::legacyStep()
     const size_t limit = type == 8 ? kMaxContainerLength : kMaxFrameLength;
     if (length < kMinLegacyLength || length > limit)
         return dropSync(1);
-    if (fill_ - head_ < length)
+    if (m_Fill - m_Head < length)
         return Step::NeedMore;
-    head_ += length;
-    afterLegacyFrame_ = true;
+    m_Head += length;
+    m_AfterLegacyFrame = true;
     switch (type) {
     case 2:
     case 3:
@@ -284,12 +284,12 @@ StreamParser::Step StreamParser::legacyStep()
     case 5:
     case 6:
         if (checkFrame(frame, length) == FrameCheck::BadCrc)
-            ++stats_.crcErrors;
+            ++m_Stats.crcErrors;
         break;
     case 7: handleLinearization(frame, length); break;
     default: break;
     }
-    ++stats_.lostSyncCount;
+    ++m_Stats.lostSyncCount;
     return dropSync(0);
 }
 
@@ -297,96 +297,96 @@ bool StreamParser::handleLegacyProfile(const uint8_t* frame, size_t length)
 {
     switch (checkFrame(frame, length)) {
     case FrameCheck::Ok: break;
-    case FrameCheck::BadCrc: ++stats_.crcErrors; return true;
+    case FrameCheck::BadCrc: ++m_Stats.crcErrors; return true;
     case FrameCheck::LengthOverLimit: return false;
     default: return true;
     }
-    ++stats_.frameCount;
+    ++m_Stats.frameCount;
     notePictureCounter(loadLE16(frame + 6), false);
     noteTimeStamp(loadLE32(frame + 8));
-    sink_.storeLegacyProfile(frame, length);
+    m_Sink.storeLegacyProfile(frame, length);
     return true;
 }
 
 void StreamParser::handleLinearization(const uint8_t* frame, size_t length)
 {
-    if (sink_.linearizationValid())
+    if (m_Sink.linearizationValid())
         return;
     const FrameCheck check = checkFrame(frame, length);
     if (check != FrameCheck::Ok) {
         if (check == FrameCheck::BadCrc)
-            ++stats_.crcErrors;
-        sink_.log("LinearizationData: NOT OK");
+            ++m_Stats.crcErrors;
+        m_Sink.log("LinearizationData: NOT OK");
         return;
     }
-    sink_.log("LinearizationData: OK");
-    sink_.linearizationReceived(frame + 6, length - 10);
+    m_Sink.log("LinearizationData: OK");
+    m_Sink.linearizationReceived(frame + 6, length - 10);
 }
 
 StreamParser::Step StreamParser::dropSync(size_t skip)
 {
-    head_ += skip;
-    walk_ = Walk{};
-    afterLegacyFrame_ = false;
+    m_Head += skip;
+    m_Walk = Walk{};
+    m_AfterLegacyFrame = false;
     setSynchronised(false);
     return Step::Continue;
 }
 
 void StreamParser::emptyBuffer()
 {
-    head_ = fill_ = 0;
-    walk_ = Walk{};
-    afterLegacyFrame_ = false;
+    m_Head = m_Fill = 0;
+    m_Walk = Walk{};
+    m_AfterLegacyFrame = false;
 }
 
 void StreamParser::setSynchronised(bool value)
 {
-    if (synchronised_.exchange(value) != value)
-        sink_.synchronisationChanged(value);
+    if (m_Synchronised.exchange(value) != value)
+        m_Sink.synchronisationChanged(value);
 }
 
 void StreamParser::notePictureCounter(uint16_t counter, bool logGap)
 {
-    if (havePictureCounter_ && counter != static_cast<uint16_t>(previousPictureCounter_ + 1)) {
-        ++stats_.frameCountErrors;
+    if (m_HavePictureCounter && counter != static_cast<uint16_t>(m_PreviousPictureCounter + 1)) {
+        ++m_Stats.frameCountErrors;
         if (logGap) {
             char line[48];
-            std::snprintf(line, sizeof line, "PicCntErr: %u != %u", unsigned{previousPictureCounter_},
+            std::snprintf(line, sizeof line, "PicCntErr: %u != %u", unsigned{m_PreviousPictureCounter},
                           unsigned{counter});
-            sink_.log(line);
+            m_Sink.log(line);
         }
     }
-    previousPictureCounter_ = counter;
-    havePictureCounter_ = true;
+    m_PreviousPictureCounter = counter;
+    m_HavePictureCounter = true;
 }
 
 void StreamParser::noteTimeStamp(uint32_t stamp)
 {
-    if (haveTimeStamp_) {
-        stats_.period = stamp - previousTimeStamp_;
-        stats_.maxPeriod = std::max(stats_.maxPeriod, stats_.period);
-        stats_.minPeriod = std::min(stats_.minPeriod, stats_.period);
+    if (m_HaveTimeStamp) {
+        m_Stats.period = stamp - m_PreviousTimeStamp;
+        m_Stats.maxPeriod = std::max(m_Stats.maxPeriod, m_Stats.period);
+        m_Stats.minPeriod = std::min(m_Stats.minPeriod, m_Stats.period);
     }
-    previousTimeStamp_ = stamp;
-    haveTimeStamp_ = true;
+    m_PreviousTimeStamp = stamp;
+    m_HaveTimeStamp = true;
 }
 
 void StreamParser::writeStatisticsLine()
 {
-    lastStatisticsTick_ = clock_();
-    const FifoLevels fifo = sink_.fifoLevels();
+    m_LastStatisticsTick = m_Clock();
+    const FifoLevels fifo = m_Sink.fifoLevels();
     char line[320];
     std::snprintf(line, sizeof line,
                   "%.1f MByte/s %.1f Hz Periode: %.3f us MaxPeriode: %.3f MinPeriod: %.3f FiFo: %.1f %% "
                   "SyncCnt: %u FrameCntErr: %u CRCErr: %u WriteIn: %u ReadOut: %u",
-                  stats_.byteCount / 1'000'000.0, double(stats_.frameCount), double(stats_.period),
-                  double(stats_.maxPeriod), double(stats_.minPeriod), fifo.fillPercent, stats_.syncCount,
-                  stats_.frameCountErrors, stats_.crcErrors, fifo.writeIndex, fifo.readIndex);
-    sink_.log(line);
-    stats_.frameCount = 0;
-    stats_.byteCount = 0;
-    stats_.maxPeriod = 0;
-    stats_.minPeriod = 999'999;
+                  m_Stats.byteCount / 1'000'000.0, double(m_Stats.frameCount), double(m_Stats.period),
+                  double(m_Stats.maxPeriod), double(m_Stats.minPeriod), fifo.fillPercent, m_Stats.syncCount,
+                  m_Stats.frameCountErrors, m_Stats.crcErrors, fifo.writeIndex, fifo.readIndex);
+    m_Sink.log(line);
+    m_Stats.frameCount = 0;
+    m_Stats.byteCount = 0;
+    m_Stats.maxPeriod = 0;
+    m_Stats.minPeriod = 999'999;
 }
 
 }  // namespace quillan::stream

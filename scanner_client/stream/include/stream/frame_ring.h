@@ -23,7 +23,7 @@ public:
     FrameRing(const FrameRing&) = delete;
     FrameRing& operator=(const FrameRing&) = delete;
 
-    size_t capacity() const { return capacity_; }
+    size_t capacity() const { return m_Capacity; }
 
     struct PushResult {
         bool stored = false;       // false for an empty frame or one larger than the ring
@@ -54,8 +54,8 @@ public:
     // Empties the ring; the frame length stays.
     void reset();
     // Readers deliver only while delivery is on (while the stream is synchronised).
-    void setDelivery(bool on) { delivery_.store(on); }
-    bool delivery() const { return delivery_.load(); }
+    void setDelivery(bool on) { m_Delivery.store(on); }
+    bool delivery() const { return m_Delivery.load(); }
 
     FifoLevels levels() const;
     size_t queuedFrames() const;
@@ -63,28 +63,28 @@ public:
     uint64_t droppedFrames() const;
 
 private:
-    const uint8_t* slot(size_t index) const { return buffer_.get() + index * frameSize_; }
-    bool readableLocked() const { return delivery_.load() && count_ > 0; }
+    const uint8_t* slot(size_t index) const { return m_Buffer.get() + index * m_FrameSize; }
+    bool readableLocked() const { return m_Delivery.load() && m_Count > 0; }
     void clearLocked();
     void publishLocked(size_t slot);
     void popLocked(size_t frames);
 
-    const size_t capacity_;
-    std::unique_ptr<uint8_t[]> buffer_;
-    std::atomic<bool> delivery_{false};
+    const size_t m_Capacity;
+    std::unique_ptr<uint8_t[]> m_Buffer;
+    std::atomic<bool> m_Delivery{false};
 
-    mutable std::mutex mutex_;
-    size_t frameSize_ = 0;
-    size_t slots_ = 0;
-    size_t writeSlot_ = 0;
-    size_t readSlot_ = 0;
-    size_t count_ = 0;           // unread frames
-    uint64_t firstSequence_ = 0;  // sequence of the frame at readSlot_
-    uint64_t nextSequence_ = 0;
-    size_t lastSlot_ = 0;
-    bool haveLast_ = false;
-    uint64_t dropped_ = 0;
-    uint64_t generation_ = 0;  // counts the resets, so a copy that overlaps one is dropped
+    mutable std::mutex m_Mutex;
+    size_t m_FrameSize = 0;
+    size_t m_Slots = 0;
+    size_t m_WriteSlot = 0;
+    size_t m_ReadSlot = 0;
+    size_t m_Count = 0;           // unread frames
+    uint64_t m_FirstSequence = 0;  // sequence of the frame at m_ReadSlot
+    uint64_t m_NextSequence = 0;
+    size_t m_LastSlot = 0;
+    bool m_HaveLast = false;
+    uint64_t m_Dropped = 0;
+    uint64_t m_Generation = 0;  // counts the resets, so a copy that overlaps one is dropped
 };
 
 }  // namespace quillan::stream

@@ -42,14 +42,14 @@ public:
     void reset();
 
     // Any thread: the next feed drops the held bytes and searches for a frame start.
-    void requestResync() { resyncRequested_.store(true); }
+    void requestResync() { m_ResyncRequested.store(true); }
 
     // Any thread.
-    bool synchronised() const { return synchronised_.load(); }
+    bool synchronised() const { return m_Synchronised.load(); }
     // Any thread: 1 when the last stored container carried a profile, 0 an image.
-    uint16_t frameKind() const { return frameKind_.load(); }
+    uint16_t frameKind() const { return m_FrameKind.load(); }
 
-    const StreamStats& stats() const { return stats_; }
+    const StreamStats& stats() const { return m_Stats; }
 
 private:
     enum class Step { Continue, NeedMore };
@@ -71,32 +71,32 @@ private:
     void noteTimeStamp(uint32_t stamp);
     void writeStatisticsLine();
 
-    StreamSink& sink_;
-    Clock clock_;
-    std::unique_ptr<uint8_t[]> buffer_;
-    size_t head_ = 0;  // start of the frame being assembled; 0 between slices
-    size_t fill_ = 0;  // end of the held bytes
+    StreamSink& m_Sink;
+    Clock m_Clock;
+    std::unique_ptr<uint8_t[]> m_Buffer;
+    size_t m_Head = 0;  // start of the frame being assembled; 0 between slices
+    size_t m_Fill = 0;  // end of the held bytes
 
-    // Walk of the container at head_: each block is handled once.
+    // Walk of the container at m_Head: each block is handled once.
     struct Walk {
         size_t offset = 8;
         bool sawHeader = false;
         bool stores = false;
         bool image = false;
         uint16_t pictureCounter = 0;
-    } walk_;
-    bool afterLegacyFrame_ = false;
+    } m_Walk;
+    bool m_AfterLegacyFrame = false;
 
-    std::atomic<bool> synchronised_{false};
-    std::atomic<bool> resyncRequested_{false};
-    std::atomic<uint16_t> frameKind_{1};
+    std::atomic<bool> m_Synchronised{false};
+    std::atomic<bool> m_ResyncRequested{false};
+    std::atomic<uint16_t> m_FrameKind{1};
 
-    StreamStats stats_;
-    bool havePictureCounter_ = false;
-    uint16_t previousPictureCounter_ = 0;
-    bool haveTimeStamp_ = false;
-    uint32_t previousTimeStamp_ = 0;
-    uint32_t lastStatisticsTick_ = 0;
+    StreamStats m_Stats;
+    bool m_HavePictureCounter = false;
+    uint16_t m_PreviousPictureCounter = 0;
+    bool m_HaveTimeStamp = false;
+    uint32_t m_PreviousTimeStamp = 0;
+    uint32_t m_LastStatisticsTick = 0;
 };
 
 }  // namespace quillan::stream
