@@ -218,7 +218,7 @@ TEST_F(Protocol, ReadDataCodesByCacheMode)
     };
     auto requests = [&] {
         int n = 0;
-        for (const auto& c : sim.commands())
+        for (const auto& c : sim.Commands())
             n += c.bytes == "get_xmldescriptor\r";
         return n;
     };
@@ -253,7 +253,7 @@ TEST_F(Protocol, ReadDataCodesByCacheMode)
     };
     for (const auto& c : answering)
         check(c, "answering");
-    sim.setSilent(true);
+    sim.SetSilent(true);
     const Case silent[] = {
         {"PictureCounter", 0, -5, nullptr, true},  // the refresh failed
         {"GetBandwidthEth", 0, -5, nullptr, true},
