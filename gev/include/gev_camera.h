@@ -17,6 +17,8 @@ constexpr uint32_t InvalidArgument = 0x80070057;
 constexpr uint32_t Running = 0x80070005;  // refused while the device runs
 constexpr uint32_t NotFound = 0x80004002;
 constexpr uint32_t NotRunning = 0x80004001;
+constexpr uint32_t Exists = 0x8009000F;      // a category or register node of that name exists
+constexpr uint32_t NoAccess = 0xFFFFFFFF;    // access-mode queries and changes that failed
 }  // namespace GevResult
 
 // One part of a multi-part block. A part is identified by (key3, key1, key2).

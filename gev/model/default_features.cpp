@@ -18,7 +18,7 @@ public:
 
     void check(uint32_t status, const char* name)
     {
-        if (status != FeatureStatus::Ok)
+        if (status != GevResult::Ok)
             throw std::runtime_error(std::string("Fatal error: can't declare default feature ") + name + "\n");
     }
     void category(const char* name, const char* parent = nullptr) { check(m_D.AddCategory(name, parent), name); }

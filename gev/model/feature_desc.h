@@ -2,6 +2,8 @@
 // The device's GenICam description: nodes built by writers, typed feature
 // values through the registers behind them, the printed XML and the hooks
 // that hand register accesses to the user's feature handlers.
+#include "gev_camera.h"
+
 #include "gev/model/feature_desc_base.h"
 #include "gev/model/reg_tree.h"
 #include "gev/model/registers.h"
@@ -17,16 +19,6 @@
 #include <vector>
 
 namespace Kivu {
-
-// Result codes of the description's operations.
-namespace FeatureStatus {
-constexpr uint32_t Ok = 0;
-constexpr uint32_t Fail = 0x80004005;
-constexpr uint32_t InvalidArg = 0x80070057;
-constexpr uint32_t NotFound = 0x80004002;
-constexpr uint32_t Exists = 0x8009000F;
-constexpr uint32_t NoAccess = 0xFFFFFFFF;  // access queries and changes that failed
-}  // namespace FeatureStatus
 
 // Feature types as GetFeatureType reports them.
 namespace FeatureType {

@@ -11,7 +11,7 @@
 namespace Kivu {
 
 struct FeatureDesc::Target {
-    uint32_t status = FeatureStatus::Fail;
+    uint32_t status = GevResult::Fail;
     TiXmlElement* valueChild = nullptr;  // the value lives in the document
     std::shared_ptr<Register> reg;       // or in this register
 };
@@ -76,7 +76,7 @@ FeatureDesc::Target FeatureDesc::resolve(const char* name, ValueOp op) const
     Target t;
     TiXmlElement* e = find(name);
     if (e == nullptr) {
-        t.status = FeatureStatus::NotFound;
+        t.status = GevResult::NotFound;
         return t;
     }
     const int o = static_cast<int>(op);
@@ -88,7 +88,7 @@ FeatureDesc::Target FeatureDesc::resolve(const char* name, ValueOp op) const
     } else if (kind == ContextKind::Feature || (kind == ContextKind::Enumeration && numberOp)) {
         if (TiXmlElement* v = e->FirstChildElement("Value")) {
             if (valueKindFits(KindOf(v), o)) {
-                t.status = FeatureStatus::Ok;
+                t.status = GevResult::Ok;
                 t.valueChild = v;
             }
             return t;
@@ -99,7 +99,7 @@ FeatureDesc::Target FeatureDesc::resolve(const char* name, ValueOp op) const
         return t;
     const auto& reg = static_cast<FeatureRegContext*>(ContextOf(node))->Reg();
     if (registerTypeFits(reg->GetType(), o)) {
-        t.status = FeatureStatus::Ok;
+        t.status = GevResult::Ok;
         t.reg = reg;
     }
     return t;
@@ -110,11 +110,11 @@ FeatureDesc::Target FeatureDesc::resolve(const char* name, ValueOp op) const
 uint32_t FeatureDesc::GetFeatureType(const char* name, uint32_t& type)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, false);
     const TiXmlElement* e = find(name);
     if (e == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     static const std::pair<const char*, uint32_t> kTypes[] = {
         {"integer", FeatureType::Integer}, {"float", FeatureType::Float},     {"string", FeatureType::String},
         {"stringreg", FeatureType::String}, {"boolean", FeatureType::Boolean}, {"command", FeatureType::Command},
@@ -124,67 +124,67 @@ uint32_t FeatureDesc::GetFeatureType(const char* name, uint32_t& type)
     for (const auto& [t, n] : kTypes) {
         if (tag == t) {
             type = n;
-            return FeatureStatus::Ok;
+            return GevResult::Ok;
         }
     }
-    return FeatureStatus::InvalidArg;
+    return GevResult::InvalidArgument;
 }
 
 uint32_t FeatureDesc::GetFeatureAddress(const char* name, uint32_t& address)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, false);
     TiXmlElement* e = find(name);
     if (e == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     const TiXmlElement* node = registerNodeOf(e);
     if (node == nullptr)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     address = static_cast<FeatureRegContext*>(ContextOf(node))->Reg()->GetAddress();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::GetAccessMode(const char* name, uint32_t& access)
 {
     if (name == nullptr)
-        return FeatureStatus::NoAccess;
+        return GevResult::NoAccess;
     Hold hold(m_Lock, false);
     const TiXmlElement* node = registerNodeOf(find(name));
     const TiXmlElement* mode = node != nullptr ? node->FirstChildElement("AccessMode") : nullptr;
     uint32_t a;
     if (mode == nullptr || !XmlText::AccessNumber(mode->GetText(), a))
-        return FeatureStatus::NoAccess;
+        return GevResult::NoAccess;
     access = a;
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::GetEnumEntryName(const char* enumeration, std::string& entry)
 {
     if (enumeration == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     entry.clear();
     uint32_t value;
     const uint32_t st = GetUInt32(enumeration, value);
-    if (st != FeatureStatus::Ok)
+    if (st != GevResult::Ok)
         return st;
     Hold hold(m_Lock, false);
     const TiXmlElement* e = find(enumeration);
     if (e == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     for (const TiXmlElement* x = e->FirstChildElement("EnumEntry"); x != nullptr;
          x = x->NextSiblingElement("EnumEntry")) {
         const TiXmlElement* v = x->FirstChildElement("Value");
         int64_t n;
         if (v == nullptr || KindOf(x) != ContextKind::EnumEntry || !XmlText::ParseInt64(textOf(v), n))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         if (static_cast<uint32_t>(n) == value) {
             const char* name = x->Attribute("Name");
             entry = name != nullptr ? name : "";
-            return FeatureStatus::Ok;
+            return GevResult::Ok;
         }
     }
-    return FeatureStatus::Fail;
+    return GevResult::Fail;
 }
 
 std::shared_ptr<const std::vector<std::string>> FeatureDesc::GetEnumEntryNames(const char* enumeration)
@@ -212,14 +212,14 @@ std::shared_ptr<const std::vector<std::string>> FeatureDesc::GetEnumEntryNames(c
 uint32_t FeatureDesc::GetFeatureChildValue(const char* feature, const char* tag, std::string& text)
 {
     if (feature == nullptr || tag == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, false);
     const TiXmlElement* f = find(feature);
     const TiXmlElement* child = f != nullptr ? f->FirstChildElement(tag) : nullptr;
     if (child == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     text = textOf(child);
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 // ---- values ----
@@ -229,19 +229,19 @@ uint32_t FeatureDesc::GetFeatureChildValue(const char* feature, const char* tag,
 uint32_t FeatureDesc::getNumber(const char* name, ValueOp op, int64_t& bits)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, false);
     const Target t = resolve(name, op);
-    if (t.status != FeatureStatus::Ok)
+    if (t.status != GevResult::Ok)
         return t.status;
     if (t.valueChild != nullptr) {
         if (op == ValueOp::Int64)
-            return XmlText::ParseInt64(textOf(t.valueChild), bits) ? FeatureStatus::Ok : FeatureStatus::Fail;
+            return XmlText::ParseInt64(textOf(t.valueChild), bits) ? GevResult::Ok : GevResult::Fail;
         uint32_t b;
         if (!parse32(t.valueChild, b))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         bits = b;
-        return FeatureStatus::Ok;
+        return GevResult::Ok;
     }
     hold.Release();
     switch (t.reg->GetType()) {
@@ -249,16 +249,16 @@ uint32_t FeatureDesc::getNumber(const char* name, ValueOp op, int64_t& bits)
     case RegType::UInt32: bits = static_cast<UIntReg&>(*t.reg).GetValue(); break;
     default: bits = static_cast<Int64Reg&>(*t.reg).GetValue(); break;
     }
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::setNumber(const char* name, ValueOp op, int64_t bits)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     const Target t = resolve(name, op);
-    if (t.status != FeatureStatus::Ok)
+    if (t.status != GevResult::Ok)
         return t.status;
     if (t.valueChild != nullptr) {
         std::string text;
@@ -269,9 +269,9 @@ uint32_t FeatureDesc::setNumber(const char* name, ValueOp op, int64_t bits)
         else
             text = std::to_string(static_cast<uint32_t>(bits));
         if (!setText(t.valueChild, text))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         MarkDirty();
-        return FeatureStatus::Ok;
+        return GevResult::Ok;
     }
     hold.Release();
     bool accepted;
@@ -282,14 +282,14 @@ uint32_t FeatureDesc::setNumber(const char* name, ValueOp op, int64_t bits)
     case RegType::UInt32: accepted = static_cast<UIntReg&>(*t.reg).SetValue(static_cast<uint32_t>(bits)); break;
     default: accepted = static_cast<Int64Reg&>(*t.reg).SetValue(bits); break;
     }
-    return accepted ? FeatureStatus::Ok : FeatureStatus::Fail;
+    return accepted ? GevResult::Ok : GevResult::Fail;
 }
 
 uint32_t FeatureDesc::GetInt32(const char* name, int32_t& value)
 {
     int64_t bits;
     const uint32_t st = getNumber(name, ValueOp::Int32, bits);
-    if (st == FeatureStatus::Ok)
+    if (st == GevResult::Ok)
         value = static_cast<int32_t>(static_cast<uint32_t>(bits));
     return st;
 }
@@ -298,7 +298,7 @@ uint32_t FeatureDesc::GetUInt32(const char* name, uint32_t& value)
 {
     int64_t bits;
     const uint32_t st = getNumber(name, ValueOp::Int32, bits);
-    if (st == FeatureStatus::Ok)
+    if (st == GevResult::Ok)
         value = static_cast<uint32_t>(bits);
     return st;
 }
@@ -307,7 +307,7 @@ uint32_t FeatureDesc::GetInt64(const char* name, int64_t& value)
 {
     int64_t bits;
     const uint32_t st = getNumber(name, ValueOp::Int64, bits);
-    if (st == FeatureStatus::Ok)
+    if (st == GevResult::Ok)
         value = bits;
     return st;
 }
@@ -330,90 +330,90 @@ uint32_t FeatureDesc::SetInt64(const char* name, int64_t value)
 uint32_t FeatureDesc::GetFloat(const char* name, float& value)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, false);
     const Target t = resolve(name, ValueOp::Float);
-    if (t.status != FeatureStatus::Ok)
+    if (t.status != GevResult::Ok)
         return t.status;
     if (t.valueChild != nullptr) {
         float v;
         if (!XmlText::ParseFloat(textOf(t.valueChild), v))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         value = v;
-        return FeatureStatus::Ok;
+        return GevResult::Ok;
     }
     hold.Release();
     value = static_cast<FloatReg&>(*t.reg).GetValue();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::SetFloat(const char* name, float value)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     const Target t = resolve(name, ValueOp::Float);
-    if (t.status != FeatureStatus::Ok)
+    if (t.status != GevResult::Ok)
         return t.status;
     if (t.valueChild != nullptr) {
         if (!setText(t.valueChild, XmlText::FormatFloat(value)))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         MarkDirty();
-        return FeatureStatus::Ok;
+        return GevResult::Ok;
     }
     hold.Release();
-    return static_cast<FloatReg&>(*t.reg).SetValue(value) ? FeatureStatus::Ok : FeatureStatus::Fail;
+    return static_cast<FloatReg&>(*t.reg).SetValue(value) ? GevResult::Ok : GevResult::Fail;
 }
 
 uint32_t FeatureDesc::GetString(const char* name, std::string& value)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, false);
     const Target t = resolve(name, ValueOp::String);
-    if (t.status != FeatureStatus::Ok)
+    if (t.status != GevResult::Ok)
         return t.status;
     if (t.valueChild != nullptr) {
         value = textOf(t.valueChild);
-        return FeatureStatus::Ok;
+        return GevResult::Ok;
     }
     hold.Release();
     value = static_cast<StringReg&>(*t.reg).GetValue();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::SetString(const char* name, const char* value)
 {
     if (name == nullptr || value == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     const Target t = resolve(name, ValueOp::String);
-    if (t.status != FeatureStatus::Ok)
+    if (t.status != GevResult::Ok)
         return t.status;
     if (t.valueChild != nullptr) {
         if (!setText(t.valueChild, value))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         MarkDirty();
-        return FeatureStatus::Ok;
+        return GevResult::Ok;
     }
     hold.Release();
-    return static_cast<StringReg&>(*t.reg).SetValue(value) ? FeatureStatus::Ok : FeatureStatus::Fail;
+    return static_cast<StringReg&>(*t.reg).SetValue(value) ? GevResult::Ok : GevResult::Fail;
 }
 
 uint32_t FeatureDesc::SetEnumValue(const char* enumeration, const char* entry)
 {
     if (enumeration == nullptr || entry == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     int64_t value;
     {
         Hold hold(m_Lock, false);
         const TiXmlElement* e = find(enumeration);
         const TiXmlElement* x = e != nullptr ? FindFeature(e, XmlText::Clean(entry).c_str()) : nullptr;
         if (x == nullptr)
-            return FeatureStatus::NotFound;
+            return GevResult::NotFound;
         const TiXmlElement* v = x->FirstChildElement("Value");
         if (v == nullptr || KindOf(x) != ContextKind::EnumEntry || !XmlText::ParseInt64(textOf(v), value))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
     }
     return SetUInt32(enumeration, static_cast<uint32_t>(value));
 }

@@ -44,43 +44,43 @@ std::shared_ptr<R> makeRegister(uint32_t address, V value, uint32_t access, uint
 uint32_t FeatureDesc::AddCategory(const char* name, const char* parent)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     if (find(name) != nullptr)
-        return FeatureStatus::Exists;
+        return GevResult::Exists;
     const char* listedIn = parent != nullptr ? parent : "Root";
     if (!isCategory(find(listedIn)))
-        return parent != nullptr ? FeatureStatus::NotFound : FeatureStatus::Fail;
+        return parent != nullptr ? GevResult::NotFound : GevResult::Fail;
     TiXmlElement* category = createFeatureNode(m_Root, "Category", name, "Standard");
     if (category == nullptr)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     const std::string own = category->Attribute("Name");
     if (addCategoryFeatureLink(listedIn, own.c_str()) == nullptr) {
         removeNode(m_Root, category);
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     }
     auto context = std::make_unique<FeatureContext>(own);
     context->category = XmlText::Clean(listedIn);
     Attach(category, std::move(context));
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::AddFeature(const char* tag, const char* name, const char* nameSpace, const char* parent)
 {
     if (tag == nullptr || name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     if (find(name) != nullptr)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     if (parent != nullptr && !isCategory(find(parent)))
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     TiXmlElement* feature = createFeatureNode(m_Root, tag, name, nameSpace);
     if (feature == nullptr)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     const std::string own = feature->Attribute("Name");
     if (parent != nullptr && addCategoryFeatureLink(parent, own.c_str()) == nullptr) {
         removeNode(m_Root, feature);
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     }
     std::unique_ptr<FeatureNodeContext> context;
     if (std::strcmp(tag, "Enumeration") == 0)
@@ -90,7 +90,7 @@ uint32_t FeatureDesc::AddFeature(const char* tag, const char* name, const char* 
     if (parent != nullptr)
         context->category = XmlText::Clean(parent);
     Attach(feature, std::move(context));
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 template <class R, class V>
@@ -99,17 +99,17 @@ uint32_t FeatureDesc::addRegisterNode(const char* tag, const char* name, const c
                                       uint32_t existsStatus)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     XmlText::CheckAccess(access);  // before anything is built
     Hold hold(m_Lock, true);
     if (find(name) != nullptr)
         return existsStatus;
     const uint32_t address = m_NextAddress;
     if (address > UINT32_MAX - length)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     TiXmlElement* node = createFeatureNode(m_Root, tag, name, nameSpace);
     if (node == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     const std::string own = node->Attribute("Name");
 
     auto reg = makeRegister<R>(address, value, access, length, own);
@@ -119,7 +119,7 @@ uint32_t FeatureDesc::addRegisterNode(const char* tag, const char* name, const c
     if (!m_Tree->AddRegister(reg)) {
         forgetHookName(reg.get());
         removeNode(m_Root, node);
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     }
     R* raw = reg.get();
     auto unhook = [this, raw] {
@@ -137,118 +137,118 @@ uint32_t FeatureDesc::addRegisterNode(const char* tag, const char* name, const c
     if (endianess)
         addChild(node, "Endianess", "BigEndian", ContextKind::Text);
     m_NextAddress = address + length;
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::AddIntRegSigned(const char* name, int32_t value, uint32_t access, uint32_t length)
 {
     if (length == 4)
         return addRegisterNode<IntReg>("IntReg", name, "Custom", value, access, 4, "Signed", true,
-                                       FeatureStatus::Fail);
+                                       GevResult::Fail);
     if (length == 8)
         return addRegisterNode<Int64Reg>("IntReg", name, "Custom", value, access, 8, "Signed", true,
-                                         FeatureStatus::Fail);
-    return FeatureStatus::InvalidArg;
+                                         GevResult::Fail);
+    return GevResult::InvalidArgument;
 }
 
 uint32_t FeatureDesc::AddIntRegUnsigned(const char* name, uint32_t value, uint32_t access, bool customNameSpace)
 {
     return addRegisterNode<UIntReg>("IntReg", name, customNameSpace ? "Custom" : nullptr, value, access, 4,
-                                    "Unsigned", true, FeatureStatus::Exists);
+                                    "Unsigned", true, GevResult::Exists);
 }
 
 uint32_t FeatureDesc::AddFloatReg(const char* name, float value, uint32_t access)
 {
     return addRegisterNode<FloatReg>("FloatReg", name, "Custom", value, access, 4, nullptr, true,
-                                     FeatureStatus::Fail);
+                                     GevResult::Fail);
 }
 
 uint32_t FeatureDesc::AddStringReg(const char* name, uint32_t access)
 {
     return addRegisterNode<StringReg>("StringReg", name, "Standard", 0, access, 128, nullptr, false,
-                                      FeatureStatus::Fail);
+                                      GevResult::Fail);
 }
 
 uint32_t FeatureDesc::AddEnumEntry(const char* enumeration, const char* entry, uint32_t value)
 {
     if (enumeration == nullptr || entry == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* e = find(enumeration);
     if (e == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     if (KindOf(e) != ContextKind::Enumeration)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     auto& context = static_cast<EnumFeatureContext&>(*ContextOf(e));
     const std::string text = std::to_string(value);
     if (TiXmlElement* existing = FindFeature(e, XmlText::Clean(entry).c_str())) {
         TiXmlElement* v = existing->FirstChildElement("Value");
         if (v == nullptr || KindOf(existing) != ContextKind::EnumEntry || !setText(v, text))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
     } else {
         TiXmlElement* created = createEnumEntry(e, entry);
         if (created == nullptr)
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         if (addChildElement(created, "Value", text) == nullptr) {
             removeNode(e, created);
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         }
         Attach(created, std::make_unique<AttributeContext>(ContextKind::EnumEntry));
     }
     context.stale = true;
     MarkDirty();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::SetFeatureChildText(const char* feature, const char* tag, const char* text, bool append)
 {
     if (feature == nullptr || tag == nullptr || text == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     if (f == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     const bool isLink = std::strcmp(tag, "pValue") == 0;
     TiXmlElement* child = append ? nullptr : f->FirstChildElement(tag);
     if (child == nullptr) {
         child = addChild(f, tag, text, isLink ? ContextKind::ValueLink : ContextKind::Text);
         if (child == nullptr)
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         if (isLink)
             linkValue(f, nullptr, child->GetText());
     } else {
         const char* previous = child->GetText();
         const std::string old = previous != nullptr ? previous : "";
         if (!setText(child, text))
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
         if (KindOf(child) == ContextKind::ValueLink)
             linkValue(f, old.c_str(), child->GetText());
     }
     MarkDirty();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::SetEntryChildText(const char* feature, const char* entry, const char* tag,
                                         const char* text, bool append)
 {
     if (feature == nullptr || entry == nullptr || tag == nullptr || text == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     if (f == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     TiXmlElement* e = FindFeature(f, XmlText::Clean(entry).c_str());
     if (e == nullptr)
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     TiXmlElement* child = append ? nullptr : e->FirstChildElement(tag);
     if (child == nullptr) {
         if (addChildElement(e, tag, text) == nullptr)
-            return FeatureStatus::Fail;
+            return GevResult::Fail;
     } else if (!setText(child, text)) {
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     }
     MarkDirty();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 // Adds the child with the text and kind, or gives the first child of that tag
@@ -257,24 +257,24 @@ uint32_t FeatureDesc::setChildNumber(const char* feature, const char* tag, const
                                      uint32_t kind)
 {
     if (feature == nullptr || tag == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     if (f == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     TiXmlElement* child = f->FirstChildElement(tag);
     if (child == nullptr)
-        return addChild(f, tag, text, kind) != nullptr ? FeatureStatus::Ok : FeatureStatus::Fail;
+        return addChild(f, tag, text, kind) != nullptr ? GevResult::Ok : GevResult::Fail;
     if (child->FirstChild() == nullptr)
         child->LinkEndChild(new TiXmlText(""));
     if (KindOf(child) == ContextKind::ValueLink)
         linkValue(f, child->GetText(), nullptr);
     if (!setText(child, text))
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     if (KindOf(child) != kind)
         Attach(child, std::make_unique<AttributeContext>(kind));
     MarkDirty();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::SetChildInt32(const char* feature, const char* tag, int32_t value)
@@ -306,60 +306,60 @@ uint32_t FeatureDesc::SetFeatureChildAttribute(const char* feature, const char* 
                                                const char* attribute, const char* value)
 {
     if (feature == nullptr || tag == nullptr || attribute == nullptr || value == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     if (f == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     TiXmlElement* child = findChildElement(f, tag, childText);
     if (child == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     child->SetAttribute(attribute, XmlText::Clean(value).c_str());
     MarkDirty();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::SetAccessMode(const char* feature, uint32_t access)
 {
     if (feature == nullptr)
-        return FeatureStatus::NoAccess;
+        return GevResult::NoAccess;
     const char* text = XmlText::AccessText(access);
     Hold hold(m_Lock, true);
     TiXmlElement* node = registerNodeOf(find(feature));
     if (node == nullptr)
-        return FeatureStatus::NoAccess;
+        return GevResult::NoAccess;
     TiXmlElement* mode = node->FirstChildElement("AccessMode");
     if (mode == nullptr || !setText(mode, text))
-        return FeatureStatus::NoAccess;
+        return GevResult::NoAccess;
     static_cast<FeatureRegContext*>(ContextOf(node))->Reg()->SetAccess(access);
     MarkDirty();
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::LinkFeatureRegister(const char* feature, const char* registerNode)
 {
     if (feature == nullptr || registerNode == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     TiXmlElement* node = find(registerNode);
     if (f == nullptr || node == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     if (!isFeatureKind(KindOf(f)))
-        return FeatureStatus::Fail;
+        return GevResult::Fail;
     nodeContext(f).registerNode = node->Attribute("Name");
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::RemoveFeature(const char* name)
 {
     if (name == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     RetireScope retire(*this);
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(name);
     if (f == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     if (isFeatureKind(KindOf(f))) {
         const std::string node = nodeContext(f).registerNode;
         TiXmlElement* n = node.empty() ? nullptr : FindFeature(m_Root, node.c_str());
@@ -367,36 +367,36 @@ uint32_t FeatureDesc::RemoveFeature(const char* name)
             removeNode(m_Root, n);
     }
     removeNode(m_Root, f);
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::RemoveFeatureChild(const char* feature, const char* tag, const char* text)
 {
     if (feature == nullptr || tag == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     RetireScope retire(*this);
     Hold hold(m_Lock, true);
     TiXmlElement* f = find(feature);
     if (f == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     removeChildElement(f, tag, text);
     if (KindOf(f) == ContextKind::Enumeration)
         static_cast<EnumFeatureContext*>(ContextOf(f))->stale = true;
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 uint32_t FeatureDesc::RemoveEnumEntry(const char* enumeration, const char* entry)
 {
     if (enumeration == nullptr || entry == nullptr)
-        return FeatureStatus::InvalidArg;
+        return GevResult::InvalidArgument;
     Hold hold(m_Lock, true);
     TiXmlElement* e = find(enumeration);
     if (e == nullptr)
-        return FeatureStatus::NotFound;
+        return GevResult::NotFound;
     removeNode(e, FindFeature(e, XmlText::Clean(entry).c_str()));
     if (KindOf(e) == ContextKind::Enumeration)
         static_cast<EnumFeatureContext*>(ContextOf(e))->stale = true;
-    return FeatureStatus::Ok;
+    return GevResult::Ok;
 }
 
 }  // namespace Kivu

@@ -158,11 +158,10 @@ private:
     bool onHandlerThread() const;
     static bool featureRead(void* self, const char* name);
     static bool featureWrite(void* self, const char* name);
-    static bool action(void* self, const Kivu::ActionCommandInfo* info);
-    static bool scheduledAction(void* self, const Kivu::ActionCommandInfo* info);
+    static bool action(void* self, const ActionCommandInfo* info);
+    static bool scheduledAction(void* self, const ActionCommandInfo* info);
     static void clientConnection(void* self, bool connected);
-    static bool callAction(Camera& camera, const Handler<::ActionCallback>& handler,
-                           const Kivu::ActionCommandInfo* info);
+    static bool callAction(const Handler<::ActionCallback>& handler, const ActionCommandInfo* info);
 
     // Start steps.
     const AdapterRecord* chooseAdapter(uint32_t ip, uint32_t& served) const;

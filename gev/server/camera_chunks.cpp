@@ -97,7 +97,7 @@ bool hasEntry(FeatureDesc& features, const char* enumeration, const char* entry)
 bool exists(FeatureDesc& features, const std::string& name)
 {
     uint32_t type = 0;
-    return features.GetFeatureType(name.c_str(), type) != FeatureStatus::NotFound;  // any other tag: InvalidArg
+    return features.GetFeatureType(name.c_str(), type) != GevResult::NotFound;  // any other tag: InvalidArg
 }
 
 // The chunk's ChunkSelector entry, with the camera's next chunk number.
@@ -165,7 +165,7 @@ uint32_t Camera::AddChunk(uint32_t chunkId, const char* name, const char* catego
         const std::string port = std::string(name) + "Port";
         const std::string value = text ? std::string(name) : "reg" + std::string(name);
         if (hasEntry(f, "ChunkSelector", name) || exists(f, port))
-            return FeatureStatus::Exists;
+            return GevResult::Exists;
         Undo undo(f);
 
         uint32_t st = addSelectorEntry(f, undo, name, m_ChunkCounter);
@@ -223,7 +223,7 @@ uint32_t Camera::AddChunkFeature(uint32_t chunkId, const char* name, const char*
         const std::string port = std::string(name) + "Port";
         const std::string value = "reg" + std::string(name);
         if (hasEntry(f, "ChunkSelector", name) || exists(f, address) || exists(f, port))
-            return FeatureStatus::Exists;
+            return GevResult::Exists;
         Undo undo(f);
 
         uint32_t st = addSelectorEntry(f, undo, name, m_ChunkCounter);

@@ -232,11 +232,11 @@ uint32_t Camera::GetFeatureAccessMode(const char* name, uint32_t* mode)
     try {
         uint32_t access = 0;
         if (mode == nullptr || m_Features->GetAccessMode(name, access) != GevResult::Ok)
-            return FeatureStatus::NoAccess;
+            return GevResult::NoAccess;
         *mode = access;
         return GevResult::Ok;
     } catch (const std::exception&) {
-        return FeatureStatus::NoAccess;
+        return GevResult::NoAccess;
     }
 }
 

@@ -143,21 +143,12 @@ bool Camera::featureWrite(void* self, const char* name)
     });
 }
 
-bool Camera::callAction(Camera& camera, const Handler<::ActionCallback>& handler,
-                        const Kivu::ActionCommandInfo* info)
+bool Camera::callAction(const Handler<::ActionCallback>& handler, const ActionCommandInfo* info)
 {
-    if (handler.function == nullptr || info == nullptr)
-        return false;
-    ::ActionCommandInfo copy;
-    copy.deviceKey = info->deviceKey;
-    copy.groupKey = info->groupKey;
-    copy.groupMask = info->groupMask;
-    copy.actionTimeNs = info->actionTimeNs;
-    (void)camera;
-    return handler.function(handler.context, &copy);
+    return handler.function != nullptr && info != nullptr && handler.function(handler.context, info);
 }
 
-bool Camera::action(void* self, const Kivu::ActionCommandInfo* info)
+bool Camera::action(void* self, const ActionCommandInfo* info)
 {
     auto& camera = *static_cast<Camera*>(self);
     return camera.runHandler(false, [&] {
@@ -166,11 +157,11 @@ bool Camera::action(void* self, const Kivu::ActionCommandInfo* info)
             std::lock_guard lock(camera.m_HandlerMutex);
             h = camera.m_Action;
         }
-        return callAction(camera, h, info);
+        return callAction(h, info);
     });
 }
 
-bool Camera::scheduledAction(void* self, const Kivu::ActionCommandInfo* info)
+bool Camera::scheduledAction(void* self, const ActionCommandInfo* info)
 {
     auto& camera = *static_cast<Camera*>(self);
     return camera.runHandler(false, [&] {
@@ -179,7 +170,7 @@ bool Camera::scheduledAction(void* self, const Kivu::ActionCommandInfo* info)
             std::lock_guard lock(camera.m_HandlerMutex);
             h = camera.m_Scheduled;
         }
-        return callAction(camera, h, info);
+        return callAction(h, info);
     });
 }
 

@@ -90,7 +90,7 @@ uint32_t Camera::SetStreamChannelCount(uint32_t count)
     return guardedStream("stream channel count", [&]() -> uint32_t {
         const uint32_t n = std::min<uint32_t>(count, 2);
         const uint32_t st = m_Streams->SetCount(n);
-        if (st != ChannelStatus::Ok)
+        if (st != GevResult::Ok)
             return st;
         // The channels are new: so are their settings and chunk offsets.
         m_Channels.clear();

@@ -102,9 +102,9 @@ uint32_t ControlProtocol::Start(uint32_t gevMode)
 {
     std::lock_guard lock(m_LifecycleMutex);
     if (m_Running.load())
-        return CameraStatus::Fail;
+        return GevResult::Fail;
     if (gevMode > 1)
-        return CameraStatus::InvalidArgument;
+        return GevResult::InvalidArgument;
     m_GevMode.store(gevMode);
 
     // Persistent IP supported and enabled.
@@ -124,7 +124,7 @@ uint32_t ControlProtocol::Start(uint32_t gevMode)
         if (added == AddResult::Failed) {
             platform::debugOutput("Error: cannot add the served address to the adapter "
                                   "(needs CAP_NET_ADMIN, or set the address up beforehand)\n");
-            return CameraStatus::Fail;
+            return GevResult::Fail;
         }
     }
 
@@ -134,7 +134,7 @@ uint32_t ControlProtocol::Start(uint32_t gevMode)
         if (!m_Endpoint.Open(EndpointConfig{ip, mask, m_Options.port,
                                             static_cast<int>(m_AdapterIndex->GetValue()),
                                             m_Options.broadcastListeners, m_Options.retry}))
-            return CameraStatus::Fail;
+            return GevResult::Fail;
         m_BoundPort = m_Endpoint.LocalPort();
     }
 
@@ -154,7 +154,7 @@ uint32_t ControlProtocol::Start(uint32_t gevMode)
         m_ReceiveThread = std::jthread([this](std::stop_token) { ReceiveLoop(); });
     }
     m_Running.store(true);
-    return CameraStatus::Ok;
+    return GevResult::Ok;
 }
 
 bool ControlProtocol::startServing()
@@ -258,7 +258,7 @@ void ControlProtocol::SetAnswerEveryNth(uint32_t discoveryN, uint32_t readN, uin
 uint32_t ControlProtocol::SetActionSignalCount(uint32_t n)
 {
     if (n > kMaxActionSignals)
-        return CameraStatus::InvalidArgument;
+        return GevResult::InvalidArgument;
     const uint32_t m = m_ActionSignals->GetValue();
     for (uint32_t i = m; i < n; ++i) {
         const uint32_t a = kActionSignalBase + 16 * i;
@@ -271,7 +271,7 @@ uint32_t ControlProtocol::SetActionSignalCount(uint32_t n)
         m_Tree->RemoveRegister(a + 4);
     }
     m_ActionSignals->SetValue(n);
-    return CameraStatus::Ok;
+    return GevResult::Ok;
 }
 
 void ControlProtocol::ReceiveLoop()

@@ -2,6 +2,8 @@
 // The GVCP control protocol of a device: discovery, register and memory access,
 // control privilege with heartbeat, packet resend, action commands and FORCEIP,
 // served on one receive thread over a register tree.
+#include "gev_camera.h"
+
 #include "gev/model/reg_tree.h"
 #include "gev/model/registers.h"
 #include "gev/server/datagram.h"
@@ -17,24 +19,6 @@
 #include <thread>
 
 namespace Kivu {
-
-// What an action command carried; host order.
-struct ActionCommandInfo {
-    uint32_t deviceKey = 0;
-    uint32_t groupKey = 0;
-    uint32_t groupMask = 0;
-    uint64_t actionTimeNs = 0;  // 0 for an immediate action
-};
-
-using ActionCallback = bool (*)(void* context, const ActionCommandInfo* info);
-using ClientConnectionCallback = void (*)(void* context, bool connected);
-
-// Statuses of the control protocol's own operations.
-namespace CameraStatus {
-constexpr uint32_t Ok = 0;
-constexpr uint32_t Fail = 0x80004005;
-constexpr uint32_t InvalidArgument = 0x80070057;
-}  // namespace CameraStatus
 
 // Where and how Start serves; the camera keeps the defaults.
 struct ServeOptions {

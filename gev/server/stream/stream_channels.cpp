@@ -95,16 +95,16 @@ void StreamChannels::StopAll()
 uint32_t StreamChannels::SetCount(uint32_t n)
 {
     if (m_Running.load())
-        return ChannelStatus::Running;
+        return GevResult::Running;
     if (n == 0 || n > kMaxStreamChannels)
-        return ChannelStatus::InvalidArgument;
+        return GevResult::InvalidArgument;
     m_Channels.clear();
     RebuildChannelRegisters(n);
     if (m_Features.isMultistreaming)
         m_Features.isMultistreaming->SetValue(n >= 2 ? 1 : 0);
     for (uint32_t i = 0; i < n; ++i)
         m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, i));
-    return ChannelStatus::Ok;
+    return GevResult::Ok;
 }
 
 void StreamChannels::RebuildChannelRegisters(uint32_t n)

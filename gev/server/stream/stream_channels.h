@@ -1,6 +1,8 @@
 #pragma once
 // The device's stream channels: one StreamProtocol each, their register blocks
 // at 0x0D00 + 0x40 n, set-up and stop of all channels, and the acquisition commands.
+#include "gev_camera.h"
+
 #include "gev/model/base.h"
 #include "gev/model/four_bytes_register.h"
 #include "gev/model/reg_tree.h"
@@ -12,12 +14,6 @@
 #include <vector>
 
 namespace Kivu {
-
-namespace ChannelStatus {
-constexpr uint32_t Ok = 0;
-constexpr uint32_t InvalidArgument = 0x80070057;
-constexpr uint32_t Running = 0x80070005;
-}  // namespace ChannelStatus
 
 constexpr uint32_t kMaxStreamChannels = 512;
 
@@ -45,7 +41,7 @@ public:
     // Sets the running flag and starts each channel; false (all stopped) when one fails.
     bool StartAll(uint32_t gevMode);
     void StopAll();
-    // ChannelStatus: refused while running, 1..512 else InvalidArgument.
+    // Refused (Running) while running, 1..512 else InvalidArgument.
     uint32_t SetCount(uint32_t n);
     void RebuildChannelRegisters(uint32_t n);
 

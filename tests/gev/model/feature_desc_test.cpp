@@ -130,9 +130,9 @@ TEST(FeatureDesc, RegisterRefusedByTheTreeLeavesNoNodeAndKeepsTheAddress)
     DescFixture f;
     auto blocker = std::make_shared<UIntReg>(0x10000, 0xAAu, Access::ReadWrite, "blocker");
     ASSERT_TRUE(f.tree->AddRegister(blocker));
-    EXPECT_EQ(f.desc->AddIntRegSigned("regA", 7, 3, 4), FeatureStatus::Fail);
+    EXPECT_EQ(f.desc->AddIntRegSigned("regA", 7, 3, 4), GevResult::Fail);
     uint32_t type = 0;
-    EXPECT_EQ(f.desc->GetFeatureAddress("regA", type), FeatureStatus::NotFound);
+    EXPECT_EQ(f.desc->GetFeatureAddress("regA", type), GevResult::NotFound);
     EXPECT_EQ(f.tree->Find(0x10000), blocker);  // the blocker stays
     EXPECT_EQ(f.xml().find("regA"), std::string::npos);
 
@@ -157,7 +157,7 @@ TEST(FeatureDesc, RemovingAFeatureUnlistsItFromItsCategoryAndDropsItsRegister)
     EXPECT_EQ(testing_support::childrenOf(f.xml(), "Cat"), (Children{{"pFeature", "H"}}));
     EXPECT_EQ(f.tree->Find(0x10000), nullptr);
     EXPECT_EQ(testing_support::rootNodes(f.xml()).size(), 4u);  // Root, Cat, H, Device
-    EXPECT_EQ(f.desc->RemoveFeature("W"), FeatureStatus::NotFound);
+    EXPECT_EQ(f.desc->RemoveFeature("W"), GevResult::NotFound);
 }
 
 TEST(FeatureDesc, RemovingACategoryBeforeItsFeaturesIsSafe)

@@ -114,7 +114,7 @@ TEST(FeatureHooks, AccessTable)
         {"disabled: no call for a local get", true, false, true, localGetA, 0, {}, {}, 1},
         {"remote write accepted", true, true, true, remoteWriteA, 0, {}, {"A"}, 9},
         {"remote write refused", true, true, false, remoteWriteA, GevStatus::InvalidParameter, {}, {"A"}, 1},
-        {"local set refused", true, true, false, localSetA, FeatureStatus::Fail, {}, {"A"}, 1},
+        {"local set refused", true, true, false, localSetA, GevResult::Fail, {}, {"A"}, 1},
         {"internal set refused", true, true, false, internalSetA, 1, {}, {"A"}, 1},
         {"local get", true, true, true, localGetA, 0, {"A"}, {}, 1},
         {"block read across three registers", true, true, true,

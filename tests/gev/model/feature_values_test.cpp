@@ -105,8 +105,8 @@ TEST(FeatureValues, FeatureTypes)
     const Case cases[] = {
         {"Integer", 0, 2}, {"integer", 0, 2}, {"Float", 0, 3},       {"String", 0, 4},
         {"StringReg", 0, 4}, {"Boolean", 0, 5}, {"Command", 0, 6},   {"Enumeration", 0, 7},
-        {"IntReg", FeatureStatus::InvalidArg, 99}, {"FloatReg", FeatureStatus::InvalidArg, 99},
-        {"Category", FeatureStatus::InvalidArg, 99}, {"IntSwissKnife", FeatureStatus::InvalidArg, 99},
+        {"IntReg", GevResult::InvalidArgument, 99}, {"FloatReg", GevResult::InvalidArgument, 99},
+        {"Category", GevResult::InvalidArgument, 99}, {"IntSwissKnife", GevResult::InvalidArgument, 99},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -118,8 +118,8 @@ TEST(FeatureValues, FeatureTypes)
         EXPECT_EQ(type, c.type);
     }
     uint32_t type = 99;
-    EXPECT_EQ(f.desc->GetFeatureType("Nope", type), FeatureStatus::NotFound);
-    EXPECT_EQ(f.desc->GetFeatureType(nullptr, type), FeatureStatus::InvalidArg);
+    EXPECT_EQ(f.desc->GetFeatureType("Nope", type), GevResult::NotFound);
+    EXPECT_EQ(f.desc->GetFeatureType(nullptr, type), GevResult::InvalidArgument);
 }
 
 TEST(FeatureValues, ValuesResolveToTheValueChildOrTheRegister)
@@ -156,19 +156,19 @@ TEST(FeatureValues, ValuesResolveToTheValueChildOrTheRegister)
     const Case cases[] = {
         {"int32 register", d.GetInt32("I", i), 0},
         {"uint32 over an int32 register", d.GetUInt32("I", u), 0},
-        {"int32 over an int64 register", d.GetInt32("L", i), FeatureStatus::Fail},
+        {"int32 over an int64 register", d.GetInt32("L", i), GevResult::Fail},
         {"int64 over an int64 register", d.GetInt64("L", l), 0},
-        {"int64 over an int32 register", d.GetInt64("I", l), FeatureStatus::Fail},
+        {"int64 over an int32 register", d.GetInt64("I", l), GevResult::Fail},
         {"float register", d.GetFloat("Fl", fl), 0},
-        {"float over an enumeration", d.GetFloat("E", fl), FeatureStatus::Fail},
+        {"float over an enumeration", d.GetFloat("E", fl), GevResult::Fail},
         {"string register", d.GetString("S", s), 0},
-        {"string over a float register", d.GetString("Fl", s), FeatureStatus::Fail},
-        {"pValue naming no node", d.GetInt32("Dangling", i), FeatureStatus::Fail},
-        {"neither Value nor pValue", d.GetInt32("Unlinked", i), FeatureStatus::Fail},
+        {"string over a float register", d.GetString("Fl", s), GevResult::Fail},
+        {"pValue naming no node", d.GetInt32("Dangling", i), GevResult::Fail},
+        {"neither Value nor pValue", d.GetInt32("Unlinked", i), GevResult::Fail},
         {"register node by its own name", d.GetInt32("regU", i), 0},
-        {"category", d.GetInt32("Root", i), FeatureStatus::Fail},
-        {"missing", d.GetInt32("Nope", i), FeatureStatus::NotFound},
-        {"null name", d.GetInt32(nullptr, i), FeatureStatus::InvalidArg},
+        {"category", d.GetInt32("Root", i), GevResult::Fail},
+        {"missing", d.GetInt32("Nope", i), GevResult::NotFound},
+        {"null name", d.GetInt32(nullptr, i), GevResult::InvalidArgument},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.status, c.expected) << c.what;
@@ -223,7 +223,7 @@ TEST(FeatureValues, RefusedRegisterWriteKeepsTheOldValue)
     ASSERT_EQ(f.desc->SetFeatureChildText("A", "pValue", "regA", false), 0u);
     f.desc->SetWriteCallback(nullptr, [](void*, const char*) { return false; });
     f.desc->EnableCallbacks(true);
-    EXPECT_EQ(f.desc->SetInt32("A", 4), FeatureStatus::Fail);
+    EXPECT_EQ(f.desc->SetInt32("A", 4), GevResult::Fail);
     f.desc->EnableCallbacks(false);
     int32_t v = 0;
     ASSERT_EQ(f.desc->GetInt32("A", v), 0u);
@@ -246,10 +246,10 @@ TEST(FeatureValues, Enumerations)
     ASSERT_EQ(d.SetEnumValue("Mode", "Off"), 0u);
     ASSERT_EQ(d.GetEnumEntryName("Mode", name), 0u);
     EXPECT_EQ(name, "Off");
-    EXPECT_EQ(d.SetEnumValue("Mode", "Nope"), FeatureStatus::NotFound);
-    EXPECT_EQ(d.SetEnumValue("Nope", "Off"), FeatureStatus::NotFound);
+    EXPECT_EQ(d.SetEnumValue("Mode", "Nope"), GevResult::NotFound);
+    EXPECT_EQ(d.SetEnumValue("Nope", "Off"), GevResult::NotFound);
     ASSERT_EQ(d.SetUInt32("Mode", 5), 0u);
-    EXPECT_EQ(d.GetEnumEntryName("Mode", name), FeatureStatus::Fail);
+    EXPECT_EQ(d.GetEnumEntryName("Mode", name), GevResult::Fail);
     EXPECT_EQ(name, "");
 
     auto names = d.GetEnumEntryNames("Mode");
@@ -283,8 +283,8 @@ TEST(FeatureValues, QueriesThroughPValue)
     std::string unit;
     ASSERT_EQ(d.GetFeatureChildValue("F", "Unit", unit), 0u);
     EXPECT_EQ(unit, "mm");
-    EXPECT_EQ(d.GetFeatureChildValue("F", "Min", unit), FeatureStatus::NotFound);
-    EXPECT_EQ(d.GetAccessMode("Root", access), FeatureStatus::NoAccess);
+    EXPECT_EQ(d.GetFeatureChildValue("F", "Min", unit), GevResult::NotFound);
+    EXPECT_EQ(d.GetAccessMode("Root", access), GevResult::NoAccess);
 }
 
 TEST(FeatureValues, PrintingHappensOnlyAfterChanges)

@@ -99,16 +99,16 @@ TEST(FeatureWriters, NameAlreadyTakenCodes)
         uint32_t status;
     };
     const Case cases[] = {
-        {"category", [](FeatureDesc& d) { return d.AddCategory("Taken", nullptr); }, FeatureStatus::Exists},
+        {"category", [](FeatureDesc& d) { return d.AddCategory("Taken", nullptr); }, GevResult::Exists},
         {"feature", [](FeatureDesc& d) { return d.AddFeature("Integer", "Taken", nullptr, nullptr); },
-         FeatureStatus::Fail},
-        {"signed register", [](FeatureDesc& d) { return d.AddIntRegSigned("Taken", 0, 3, 4); }, FeatureStatus::Fail},
+         GevResult::Fail},
+        {"signed register", [](FeatureDesc& d) { return d.AddIntRegSigned("Taken", 0, 3, 4); }, GevResult::Fail},
         {"unsigned register", [](FeatureDesc& d) { return d.AddIntRegUnsigned("Taken", 0, 3, true); },
-         FeatureStatus::Exists},
-        {"float register", [](FeatureDesc& d) { return d.AddFloatReg("Taken", 0, 3); }, FeatureStatus::Fail},
-        {"string register", [](FeatureDesc& d) { return d.AddStringReg("Taken", 3); }, FeatureStatus::Fail},
+         GevResult::Exists},
+        {"float register", [](FeatureDesc& d) { return d.AddFloatReg("Taken", 0, 3); }, GevResult::Fail},
+        {"string register", [](FeatureDesc& d) { return d.AddStringReg("Taken", 3); }, GevResult::Fail},
         {"the root category's name", [](FeatureDesc& d) { return d.AddCategory("Root", nullptr); },
-         FeatureStatus::Exists},
+         GevResult::Exists},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,31 +133,31 @@ TEST(FeatureWriters, ArgumentAndLookupErrors)
     };
     FeatureDesc& d = *f.desc;
     const Case cases[] = {
-        {"null category name", [&] { return d.AddCategory(nullptr, nullptr); }, FeatureStatus::InvalidArg},
-        {"null tag", [&] { return d.AddFeature(nullptr, "X", nullptr, nullptr); }, FeatureStatus::InvalidArg},
-        {"missing parent category", [&] { return d.AddCategory("X", "Nope"); }, FeatureStatus::NotFound},
+        {"null category name", [&] { return d.AddCategory(nullptr, nullptr); }, GevResult::InvalidArgument},
+        {"null tag", [&] { return d.AddFeature(nullptr, "X", nullptr, nullptr); }, GevResult::InvalidArgument},
+        {"missing parent category", [&] { return d.AddCategory("X", "Nope"); }, GevResult::NotFound},
         {"parent that is no category", [&] { return d.AddFeature("Integer", "X", nullptr, "I"); },
-         FeatureStatus::NotFound},
-        {"register length 2", [&] { return d.AddIntRegSigned("X", 0, 3, 2); }, FeatureStatus::InvalidArg},
-        {"entry of a missing enumeration", [&] { return d.AddEnumEntry("Nope", "A", 1); }, FeatureStatus::NotFound},
-        {"entry of a non-enumeration", [&] { return d.AddEnumEntry("I", "A", 1); }, FeatureStatus::Fail},
+         GevResult::NotFound},
+        {"register length 2", [&] { return d.AddIntRegSigned("X", 0, 3, 2); }, GevResult::InvalidArgument},
+        {"entry of a missing enumeration", [&] { return d.AddEnumEntry("Nope", "A", 1); }, GevResult::NotFound},
+        {"entry of a non-enumeration", [&] { return d.AddEnumEntry("I", "A", 1); }, GevResult::Fail},
         {"child text of a missing feature", [&] { return d.SetFeatureChildText("Nope", "Min", "1", false); },
-         FeatureStatus::NotFound},
+         GevResult::NotFound},
         {"entry child of a missing entry", [&] { return d.SetEntryChildText("E", "Nope", "Symbolic", "x", false); },
-         FeatureStatus::Fail},
+         GevResult::Fail},
         {"number child of a missing feature", [&] { return d.SetChildInt32("Nope", "Min", 1); },
-         FeatureStatus::NotFound},
+         GevResult::NotFound},
         {"attribute of a missing child", [&] { return d.SetFeatureChildAttribute("I", "Min", nullptr, "a", "b"); },
-         FeatureStatus::NotFound},
-        {"link to a missing node", [&] { return d.LinkFeatureRegister("I", "Nope"); }, FeatureStatus::NotFound},
+         GevResult::NotFound},
+        {"link to a missing node", [&] { return d.LinkFeatureRegister("I", "Nope"); }, GevResult::NotFound},
         {"link from a register node", [&] {
              d.AddIntRegSigned("regR", 0, 3, 4);
              return d.LinkFeatureRegister("regR", "regR");
-         }, FeatureStatus::Fail},
-        {"access of a feature without register", [&] { return d.SetAccessMode("I", 1); }, FeatureStatus::NoAccess},
-        {"access of a null name", [&] { return d.SetAccessMode(nullptr, 1); }, FeatureStatus::NoAccess},
+         }, GevResult::Fail},
+        {"access of a feature without register", [&] { return d.SetAccessMode("I", 1); }, GevResult::NoAccess},
+        {"access of a null name", [&] { return d.SetAccessMode(nullptr, 1); }, GevResult::NoAccess},
         {"removing a missing entry's enumeration", [&] { return d.RemoveEnumEntry("Nope", "A"); },
-         FeatureStatus::NotFound},
+         GevResult::NotFound},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -265,14 +265,14 @@ TEST(FeatureWriters, SettingANumberOfAnotherKindRetypesTheChild)
     ASSERT_EQ(f.desc->GetInt32("A", i), 0u);
     EXPECT_EQ(i, -3);
     int64_t l = 0;
-    EXPECT_EQ(f.desc->GetInt64("A", l), FeatureStatus::Fail);  // now a 32-bit value
+    EXPECT_EQ(f.desc->GetInt64("A", l), GevResult::Fail);  // now a 32-bit value
 
     // A text written over a number child is what the value reads.
     ASSERT_EQ(f.desc->SetFeatureChildText("A", "Value", "12", false), 0u);
     ASSERT_EQ(f.desc->GetInt32("A", i), 0u);
     EXPECT_EQ(i, 12);
     ASSERT_EQ(f.desc->SetFeatureChildText("A", "Value", "twelve", false), 0u);
-    EXPECT_EQ(f.desc->GetInt32("A", i), FeatureStatus::Fail);
+    EXPECT_EQ(f.desc->GetInt32("A", i), GevResult::Fail);
 }
 
 TEST(FeatureWriters, EnumerationEntries)
@@ -325,10 +325,10 @@ TEST(FeatureWriters, RemovingALinkedFeatureLeavesOtherUsersFailingCleanly)
     EXPECT_EQ(f.tree->Find(0x10000), nullptr);
     EXPECT_EQ(childrenOf(f.xml(), "Cat"), Children{});
     int32_t v = 0;
-    EXPECT_EQ(f.desc->GetInt32("Alias", v), FeatureStatus::Fail);
-    EXPECT_EQ(f.desc->SetInt32("Alias", 1), FeatureStatus::Fail);
+    EXPECT_EQ(f.desc->GetInt32("Alias", v), GevResult::Fail);
+    EXPECT_EQ(f.desc->SetInt32("Alias", 1), GevResult::Fail);
     uint32_t address = 0;
-    EXPECT_EQ(f.desc->GetFeatureAddress("Alias", address), FeatureStatus::Fail);
+    EXPECT_EQ(f.desc->GetFeatureAddress("Alias", address), GevResult::Fail);
 }
 
 TEST(FeatureWriters, OutsideTextCannotBreakTheDocument)
@@ -348,6 +348,6 @@ TEST(FeatureWriters, OutsideTextCannotBreakTheDocument)
     EXPECT_EQ(lint.status, 0) << lint.output;
     EXPECT_EQ(testing_support::integrityProblems(xml), std::vector<std::string>{});
     // The cleaned name is the name; lookups with the raw text find it too.
-    EXPECT_EQ(f.desc->AddCategory("badname\xEF\xBF\xBD", nullptr), FeatureStatus::Exists);
+    EXPECT_EQ(f.desc->AddCategory("badname\xEF\xBF\xBD", nullptr), GevResult::Exists);
     EXPECT_EQ(f.desc->AddFeature("Integer", "X", nullptr, bad), 0u);
 }

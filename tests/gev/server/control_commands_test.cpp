@@ -93,15 +93,15 @@ struct ActionLog {
     std::atomic<int> calls{0};
     std::atomic<bool> result{true};
     std::mutex mutex;
-    Kivu::ActionCommandInfo last;
-    Kivu::ActionCommandInfo info()
+    ActionCommandInfo last;
+    ActionCommandInfo info()
     {
         std::lock_guard lock(mutex);
         return last;
     }
 };
 
-bool onAction(void* context, const Kivu::ActionCommandInfo* info)
+bool onAction(void* context, const ActionCommandInfo* info)
 {
     auto* log = static_cast<ActionLog*>(context);
     {

@@ -54,24 +54,24 @@ TEST(StreamChannelsRegisters, CountTable)
     StreamChannels channels(tree);
     EXPECT_EQ(map.UInt(0x0904)->GetValue(), 1u);
     EXPECT_EQ(tree->Find(0x0D40), nullptr);
-    EXPECT_EQ(channels.SetCount(2), ChannelStatus::Ok);
+    EXPECT_EQ(channels.SetCount(2), GevResult::Ok);
     EXPECT_EQ(channels.Count(), 2u);
     EXPECT_EQ(map.UInt(0x0904)->GetValue(), 2u);
     for (uint32_t a : {0x0D40u, 0x0D44u, 0x0D48u, 0x0D58u, 0x0D5Cu})
         EXPECT_NE(tree->Find(a), nullptr) << std::hex << a;
-    EXPECT_EQ(channels.SetCount(0), ChannelStatus::InvalidArgument);
-    EXPECT_EQ(channels.SetCount(513), ChannelStatus::InvalidArgument);
+    EXPECT_EQ(channels.SetCount(0), GevResult::InvalidArgument);
+    EXPECT_EQ(channels.SetCount(513), GevResult::InvalidArgument);
     EXPECT_EQ(channels.Count(), 2u);
-    EXPECT_EQ(channels.SetCount(1), ChannelStatus::Ok);
+    EXPECT_EQ(channels.SetCount(1), GevResult::Ok);
     for (uint32_t a : {0x0D40u, 0x0D44u, 0x0D48u, 0x0D58u, 0x0D5Cu})
         EXPECT_EQ(tree->Find(a), nullptr) << std::hex << a;
     EXPECT_NE(tree->Find(0x0D04), nullptr);
     EXPECT_EQ(std::dynamic_pointer_cast<UIntReg>(tree->Find(0x0D04))->GetValue(), 0x400005DCu);
     map.UInt(0xA030)->SetValue(9000);
     ASSERT_TRUE(channels.StartAll(GevMode::Extended));
-    EXPECT_EQ(channels.SetCount(2), ChannelStatus::Running);
+    EXPECT_EQ(channels.SetCount(2), GevResult::Running);
     channels.StopAll();
-    EXPECT_EQ(channels.SetCount(2), ChannelStatus::Ok);
+    EXPECT_EQ(channels.SetCount(2), GevResult::Ok);
 }
 
 TEST(StreamChannelsRegisters, SetupKeepsTheFlagBitsAndClampsTheMtu)
@@ -115,7 +115,7 @@ TEST(StreamChannelsRegisters, AcquisitionCommandsWriteTheSourceIndex)
     map.UInt(0xA050)->Subscribe(CallbackList::AfterWrite, MakeCallback(&rec, &Recorder::OnWrite));
     start->SetValue(1);
     EXPECT_EQ(rec.values, std::vector<uint32_t>({0}));  // one channel: source 0
-    ASSERT_EQ(channels.SetCount(2), ChannelStatus::Ok);
+    ASSERT_EQ(channels.SetCount(2), GevResult::Ok);
     EXPECT_EQ(multi->GetValue(), 1u);
     stop->SetValue(1);
     EXPECT_EQ(rec.values, std::vector<uint32_t>({0, 1}));  // the selected source
