@@ -4,7 +4,6 @@
 #include "gev/server/camera_guard.h"
 
 #include <cstdio>
-#include <exception>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -46,7 +45,7 @@ public:
                 if (!it->owner.empty())
                     m_Features.RemoveFeatureChild(it->owner.c_str(), "pFeature", it->name.c_str());
             }
-        } catch (const std::exception&) {
+        } catch (...) {
         }
     }
     Undo(const Undo&) = delete;
@@ -130,10 +129,10 @@ uint32_t addChunkPort(FeatureDesc& features, Undo& undo, const std::string& port
 
 uint32_t Camera::AddChunkSelectorFeatures(const char* category)
 {
-    if (category == nullptr)
-        return GevResult::InvalidArgument;
-    // The group is built as far as it goes; a part that exists already stays.
-    guarded([&] {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (category == nullptr)
+            return GevResult::InvalidArgument;
+        // The group is built as far as it goes; a part that exists already stays.
         FeatureDesc& f = *m_Features;
         f.AddCategory(category, nullptr);
         AddRegisterFeature(7, "ChunkSelector", category, kReadWrite, "Selects which chunk to enable or control", 1);
@@ -145,21 +144,20 @@ uint32_t Camera::AddChunkSelectorFeatures(const char* category)
         f.SetFeatureChildText("ChunkSelector", "pSelected", "ChunkEnable", false);
         return GevResult::Ok;
     });
-    return GevResult::Ok;
 }
 
 uint32_t Camera::AddChunk(uint32_t chunkId, const char* name, const char* category, uint16_t kind, uint32_t length,
                           const char* description)
 {
-    if (name == nullptr || length == 0)
-        return GevResult::InvalidArgument;
-    const bool text = kind == 4;
-    const bool number = kind <= 3 || kind == 5 || kind == 7;
-    if (!(text && length <= kMaxStringChunk) && !(number && length <= 8))
-        return GevResult::InvalidArgument;
-    if (kind == 3 && length != 4 && length != 8)
-        return GevResult::InvalidArgument;  // a float register is 4 or 8 bytes
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (name == nullptr || length == 0)
+            return GevResult::InvalidArgument;
+        const bool text = kind == 4;
+        const bool number = kind <= 3 || kind == 5 || kind == 7;
+        if (!(text && length <= kMaxStringChunk) && !(number && length <= 8))
+            return GevResult::InvalidArgument;
+        if (kind == 3 && length != 4 && length != 8)
+            return GevResult::InvalidArgument;  // a float register is 4 or 8 bytes
         std::lock_guard lock(m_ChunkMutex);
         FeatureDesc& f = *m_Features;
         const std::string port = std::string(name) + "Port";
@@ -214,9 +212,9 @@ uint32_t Camera::AddChunk(uint32_t chunkId, const char* name, const char* catego
 uint32_t Camera::AddChunkFeature(uint32_t chunkId, const char* name, const char* category, uint16_t kind,
                                  int32_t bytesPerValue, const void*)
 {
-    if (name == nullptr || bytesPerValue != 4 || kind < 1 || kind > 3)
-        return GevResult::InvalidArgument;
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (name == nullptr || bytesPerValue != 4 || kind < 1 || kind > 3)
+            return GevResult::InvalidArgument;
         std::lock_guard lock(m_ChunkMutex);
         FeatureDesc& f = *m_Features;
         const std::string address = std::string(name) + "Addr";

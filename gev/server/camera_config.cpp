@@ -1,6 +1,7 @@
 // Device and stream configuration, the per-region geometry maps, and the
 // operations of the event path, which this build does not serve.
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
 #include "gev/server/camera_pixel_formats.h"
 #include "platform/debug_output.h"
@@ -45,50 +46,57 @@ uint32_t Camera::selectionKey(const ChannelSettings& c)
 
 uint32_t Camera::GetStreamChannelCount(uint32_t* count)
 {
-    if (count == nullptr)
-        return GevResult::InvalidArgument;
-    *count = static_cast<uint32_t>(m_Channels.size());
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        if (count == nullptr)
+            return GevResult::InvalidArgument;
+        *count = static_cast<uint32_t>(m_Channels.size());
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetCompressionMode(uint16_t mode, int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr || mode > 2)
-        return GevResult::InvalidArgument;
-    if (mode == 2) {
-        // The H.264 encoder module is not part of this build; the mode stays as it was.
-        platform::debugOutput("Tessaron error: Additional modules required for H.264 support. Contact your vendor.\n");
-        return GevResult::Fail;
-    }
-    std::unique_lock lock(c->lock);
-    c->compressionMode = mode;
-    if (mode != 0) {
-        c->reinitialise = true;
-        c->repacketize = true;
-    }
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr || mode > 2)
+            return GevResult::InvalidArgument;
+        if (mode == 2) {
+            // The H.264 encoder module is not part of this build; the mode stays as it was.
+            platform::debugOutput(
+                "Tessaron error: Additional modules required for H.264 support. Contact your vendor.\n");
+            return GevResult::Fail;
+        }
+        std::unique_lock lock(c->lock);
+        c->compressionMode = mode;
+        if (mode != 0) {
+            c->reinitialise = true;
+            c->repacketize = true;
+        }
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetCompressionParameters(uint32_t quality, uint32_t bitrate, int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr)
-        return GevResult::InvalidArgument;
-    std::unique_lock lock(c->lock);
-    c->quality = quality;
-    c->bitrate = bitrate;
-    c->qualityChanged = c->bitrateChanged = true;
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr)
+            return GevResult::InvalidArgument;
+        std::unique_lock lock(c->lock);
+        c->quality = quality;
+        c->bitrate = bitrate;
+        c->qualityChanged = c->bitrateChanged = true;
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetSourceCount(uint32_t count)
 {
-    if (count > kMaxSources)
-        return GevResult::InvalidArgument;
-    if (count < 2)
-        return GevResult::Ok;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (count > kMaxSources)
+            return GevResult::InvalidArgument;
+        if (count < 2)
+            return GevResult::Ok;
         {
             std::unique_lock lock(m_Channels[0]->lock);
             m_Channels[0]->sourceCount = static_cast<uint8_t>(count);
@@ -99,70 +107,74 @@ uint32_t Camera::SetSourceCount(uint32_t count)
             st = m_Features->SetEntryChildText("SourceSelector", ("Source" + std::to_string(i)).c_str(),
                                                "pIsAvailable", i < count ? "True" : "False", false);
         return st;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetRegionMode(uint32_t mode, int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr || mode > 2)
-        return GevResult::InvalidArgument;
-    {
-        std::unique_lock lock(c->lock);
-        c->regionMode = static_cast<uint8_t>(mode);
-    }
-    if (mode == 0 || mode == 2)
-        return m_Features->SetEntryChildText("RegionSelector", "Scan3DExtraction0", "pIsAvailable", "True", false);
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr || mode > 2)
+            return GevResult::InvalidArgument;
+        {
+            std::unique_lock lock(c->lock);
+            c->regionMode = static_cast<uint8_t>(mode);
+        }
+        if (mode == 0 || mode == 2)
+            return m_Features->SetEntryChildText("RegionSelector", "Scan3DExtraction0", "pIsAvailable", "True", false);
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetTimestampMode(uint16_t mode, int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr)
-        return GevResult::InvalidArgument;
-    if (mode != 0 && mode != 1 && mode != 3)
-        return GevResult::Fail;
-    // Every mode counts nanoseconds (0x093C/0x0940 = 0 / 1e9); mode 1 from the camera's start time.
-    return stream(ch)->SetTimestampSource(mode, m_StartTime) ? GevResult::Ok : GevResult::Fail;
+    return guarded(__func__, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr)
+            return GevResult::InvalidArgument;
+        if (mode != 0 && mode != 1 && mode != 3)
+            return GevResult::Fail;
+        // Every mode counts nanoseconds (0x093C/0x0940 = 0 / 1e9); mode 1 from the camera's start time.
+        return stream(ch)->SetTimestampSource(mode, m_StartTime) ? GevResult::Ok : GevResult::Fail;
+    });
 }
 
 uint32_t Camera::SetMaxImageSize(uint32_t maxWidth, uint32_t maxHeight)
 {
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
         return firstFailure({m_Features->SetInt32("regMaxWidth", static_cast<int32_t>(maxWidth)),
                              m_Features->SetInt32("regMaxHeight", static_cast<int32_t>(maxHeight))});
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetPayloadType(uint16_t payloadType, int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr)
-        return GevResult::InvalidArgument;
-    std::unique_lock lock(c->lock);
-    c->payloadType = payloadType;
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr)
+            return GevResult::InvalidArgument;
+        std::unique_lock lock(c->lock);
+        c->payloadType = payloadType;
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetActionSignalCount(uint32_t count)
 {
-    return m_Control.SetActionSignalCount(count);
+    return guarded(__func__, [&] { return m_Control.SetActionSignalCount(count); });
 }
 
 uint32_t Camera::SetChannelChangeCallback(void* context, int32_t ch, ChannelChangeCallback fn)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr)
-        return GevResult::InvalidArgument;
-    std::unique_lock lock(c->lock);
-    c->changeContext = context;
-    c->change = fn;
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr)
+            return GevResult::InvalidArgument;
+        std::unique_lock lock(c->lock);
+        c->changeContext = context;
+        c->change = fn;
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::sourceSelectorFor(int32_t ch)
@@ -180,52 +192,50 @@ uint32_t Camera::sourceSelectorFor(int32_t ch)
 
 uint32_t Camera::SetImageSize(uint32_t width, uint32_t height, int32_t ch)
 {
-    if (channel(ch) == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (channel(ch) == nullptr)
+            return GevResult::InvalidArgument;
         ExclusiveLock lock(m_Lock);
         const uint32_t st = firstFailure({sourceSelectorFor(ch), m_Features->SetUInt32("regWidth", width),
                                           m_Features->SetUInt32("regHeight", height)});
         rebuild(ch, false);
         return st;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetImageOffset(uint32_t x, uint32_t y, int32_t ch)
 {
-    if (channel(ch) == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (channel(ch) == nullptr)
+            return GevResult::InvalidArgument;
         ExclusiveLock lock(m_Lock);
         const uint32_t st =
             firstFailure({sourceSelectorFor(ch), m_Features->SetInt32("regOffsetX", static_cast<int32_t>(x)),
                           m_Features->SetInt32("regOffsetY", static_cast<int32_t>(y))});
         rebuild(ch, false);
         return st;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetPixelFormatValue(uint32_t pfncValue, int32_t ch)
 {
-    if (channel(ch) == nullptr)
-        return GevResult::InvalidArgument;
-    if (pfncValue == 0)
-        return GevResult::Fail;
-    const char* name = PixelFormatName(pfncValue);
-    if (name == nullptr)
-        return GevResult::NotFound;
-    return SetPixelFormat(name, ch);
+    return guarded(__func__, [&]() -> uint32_t {
+        if (channel(ch) == nullptr)
+            return GevResult::InvalidArgument;
+        if (pfncValue == 0)
+            return GevResult::Fail;
+        const char* name = PixelFormatName(pfncValue);
+        if (name == nullptr)
+            return GevResult::NotFound;
+        return SetPixelFormat(name, ch);
+    });
 }
 
 uint32_t Camera::SetPixelFormat(const char* pfncName, int32_t ch)
 {
-    if (channel(ch) == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (channel(ch) == nullptr)
+            return GevResult::InvalidArgument;
         if (PixelFormatCode(pfncName) == 0)
             return GevResult::Fail;
         const uint32_t st = sourceSelectorFor(ch);
@@ -234,19 +244,17 @@ uint32_t Camera::SetPixelFormat(const char* pfncName, int32_t ch)
         const uint32_t written = m_Features->SetEnumValue("PixelFormat", pfncName);
         rebuild(ch, false);
         return written;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 const char* Camera::PixelFormatNameOf(uint32_t pfncValue)
 {
-    return PixelFormatName(pfncValue);
+    return guarded<const char*>(__func__, nullptr, [&] { return PixelFormatName(pfncValue); });
 }
 
 uint32_t Camera::PixelFormatValueOf(const char* pfncName)
 {
-    return PixelFormatCode(pfncName);
+    return guarded<uint32_t>(__func__, GevResult::InvalidArgument, [&] { return PixelFormatCode(pfncName); });
 }
 
 // Per-region geometry of channel 0 ---------------------------------------------
@@ -266,45 +274,45 @@ uint32_t Camera::regionSet(int map, uint32_t value, uint32_t source, uint32_t re
 
 uint32_t Camera::SetRegionPixelFormat(const char* pfncName, uint32_t source, uint32_t region, int32_t)
 {
-    return regionSet(ChannelSettings::PixelFormat, PixelFormatCode(pfncName), source, region);
+    return guarded(__func__,
+                   [&] { return regionSet(ChannelSettings::PixelFormat, PixelFormatCode(pfncName), source, region); });
 }
 
 uint32_t Camera::SetRegionWidth(uint32_t value, uint32_t source, uint32_t region, int32_t)
 {
-    return regionSet(ChannelSettings::Width, value, source, region);
+    return guarded(__func__, [&] { return regionSet(ChannelSettings::Width, value, source, region); });
 }
 
 uint32_t Camera::SetRegionHeight(uint32_t value, uint32_t source, uint32_t region, int32_t)
 {
-    return regionSet(ChannelSettings::Height, value, source, region);
+    return guarded(__func__, [&] { return regionSet(ChannelSettings::Height, value, source, region); });
 }
 
 uint32_t Camera::SetRegionOffsetX(uint32_t value, uint32_t source, uint32_t region, int32_t)
 {
-    return regionSet(ChannelSettings::OffsetX, value, source, region);
+    return guarded(__func__, [&] { return regionSet(ChannelSettings::OffsetX, value, source, region); });
 }
 
 uint32_t Camera::SetRegionOffsetY(uint32_t value, uint32_t source, uint32_t region, int32_t)
 {
-    return regionSet(ChannelSettings::OffsetY, value, source, region);
+    return guarded(__func__, [&] { return regionSet(ChannelSettings::OffsetY, value, source, region); });
 }
 
 uint32_t Camera::ApplyRegionSettings(int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr)
-        return 1;
-    {
-        std::unique_lock lock(c->lock);
-        if (c->compressionMode != 0)
-            c->reinitialise = true;
-        c->repacketize = true;
-    }
-    try {
+    return guarded<uint32_t>(__func__, 1, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr)
+            return 1;
+        {
+            std::unique_lock lock(c->lock);
+            if (c->compressionMode != 0)
+                c->reinitialise = true;
+            c->repacketize = true;
+        }
         rebuild(ch, true);
-    } catch (const std::exception&) {
-    }
-    return 1;
+        return 1;
+    });
 }
 
 uint32_t Camera::getterValue(int32_t ch, int map)
@@ -324,51 +332,78 @@ uint32_t Camera::getterValue(int32_t ch, int map)
     return it == m.end() ? 0 : it->second;
 }
 
-uint32_t Camera::GetWidth(int32_t ch) { return getterValue(ch, ChannelSettings::Width); }
-uint32_t Camera::GetHeight(int32_t ch) { return getterValue(ch, ChannelSettings::Height); }
-uint32_t Camera::GetPixelFormat(int32_t ch) { return getterValue(ch, ChannelSettings::PixelFormat); }
-uint32_t Camera::GetOffsetX(int32_t ch) { return getterValue(ch, ChannelSettings::OffsetX); }
-uint32_t Camera::GetOffsetY(int32_t ch) { return getterValue(ch, ChannelSettings::OffsetY); }
+// The value getters answer 0 for a missing channel and on failure.
+uint32_t Camera::GetWidth(int32_t ch)
+{
+    return guarded<uint32_t>(__func__, 0, [&] { return getterValue(ch, ChannelSettings::Width); });
+}
+
+uint32_t Camera::GetHeight(int32_t ch)
+{
+    return guarded<uint32_t>(__func__, 0, [&] { return getterValue(ch, ChannelSettings::Height); });
+}
+
+uint32_t Camera::GetPixelFormat(int32_t ch)
+{
+    return guarded<uint32_t>(__func__, 0, [&] { return getterValue(ch, ChannelSettings::PixelFormat); });
+}
+
+uint32_t Camera::GetOffsetX(int32_t ch)
+{
+    return guarded<uint32_t>(__func__, 0, [&] { return getterValue(ch, ChannelSettings::OffsetX); });
+}
+
+uint32_t Camera::GetOffsetY(int32_t ch)
+{
+    return guarded<uint32_t>(__func__, 0, [&] { return getterValue(ch, ChannelSettings::OffsetY); });
+}
+
 uint32_t Camera::GetPayloadSize(int32_t ch)
 {
-    StreamProtocol* s = stream(ch);
-    if (s == nullptr)
-        return 0;
-    const uint64_t size = s->IsStreaming() ? s->LatchedPayloadSize() : s->PayloadSize();
-    return static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
+    return guarded<uint32_t>(__func__, 0, [&]() -> uint32_t {
+        StreamProtocol* s = stream(ch);
+        if (s == nullptr)
+            return 0;
+        const uint64_t size = s->IsStreaming() ? s->LatchedPayloadSize() : s->PayloadSize();
+        return static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
+    });
 }
 
 const char* Camera::GetPixelFormatName(int32_t ch)
 {
-    const char* name = PixelFormatName(GetPixelFormat(ch));
-    return name != nullptr ? name : "";
+    return guarded<const char*>(__func__, "", [&]() -> const char* {
+        const char* name = PixelFormatName(GetPixelFormat(ch));
+        return name != nullptr ? name : "";
+    });
 }
 
 uint32_t Camera::GetSourceIndex(int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
-    if (c == nullptr)
-        return 0;
-    std::shared_lock lock(c->lock);
-    uint32_t key = c->sourceKey;
-    if (c->sourceCount >= 3) {
-        uint32_t selector = 0;
-        m_Features->GetUInt32("regSourceSelector", selector);
-        key = 2 * selector;
-    }
-    if (c->regionMode == 2) {
-        uint32_t region = 0;
-        m_Features->GetUInt32("regRegionSelector", region);
-        key += region;
-    }
-    return key / 2;
+    return guarded<uint32_t>(__func__, 0, [&]() -> uint32_t {
+        ChannelSettings* c = channel(ch);
+        if (c == nullptr)
+            return 0;
+        std::shared_lock lock(c->lock);
+        uint32_t key = c->sourceKey;
+        if (c->sourceCount >= 3) {
+            uint32_t selector = 0;
+            m_Features->GetUInt32("regSourceSelector", selector);
+            key = 2 * selector;
+        }
+        if (c->regionMode == 2) {
+            uint32_t region = 0;
+            m_Features->GetUInt32("regRegionSelector", region);
+            key += region;
+        }
+        return key / 2;
+    });
 }
 
 uint32_t Camera::SetSimulationParameters(const SimulationParameters* p)
 {
-    if (p == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (p == nullptr)
+            return GevResult::InvalidArgument;
         if (running())
             return GevResult::Running;
         m_Control.SetAnswerDelays(p->discoveryAckDelayMs, p->readAckDelayMs, p->writeAckDelayMs);
@@ -382,19 +417,20 @@ uint32_t Camera::SetSimulationParameters(const SimulationParameters* p)
             (void)s.SetShuffle(p->shufflePackets != 0);  // refused while the channel streams
         }
         return GevResult::Ok;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::LatchTimestamp()
 {
-    m_Streams->Channel(0).RestartTimestampOrigin();
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        m_Streams->Channel(0).RestartTimestampOrigin();
+        return GevResult::Ok;
+    });
 }
 
 // Not served by this build: composite event builders, events and pixel
-// conversion.
+// conversion. The constant answers cannot throw; a body that does more runs
+// through guarded.
 
 uint32_t Camera::AddEventSelectorFeatures(const char*) { return GevResult::Fail; }
 uint32_t Camera::AddEvent(uint16_t, const char*, const char*, bool, bool, bool) { return GevResult::Fail; }
@@ -402,14 +438,17 @@ uint32_t Camera::AddEventDataFeature(const char*, const char*, uint16_t, uint32_
 {
     return GevResult::Fail;
 }
-uint32_t Camera::SendEvent(uint16_t, uint16_t, bool) { return running() ? GevResult::Fail : GevResult::NotRunning; }
+uint32_t Camera::SendEvent(uint16_t, uint16_t, bool)
+{
+    return guarded(__func__, [&] { return running() ? GevResult::Fail : GevResult::NotRunning; });
+}
 uint32_t Camera::SendEvents(uint32_t, const uint16_t*, uint16_t, bool)
 {
-    return running() ? GevResult::Fail : GevResult::NotRunning;
+    return guarded(__func__, [&] { return running() ? GevResult::Fail : GevResult::NotRunning; });
 }
 uint32_t Camera::SendEventData(uint16_t, const void*, uint32_t, uint16_t, bool)
 {
-    return running() ? GevResult::Fail : GevResult::NotRunning;
+    return guarded(__func__, [&] { return running() ? GevResult::Fail : GevResult::NotRunning; });
 }
 uint32_t Camera::ConvertPixels(const void*, void*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                                uint32_t)

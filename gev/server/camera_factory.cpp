@@ -1,6 +1,8 @@
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
+// A constructor that throws frees the memory; the caller gets null.
 extern "C" CGevCamera* createCamera()
 {
-    return new Kivu::Camera();
+    return Kivu::guarded<CGevCamera*>(__func__, nullptr, [] { return new Kivu::Camera(); });
 }

@@ -56,13 +56,13 @@ const char* unknownLength = "Error: Unknown register length!";
 
 uint32_t Camera::AddCategory(const char* name, const char* parentCategory)
 {
-    return guarded([&] { return m_Features->AddCategory(name, parentCategory); });
+    return guarded(__func__, [&] { return m_Features->AddCategory(name, parentCategory); });
 }
 
 uint32_t Camera::AddRegisterFeature(int32_t kind, const char* name, const char* category, uint16_t accessMode,
                                     const char* description, uint16_t standardNamespace)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (name == nullptr || accessMode > 3)
             return GevResult::InvalidArgument;
         const std::string node = std::string("reg") + name;
@@ -123,23 +123,25 @@ uint32_t Camera::AddRegisterFeature(int32_t kind, const char* name, const char* 
 uint32_t Camera::AddFeatureNode(const char* elementType, const char* name, const char* category,
                                 uint16_t nameSpace)
 {
-    return guarded(
-        [&] { return m_Features->AddFeature(elementType, name, nameSpace == 0 ? "Standard" : "Custom", category); });
+    return guarded(__func__, [&] {
+        return m_Features->AddFeature(elementType, name, nameSpace == 0 ? "Standard" : "Custom", category);
+    });
 }
 
 uint32_t Camera::RemoveFeature(const char* name)
 {
-    return guarded([&] { return m_Features->RemoveFeature(name); });
+    return guarded(__func__, [&] { return m_Features->RemoveFeature(name); });
 }
 
 uint32_t Camera::SetFeatureChildValue(const char* feature, const char* childTag, const char* text, bool addAnother)
 {
-    return guarded([&] { return m_Features->SetFeatureChildText(feature, childTag, text, addAnother); });
+    return guarded(__func__,
+                   [&] { return m_Features->SetFeatureChildText(feature, childTag, text, addAnother); });
 }
 
 uint32_t Camera::GetFeatureChildValue(const char* feature, const char* childTag, const char** out)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (out == nullptr)
             return GevResult::InvalidArgument;
         std::string text;
@@ -153,36 +155,45 @@ uint32_t Camera::GetFeatureChildValue(const char* feature, const char* childTag,
 uint32_t Camera::SetFeatureChildAttribute(const char* feature, const char* childTag, const char* childText,
                                           const char* attrName, const char* attrValue)
 {
-    return guarded(
-        [&] { return m_Features->SetFeatureChildAttribute(feature, childTag, childText, attrName, attrValue); });
+    return guarded(__func__, [&] {
+        return m_Features->SetFeatureChildAttribute(feature, childTag, childText, attrName, attrValue);
+    });
 }
 
 uint32_t Camera::AddEnumEntry(const char* enumName, const char* entryName, uint32_t value)
 {
-    return guarded([&] { return m_Features->AddEnumEntry(enumName, entryName, value); });
+    return guarded(__func__, [&] { return m_Features->AddEnumEntry(enumName, entryName, value); });
 }
 
 uint32_t Camera::SetEnumEntryChildValue(const char* enumName, const char* entryName, const char* childTag,
                                         const char* text, bool addAnother)
 {
-    return guarded([&] { return m_Features->SetEntryChildText(enumName, entryName, childTag, text, addAnother); });
+    return guarded(__func__, [&] {
+        return m_Features->SetEntryChildText(enumName, entryName, childTag, text, addAnother);
+    });
 }
 
 uint32_t Camera::RemoveFeatureChild(const char* feature, const char* childTag, const char* text)
 {
-    guarded([&] { return m_Features->RemoveFeatureChild(feature, childTag, text); });
-    return GevResult::Ok;
+    // 0 on every path.
+    return guarded<uint32_t>(__func__, GevResult::Ok, [&] {
+        m_Features->RemoveFeatureChild(feature, childTag, text);
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::RemoveEnumEntry(const char* enumName, const char* entryName)
 {
-    guarded([&] { return m_Features->RemoveEnumEntry(enumName, entryName); });
-    return GevResult::Ok;
+    // 0 on every path.
+    return guarded<uint32_t>(__func__, GevResult::Ok, [&] {
+        m_Features->RemoveEnumEntry(enumName, entryName);
+        return GevResult::Ok;
+    });
 }
 
 const char* const* Camera::GetEnumEntryTable(const char* enumName, uint32_t* count)
 {
-    try {
+    return guarded<const char* const*>(__func__, nullptr, [&]() -> const char* const* {
         auto names = m_Features->GetEnumEntryNames(enumName);
         if (!names)
             return nullptr;
@@ -203,53 +214,49 @@ const char* const* Camera::GetEnumEntryTable(const char* enumName, uint32_t* cou
             *count = static_cast<uint32_t>(names->size());
         m_EnumTables.push_back(std::move(table));
         return m_EnumTables.back()->pointers.data();
-    } catch (const std::exception&) {
-        return nullptr;
-    }
+    });
 }
 
 uint32_t Camera::SetFeatureDescription(const char* name, const char* text)
 {
-    return guarded([&] { return m_Features->SetFeatureChildText(name, "Description", text, false); });
+    return guarded(__func__, [&] { return m_Features->SetFeatureChildText(name, "Description", text, false); });
 }
 
 uint32_t Camera::GetFeatureAddress(const char* name, uint32_t* address)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         return address == nullptr ? GevResult::InvalidArgument : m_Features->GetFeatureAddress(name, *address);
     });
 }
 
 uint32_t Camera::GetFeatureType(const char* name, uint32_t* type)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         return type == nullptr ? GevResult::InvalidArgument : m_Features->GetFeatureType(name, *type);
     });
 }
 
 uint32_t Camera::GetFeatureAccessMode(const char* name, uint32_t* mode)
 {
-    try {
+    return guarded<uint32_t>(__func__, GevResult::NoAccess, [&]() -> uint32_t {
         uint32_t access = 0;
         if (mode == nullptr || m_Features->GetAccessMode(name, access) != GevResult::Ok)
             return GevResult::NoAccess;
         *mode = access;
         return GevResult::Ok;
-    } catch (const std::exception&) {
-        return GevResult::NoAccess;
-    }
+    });
 }
 
 uint32_t Camera::SetFeatureAccessMode(const char* name, uint32_t mode)
 {
-    return guarded([&] { return m_Features->SetAccessMode(name, mode); });
+    return guarded(__func__, [&] { return m_Features->SetAccessMode(name, mode); });
 }
 
 // Ranges ----------------------------------------------------------------------
 
 uint32_t Camera::SetFloatRange(const char* name, float min, float max)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         uint32_t type = 0;
         if (name == nullptr || min > max || m_Features->GetFeatureType(name, type) != GevResult::Ok ||
             type != FeatureType::Float)
@@ -266,7 +273,7 @@ uint32_t Camera::SetFloatRange(const char* name, float min, float max)
 
 uint32_t Camera::SetIntegerRange(const char* name, int64_t min, int64_t max, uint64_t increment)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         uint32_t type = 0;
         if (name == nullptr || max < min || m_Features->GetFeatureType(name, type) != GevResult::Ok ||
             type != FeatureType::Integer)
@@ -314,7 +321,7 @@ uint32_t Camera::SetIntegerRange(const char* name, int64_t min, int64_t max, uin
 
 uint32_t Camera::GetIntegerRange(const char* name, int64_t* min, int64_t* max, uint32_t* increment)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         uint32_t type = 0;
         if (name == nullptr || m_Features->GetFeatureType(name, type) != GevResult::Ok ||
             type != FeatureType::Integer)
@@ -338,7 +345,7 @@ uint32_t Camera::GetIntegerRange(const char* name, int64_t* min, int64_t* max, u
 
 uint32_t Camera::GetFloatRange(const char* name, float* min, float* max)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         uint32_t type = 0;
         if (name == nullptr || m_Features->GetFeatureType(name, type) != GevResult::Ok || type != FeatureType::Float)
             return GevResult::InvalidArgument;
@@ -376,7 +383,7 @@ bool Camera::regShape(const char* name, RegShape& shape)
 
 uint32_t Camera::SetIntegerValue(const char* name, int64_t value)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (name == nullptr)
             return GevResult::InvalidArgument;
         int64_t min = 0, max = 0;
@@ -408,7 +415,7 @@ uint32_t Camera::SetIntegerValue(const char* name, int64_t value)
 
 uint32_t Camera::GetIntegerValue(const char* name, int64_t* out)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (name == nullptr || out == nullptr)
             return GevResult::InvalidArgument;
         *out = 0;
@@ -435,29 +442,29 @@ uint32_t Camera::GetIntegerValue(const char* name, int64_t* out)
 
 uint32_t Camera::SetFloatValue(const char* name, float value)
 {
-    return guarded([&] { return m_Features->SetFloat(name, value); });
+    return guarded(__func__, [&] { return m_Features->SetFloat(name, value); });
 }
 
 uint32_t Camera::SetStringValue(const char* name, const char* text)
 {
-    return guarded([&] { return m_Features->SetString(name, text); });
+    return guarded(__func__, [&] { return m_Features->SetString(name, text); });
 }
 
 uint32_t Camera::SetEnumValue(const char* name, const char* entryName)
 {
-    return guarded([&] { return m_Features->SetEnumValue(name, entryName); });
+    return guarded(__func__, [&] { return m_Features->SetEnumValue(name, entryName); });
 }
 
 uint32_t Camera::GetFloatValue(const char* name, float* out)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         return out == nullptr ? GevResult::InvalidArgument : m_Features->GetFloat(name, *out);
     });
 }
 
 uint32_t Camera::GetStringValue(const char* name, char* buffer, uint32_t bufferSize)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         uint32_t type = 0;
         if (m_Features->GetFeatureType(name, type) != GevResult::Ok)
             return GevResult::Fail;
@@ -475,7 +482,7 @@ uint32_t Camera::GetStringValue(const char* name, char* buffer, uint32_t bufferS
 
 uint32_t Camera::GetFeatureValueText(const char* name, const char** out)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (out == nullptr)
             return GevResult::InvalidArgument;
         std::string text;
@@ -490,14 +497,14 @@ uint32_t Camera::GetFeatureValueText(const char* name, const char** out)
 
 uint32_t Camera::WriteRegister(uint32_t address, uint32_t value)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         return m_Tree->WriteRegister(address, value, Origin::Local) == 0 ? GevResult::Ok : GevResult::Fail;
     });
 }
 
 uint32_t Camera::ReadRegister(uint32_t address, uint32_t* value)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (value == nullptr)
             return GevResult::InvalidArgument;
         uint32_t status = 0;
@@ -511,7 +518,7 @@ uint32_t Camera::ReadRegister(uint32_t address, uint32_t* value)
 
 uint32_t Camera::WriteMemory(uint32_t address, const void* data, uint32_t length)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (data == nullptr)
             return GevResult::InvalidArgument;
         return m_Tree->WriteMemory(address, static_cast<const uint8_t*>(data), length, Origin::Local) == 0
@@ -522,7 +529,7 @@ uint32_t Camera::WriteMemory(uint32_t address, const void* data, uint32_t length
 
 uint32_t Camera::ReadMemory(uint32_t address, void* data, uint32_t length)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         if (data == nullptr)
             return GevResult::InvalidArgument;
         return m_Tree->ReadMemory(address, static_cast<uint8_t*>(data), length, Origin::Local) == 0
@@ -535,7 +542,7 @@ uint32_t Camera::ReadMemory(uint32_t address, void* data, uint32_t length)
 
 uint32_t Camera::AddPixelFormat(const char* pfncName)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         const uint32_t code = PixelFormatCode(pfncName);
         if (code == 0)
             return GevResult::Fail;
@@ -545,7 +552,7 @@ uint32_t Camera::AddPixelFormat(const char* pfncName)
 
 uint32_t Camera::AddPixelFormatEx(const char* pfncName, const char* pIsImplemented, const char* pIsAvailable)
 {
-    return guarded([&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         uint32_t st = AddPixelFormat(pfncName);
         if (st != GevResult::Ok)
             return st;

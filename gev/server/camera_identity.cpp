@@ -1,5 +1,6 @@
 // Host adapters, the device's network identity and its identity strings.
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
 #include "gev/server/netif_text.h"
 
@@ -30,35 +31,39 @@ std::string cleanIdentity(const char* text, bool inUrl)
 
 int32_t Camera::GetNetworkInterfaceCount()
 {
-    return static_cast<int32_t>(m_Adapters.size());
+    return guarded<int32_t>(__func__, 0, [&] { return static_cast<int32_t>(m_Adapters.size()); });
 }
 
 uint32_t Camera::GetNetworkInterfaceIp(uint32_t index, char ip[16])
 {
-    if (index >= m_Adapters.size())
-        return GevResult::NotFound;
-    return FormatIpv4(m_Adapters[index].ipv4Sys, ip, 16) ? GevResult::Ok : GevResult::Fail;
+    return guarded(__func__, [&]() -> uint32_t {
+        if (index >= m_Adapters.size())
+            return GevResult::NotFound;
+        return FormatIpv4(m_Adapters[index].ipv4Sys, ip, 16) ? GevResult::Ok : GevResult::Fail;
+    });
 }
 
 uint32_t Camera::GetNetworkInterfaceInfo(uint32_t index, NetworkInterfaceInfo* out)
 {
-    if (index >= m_Adapters.size() || out == nullptr)
-        return GevResult::Fail;
-    const AdapterRecord& a = m_Adapters[index];
-    NetworkInterfaceInfo info;
-    info.ip = htonl(a.ipv4Sys);
-    std::memcpy(info.mac, a.phys, sizeof info.mac);
-    info.mask = htonl(a.maskSys);
-    info.reserved = 0;
-    info.linkSpeedBps = a.speedBps;
-    info.mtu = static_cast<uint16_t>(a.mtu > 0xFFFF ? 0xFFFF : a.mtu);
-    *out = info;
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        if (index >= m_Adapters.size() || out == nullptr)
+            return GevResult::Fail;
+        const AdapterRecord& a = m_Adapters[index];
+        NetworkInterfaceInfo info;
+        info.ip = htonl(a.ipv4Sys);
+        std::memcpy(info.mac, a.phys, sizeof info.mac);
+        info.mask = htonl(a.maskSys);
+        info.reserved = 0;
+        info.linkSpeedBps = a.speedBps;
+        info.mtu = static_cast<uint16_t>(a.mtu > 0xFFFF ? 0xFFFF : a.mtu);
+        *out = info;
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetPersistentIp(const char* ip, const char* mask, const char* gateway)
 {
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
         if (running())
             return GevResult::Running;
         uint32_t ipValue = 0, maskValue = 0, gatewayValue = 0;
@@ -86,30 +91,26 @@ uint32_t Camera::SetPersistentIp(const char* ip, const char* mask, const char* g
         if (gateway != nullptr)
             setUIntReg(0x066C, gatewayValue);
         return GevResult::Ok;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::GetCurrentIp(char ip[16], char mask[16], char gateway[16])
 {
-    if (ip == nullptr || mask == nullptr || gateway == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (ip == nullptr || mask == nullptr || gateway == nullptr)
+            return GevResult::InvalidArgument;
         const bool ok = FormatIpv4(uintReg(0x0024)->GetValue(), ip, 16) &&
                         FormatIpv4(uintReg(0x0034)->GetValue(), mask, 16) &&
                         FormatIpv4(uintReg(0x0044)->GetValue(), gateway, 16);
         return ok ? GevResult::Ok : GevResult::Fail;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetMacAddress(const char* text)
 {
-    if (text == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (text == nullptr)
+            return GevResult::InvalidArgument;
         if (running())
             return GevResult::Running;
         uint8_t mac[6];
@@ -118,29 +119,25 @@ uint32_t Camera::SetMacAddress(const char* text)
         setUIntReg(0x0008, (uint32_t{mac[0]} << 8) | mac[1]);
         setUIntReg(0x000C, (uint32_t{mac[2]} << 24) | (uint32_t{mac[3]} << 16) | (uint32_t{mac[4]} << 8) | mac[5]);
         return GevResult::Ok;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::GetMacAddress(char out[13])
 {
-    if (out == nullptr)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (out == nullptr)
+            return GevResult::InvalidArgument;
         // The address is 48 bits: only the low half of the high register belongs to it.
         const uint64_t mac = (uint64_t{uintReg(0x0008)->GetValue() & 0xFFFFu} << 32) | uintReg(0x000C)->GetValue();
         std::snprintf(out, 13, "%llX", static_cast<unsigned long long>(mac));
         return GevResult::Ok;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetDeviceIdentity(const char* manufacturer, const char* model, const char* deviceVersion,
                                    const char* manufacturerInfo, const char* serialNumber)
 {
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
         if (running())
             return GevResult::Running;
         const std::pair<uint32_t, const char*> texts[] = {
@@ -155,23 +152,19 @@ uint32_t Camera::SetDeviceIdentity(const char* manufacturer, const char* model, 
                 result = GevResult::Fail;
         }
         return result;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::SetUserDefinedName(const char* text)
 {
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
         if (running())
             return GevResult::Running;
         if (text == nullptr)
             return GevResult::Ok;
         auto reg = m_Registers->String(0x00E8);
         return reg && reg->SetValue(cleanIdentity(text, false).c_str()) ? GevResult::Ok : GevResult::Fail;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 }  // namespace Kivu

@@ -1,10 +1,10 @@
 // Construction, Start, Stop, destruction, the GigE Vision mode and the handlers.
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
 #include "gev/server/netif_adapters.h"
 #include "gev/server/netif_linux.h"
 #include "gev/server/netif_text.h"
-#include "platform/debug_output.h"
 
 #include <arpa/inet.h>
 #include <time.h>
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace Kivu {
 namespace {
@@ -70,10 +71,13 @@ Camera::Camera(std::shared_ptr<INetPlatform> net)
 
 Camera::~Camera()
 {
-    Stop();
-    m_ImageHooks.reset();
-    m_Features->SetReadCallback(nullptr, nullptr);
-    m_Features->SetWriteCallback(nullptr, nullptr);
+    guarded("~Camera", [&] {
+        Stop();
+        m_ImageHooks.reset();
+        m_Features->SetReadCallback(nullptr, nullptr);
+        m_Features->SetWriteCallback(nullptr, nullptr);
+        return GevResult::Ok;
+    });
 }
 
 // Handlers ------------------------------------------------------------------
@@ -97,7 +101,9 @@ bool Camera::runHandler(bool closedResult, Call&& call)
     if (!m_HandlersOpen.load())
         return closedResult;
     t_HandlerOf = this;
-    return call();
+    // A handler that throws fails as one that refuses: what it throws never
+    // reaches the thread that serves the access.
+    return guarded<bool>("handler", false, std::forward<Call>(call));
 }
 
 void Camera::openHandlers()
@@ -191,37 +197,47 @@ void Camera::clientConnection(void* self, bool connected)
 
 uint32_t Camera::SetFeatureReadCallback(void* context, FeatureReadCallback fn)
 {
-    std::lock_guard lock(m_HandlerMutex);
-    m_Read = {context, fn};
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        std::lock_guard lock(m_HandlerMutex);
+        m_Read = {context, fn};
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetFeatureWriteCallback(void* context, FeatureWriteCallback fn)
 {
-    std::lock_guard lock(m_HandlerMutex);
-    m_Write = {context, fn};
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        std::lock_guard lock(m_HandlerMutex);
+        m_Write = {context, fn};
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetActionCallback(void* context, ::ActionCallback fn)
 {
-    std::lock_guard lock(m_HandlerMutex);
-    m_Action = {context, fn};
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        std::lock_guard lock(m_HandlerMutex);
+        m_Action = {context, fn};
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetScheduledActionCallback(void* context, ::ActionCallback fn)
 {
-    std::lock_guard lock(m_HandlerMutex);
-    m_Scheduled = {context, fn};
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        std::lock_guard lock(m_HandlerMutex);
+        m_Scheduled = {context, fn};
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::SetClientConnectionCallback(void* context, ::ClientConnectionCallback fn)
 {
-    std::lock_guard lock(m_HandlerMutex);
-    m_Connection = {context, fn};
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        std::lock_guard lock(m_HandlerMutex);
+        m_Connection = {context, fn};
+        return GevResult::Ok;
+    });
 }
 
 // Start and Stop -------------------------------------------------------------
@@ -322,9 +338,9 @@ void Camera::declareAcquisitionCommands()
 
 uint32_t Camera::Start(const char* ipv4)
 {
-    if (onHandlerThread())
-        return GevResult::Fail;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (onHandlerThread())
+            return GevResult::Fail;
         ExclusiveLock lock(m_Lock);
         if (m_Control.IsRunning())
             return GevResult::Running;
@@ -354,17 +370,14 @@ uint32_t Camera::Start(const char* ipv4)
         }
         openHandlers();
         return GevResult::Ok;
-    } catch (const std::exception& e) {
-        platform::debugOutput((std::string("Error: camera start: ") + e.what() + "\n").c_str());
-        return GevResult::Fail;
-    }
+    });
 }
 
 uint32_t Camera::Stop()
 {
-    if (onHandlerThread())
-        return GevResult::Fail;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (onHandlerThread())
+            return GevResult::Fail;
         // Handlers first, outside the lock: one may be waiting for it.
         for (;;) {
             closeHandlers();
@@ -381,15 +394,12 @@ uint32_t Camera::Stop()
         m_Streams->StopAll();
         m_Control.Stop();
         return GevResult::Ok;
-    } catch (const std::exception& e) {
-        platform::debugOutput((std::string("Error: camera stop: ") + e.what() + "\n").c_str());
-        return GevResult::Fail;
-    }
+    });
 }
 
 bool Camera::IsRunning()
 {
-    return running();
+    return guarded<bool>(__func__, false, [&] { return running(); });
 }
 
 bool Camera::running()
@@ -404,18 +414,16 @@ uint32_t Camera::SetGevMode(uint16_t mode)
         uint32_t version, capability, gvsp;
     };
     static constexpr Triple kModes[] = {{0x00010002, 0xDA20005F, 0}, {0x00020000, 0xDA22005F, 0x40000000}};
-    if (mode > 1)
-        return GevResult::InvalidArgument;
-    try {
+    return guarded(__func__, [&]() -> uint32_t {
+        if (mode > 1)
+            return GevResult::InvalidArgument;
         m_GevMode.store(mode);
         const Triple& t = kModes[mode];
         const uint32_t s1 = m_Tree->WriteRegister(0x0000, htonl(t.version), Origin::Local);
         const uint32_t s2 = m_Tree->WriteRegister(0x0934, htonl(t.capability), Origin::Local);
         const uint32_t s3 = m_Tree->WriteRegister(0x0960, htonl(t.gvsp), Origin::Local);
         return s1 == 0 && s2 == 0 && s3 == 0 ? GevResult::Ok : GevResult::Fail;
-    } catch (const std::exception&) {
-        return GevResult::Fail;
-    }
+    });
 }
 
 }  // namespace Kivu

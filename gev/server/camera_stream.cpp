@@ -1,29 +1,17 @@
 // The producer side of the stream: frames, parts, chunk data and the channel
 // count, forwarded to the stream channels.
 #include "gev/server/camera.h"
+#include "gev/server/camera_guard.h"
 
 #include "gev/model/default_features.h"
 #include "gev/server/camera_pixel_formats.h"
-#include "platform/debug_output.h"
 
 #include <algorithm>
 #include <mutex>
 #include <shared_mutex>
-#include <string>
 
 namespace Kivu {
 namespace {
-
-template <class Call>
-uint32_t guardedStream(const char* what, Call&& call)
-{
-    try {
-        return call();
-    } catch (const std::exception& e) {
-        platform::debugOutput((std::string("Error: ") + what + ": " + e.what() + "\n").c_str());
-        return GevResult::Fail;
-    }
-}
 
 PartKey keyOf(const PartDescriptor& p)
 {
@@ -81,13 +69,17 @@ void Camera::rebuild(int32_t ch, bool notify)
         context = c->changeContext;
         change = c->change;
     }
+    // What the handler throws stays here: it may run on the GVCP receive thread.
     if (change != nullptr)
-        change(context);
+        guarded("channel change handler", [&] {
+            change(context);
+            return GevResult::Ok;
+        });
 }
 
 uint32_t Camera::SetStreamChannelCount(uint32_t count)
 {
-    return guardedStream("stream channel count", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         const uint32_t n = std::min<uint32_t>(count, 2);
         const uint32_t st = m_Streams->SetCount(n);
         if (st != GevResult::Ok)
@@ -105,7 +97,7 @@ uint32_t Camera::SetStreamChannelCount(uint32_t count)
 
 uint32_t Camera::BeginFrame(int32_t ch)
 {
-    return guardedStream("BeginFrame", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         StreamProtocol* s = stream(ch);
         if (s == nullptr)
             return GevResult::InvalidArgument;
@@ -126,12 +118,12 @@ uint32_t Camera::sendImage(uint8_t* frame, uint16_t flags, int64_t ch, uint32_t 
 
 uint32_t Camera::SendImage(uint8_t* frameBuffer, uint32_t ch, uint32_t lines)
 {
-    return guardedStream("SendImage", [&] { return sendImage(frameBuffer, 0, ch, lines); });
+    return guarded(__func__, [&] { return sendImage(frameBuffer, 0, ch, lines); });
 }
 
 uint32_t Camera::SendImageEx(uint8_t* frameBuffer, uint16_t flags, int32_t ch, uint32_t lines)
 {
-    return guardedStream("SendImageEx", [&] { return sendImage(frameBuffer, flags, ch, lines); });
+    return guarded(__func__, [&] { return sendImage(frameBuffer, flags, ch, lines); });
 }
 
 uint32_t Camera::sendData(uint8_t* buffer, uint16_t flags, uint64_t size, uint64_t ch)
@@ -147,18 +139,18 @@ uint32_t Camera::sendData(uint8_t* buffer, uint16_t flags, uint64_t size, uint64
 
 uint32_t Camera::SendData(uint8_t* buffer, uint64_t size, uint32_t ch)
 {
-    return guardedStream("SendData", [&] { return sendData(buffer, 0, size, ch); });
+    return guarded(__func__, [&] { return sendData(buffer, 0, size, ch); });
 }
 
 uint32_t Camera::SendDataEx(uint8_t* buffer, uint16_t flags, uint64_t size, uint32_t ch)
 {
-    return guardedStream("SendDataEx", [&] { return sendData(buffer, flags, size, ch); });
+    return guarded(__func__, [&] { return sendData(buffer, flags, size, ch); });
 }
 
 uint32_t Camera::AddChunkData(uint8_t* frameBuffer, const void* data, uint32_t length, uint32_t chunkId,
                               uint32_t ch)
 {
-    return guardedStream("AddChunkData", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         StreamProtocol* s = stream(ch);
         if (s == nullptr || ch >= m_ChunkAreas.size() || frameBuffer == nullptr)
             return GevResult::InvalidArgument;
@@ -175,7 +167,7 @@ uint32_t Camera::AddChunkData(uint8_t* frameBuffer, const void* data, uint32_t l
 
 uint32_t Camera::SetChunkPayloadSize(uint32_t chunkBytes, uint32_t chunkCount, int32_t ch)
 {
-    return guardedStream("SetChunkPayloadSize", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         StreamProtocol* s = stream(ch);
         if (s == nullptr)
             return GevResult::InvalidArgument;
@@ -191,16 +183,18 @@ uint32_t Camera::SetChunkPayloadSize(uint32_t chunkBytes, uint32_t chunkCount, i
 
 uint32_t Camera::GetChunkPayloadSize(uint32_t* out, int32_t ch)
 {
-    StreamProtocol* s = stream(ch);
-    if (out == nullptr || s == nullptr)
-        return GevResult::InvalidArgument;
-    *out = s->GetChunkSize();
-    return GevResult::Ok;
+    return guarded(__func__, [&]() -> uint32_t {
+        StreamProtocol* s = stream(ch);
+        if (out == nullptr || s == nullptr)
+            return GevResult::InvalidArgument;
+        *out = s->GetChunkSize();
+        return GevResult::Ok;
+    });
 }
 
 uint32_t Camera::UpdateImagePart(PartDescriptor part)
 {
-    return guardedStream("UpdateImagePart", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         ImagePartEntry e;
         e.key3 = part.key3;
         e.key1 = part.key1;
@@ -218,7 +212,7 @@ uint32_t Camera::UpdateImagePart(PartDescriptor part)
 
 uint32_t Camera::SetImagePartData(ImagePartBuffer data, uint32_t size, PartDescriptor part)
 {
-    return guardedStream("SetImagePartData", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         // The part keeps its own reference to the caller's buffer.
         std::shared_ptr<const uint8_t> bytes(data, data.get());
         return m_Streams->Channel(0).SetImagePartData(keyOf(part), std::move(bytes), size) ? GevResult::Ok
@@ -228,7 +222,7 @@ uint32_t Camera::SetImagePartData(ImagePartBuffer data, uint32_t size, PartDescr
 
 uint32_t Camera::RemoveImagePart(PartDescriptor part)
 {
-    return guardedStream("RemoveImagePart", [&]() -> uint32_t {
+    return guarded(__func__, [&]() -> uint32_t {
         StreamProtocol& s = m_Streams->Channel(0);
         if (s.IsStreaming())
             return GevResult::Running;
@@ -241,8 +235,10 @@ uint32_t Camera::RemoveImagePart(PartDescriptor part)
 
 uint32_t Camera::SetFrameTimestamp(uint64_t timestamp)
 {
-    m_Streams->Channel(0).SetFixedTimestamp(timestamp);
-    return GevResult::Ok;
+    return guarded(__func__, [&] {
+        m_Streams->Channel(0).SetFixedTimestamp(timestamp);
+        return GevResult::Ok;
+    });
 }
 
 }  // namespace Kivu
