@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -107,6 +108,28 @@ FeatureDescBase::OrderTable buildTable()
     return t;
 }
 
+// Copies the attributes and children of from into to, each new node owned by
+// the tree as soon as it is made.
+void copyContent(TiXmlElement& to, const TiXmlElement& from)
+{
+    for (const TiXmlAttribute* a = from.FirstAttribute(); a != nullptr; a = a->Next())
+        to.SetAttribute(a->Name(), a->Value());
+    for (const TiXmlNode* n = from.FirstChild(); n != nullptr; n = n->NextSibling()) {
+        if (const TiXmlText* t = n->ToText()) {
+            auto text = std::make_unique<TiXmlText>(t->Value());
+            text->SetCDATA(t->CDATA());
+            to.LinkEndChild(text.release());
+        } else if (const TiXmlElement* e = n->ToElement()) {
+            auto element = std::make_unique<TiXmlElement>(e->Value());
+            TiXmlElement& linked = *element;
+            to.LinkEndChild(element.release());
+            copyContent(linked, *e);
+        } else {
+            to.InsertEndChild(*n);
+        }
+    }
+}
+
 }  // namespace
 
 const FeatureDescBase::OrderTable& FeatureDescBase::ChildOrderTable()
@@ -157,14 +180,25 @@ TiXmlElement* FeatureDescBase::InsertOrdered(TiXmlElement* parent, std::unique_p
             }
         }
     }
-    TiXmlNode* kept;
     if (before == nullptr) {
-        kept = parent->LinkEndChild(child.release());  // takes ownership, no copy
-    } else {
-        // Inserts a copy; child carries no context, so nothing is shared.
-        kept = parent->InsertBeforeChild(before, *child);
+        TiXmlNode* kept = parent->LinkEndChild(child.release());  // takes ownership, no copy
+        return kept != nullptr ? kept->ToElement() : nullptr;
     }
-    return kept != nullptr ? kept->ToElement() : nullptr;
+    // TinyXML inserts before a sibling only a copy, and its copy loses what it
+    // built when an allocation fails. So the copy is of a bare element (which
+    // allocates nothing but itself), filled in place and taken out again when
+    // filling fails. child carries no context, so nothing is shared.
+    const TiXmlElement bare(child->Value());
+    TiXmlNode* kept = parent->InsertBeforeChild(before, bare);
+    if (kept == nullptr)
+        return nullptr;
+    try {
+        copyContent(*kept->ToElement(), *child);
+    } catch (...) {
+        parent->RemoveChild(kept);
+        throw;
+    }
+    return kept->ToElement();
 }
 
 TiXmlElement* FeatureDescBase::FindFeature(const TiXmlElement* parent, const char* name)
