@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <optional>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -161,6 +163,16 @@ std::vector<Field> numericFields()
 TEST(ScannerInfo, SimulatorDescriptorValueByValue)
 {
     const scanner_sim::SettingsModel model = distinctModel();
+    // Distinct values (but for flags and small enumerations), so that swapped fields show.
+    std::map<std::string, std::string> seen;
+    for (const Field& field : numericFields()) {
+        const std::string value = model.Value(field.key);
+        if (field.key.find("usrio") != std::string::npos || value.size() < 2)
+            continue;
+        const auto [it, added] = seen.emplace(value, field.key);
+        ASSERT_TRUE(added || it->second == field.key) << field.key << " and " << it->second << " share " << value;
+    }
+
     const Parsed p = parse(model);
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.status, InfoStatus::Ok);
@@ -191,18 +203,442 @@ TEST(ScannerInfo, SimulatorDescriptorValueByValue)
     EXPECT_EQ(p.info.m_LastRefreshMs, 0u);  // stamped by UpdateScannerInfo
 }
 
-TEST(ScannerInfo, ValuesOfTheFixtureAreDistinct)
+// The simulator's defaults with the I/O configuration of a case.
+struct IoConfig {
+    int s = 0, a = 0;
+    std::array<int, 4> ea{1, 3, 2, 4};
+    std::array<int, 4> mask{};  // kFunction* bits
+    std::array<int, 4> inverter{};
+};
+
+scanner_sim::SettingsModel ioModel(const IoConfig& c)
 {
-    // Guards the fixture itself: two fields swapped in the parse must show.
-    const scanner_sim::SettingsModel model = distinctModel();
-    std::map<std::string, std::string> seen;
-    for (const Field& field : numericFields()) {
-        const std::string value = model.Value(field.key);
-        if (field.key.find("usrio") != std::string::npos || value.size() < 2)
-            continue;  // flags and small enumerations
-        const auto [it, added] = seen.emplace(value, field.key);
-        EXPECT_TRUE(added || it->second == field.key) << field.key << " and " << it->second << " share " << value;
+    scanner_sim::SettingsModel model;
+    model.Set(S + "triggersource:current", std::to_string(c.s));
+    model.Set(S + "triggeramountprofilesy:current", std::to_string(c.a));
+    const int edges[4] = {1, 2, 0, 3};
+    for (int n = 1; n <= 4; ++n) {
+        const size_t x = static_cast<size_t>(n - 1);
+        model.Set(io(n, "function"), std::to_string(c.ea[x]));
+        model.Set(io(n, "functionlaseroff"), (c.mask[x] & kFunctionLaserOff) ? "1" : "0");
+        model.Set(io(n, "functionprofileenable"), (c.mask[x] & kFunctionProfileEnable) ? "1" : "0");
+        model.Set(io(n, "functionresetcounter"), (c.mask[x] & kFunctionResetCounter) ? "1" : "0");
+        model.Set(io(n, "inputfunction"), std::to_string(c.inverter[x]));
+        model.Set(io(n, "resetcounter:signaledge"), std::to_string(edges[x]));
     }
+    return model;
+}
+
+struct Trigger {
+    bool mode;
+    int32_t source, activation;
+};
+void expectTrigger(const TriggerSettings& t, Trigger want, const char* which)
+{
+    EXPECT_EQ(t.m_Mode, want.mode) << which;
+    EXPECT_EQ(t.m_Source, want.source) << which;
+    EXPECT_EQ(t.m_Activation, want.activation) << which;
+}
+
+using C = InfoCommand;
+
+TEST(ScannerInfo, LineStartFromTheScannersTriggerSource)
+{
+    const struct {
+        const char* name;
+        IoConfig io;
+        Trigger lineStart;
+        std::vector<InfoCommand> commands;
+    } cases[] = {
+        {"s=0 off", {0, 0}, {false, 0, 0}, {}},
+        {"s=1 first input line", {1, 0}, {true, 1, 1}, {}},
+        {"s=1 inverted line", {1, 0, {3, 1, 2, 4}, {}, {0, 1, 0, 0}}, {true, 2, 2}, {}},
+        {"s=1 first of two lines", {1, 0, {3, 1, 1, 4}, {}, {0, 0, 1, 0}}, {true, 2, 1}, {}},
+        {"s=2 lines 1 and 2 encoder", {2, 0, {5, 5, 2, 4}}, {true, 5, 0}, {}},
+        {"s=2 only line 1 encoder", {2, 0, {5, 3, 2, 4}}, {true, 6, 0}, {}},
+        {"s=3 software", {3, 0}, {true, 7, 0}, {}},
+        {"s=-1 a=0 off", {-1, 0}, {false, 0, 0}, {}},
+        {"s=-1 a=1 line", {-1, 1}, {true, 1, 1}, {}},
+        {"s=-1 a=2 encoder", {-1, 2, {5, 5, 2, 4}}, {true, 5, 0}, {}},
+        // Software line trigger under an amount-driven frame: released again.
+        {"s=-1 a=3 software", {-1, 3}, {false, 0, 0}, {{C::TriggerAmountProfilesY0}}},
+        {"s=-1 a=1 no input line", {-1, 1, {3, 2, 4, 5}}, {false, 0, 0}, {{C::TriggerAmountProfilesY0}}},
+        {"s=1 no input line", {1, 0, {3, 2, 4, 5}}, {false, 0, 0}, {{C::TriggerSource0}}},
+        {"s=7 unchanged", {7, 0}, {true, 3, 2}, {}},
+        {"s=-1 a=5 unchanged", {-1, 5}, {true, 3, 2}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScannerInfo start;
+        start.m_Triggers[kLineStart] = {true, 3, 0, 0, 2};
+        const Parsed p = parse(ioModel(c.io), start);
+        ASSERT_TRUE(p.ok);
+        expectTrigger(p.info.m_Triggers[kLineStart], c.lineStart, "LineStart");
+        EXPECT_EQ(p.commands, c.commands);
+    }
+}
+
+TEST(ScannerInfo, FunctionLinesGiveEncoderResetAndFrameTriggers)
+{
+    const std::vector<InfoCommand> none;
+    const auto clear = [](unsigned line) { return InfoCommand{C::ClearEAFunctions, line}; };
+    const struct {
+        const char* name;
+        IoConfig io;
+        std::vector<InfoCommand> commands;
+        Trigger frameStart, acquisitionActive;
+        int32_t resetSource, resetActivation;
+    } cases[] = {
+        {"no functions", {0, 0}, none, {false, 8, 0}, {false, 8, 0}, 0, 0},
+        {"reset line with one function", {0, 0, {1, 3, 2, 4}, {0, 4, 0, 0}}, none, {false, 8, 0}, {false, 8, 0}, 2, 2},
+        {"reset line with two functions", {0, 0, {1, 3, 2, 4}, {0, 5, 0, 0}}, {clear(2)}, {false, 8, 0},
+         {false, 8, 0}, 2, 2},
+        {"function on an input line", {0, 0, {1, 3, 2, 4}, {1, 0, 0, 0}}, {clear(1)}, {false, 8, 0}, {false, 8, 0}, 0, 0},
+        {"reset on an input line", {0, 0, {1, 3, 2, 4}, {4, 0, 0, 0}}, {clear(1)}, {false, 8, 0}, {false, 8, 0}, 1, 1},
+        {"further reset lines released", {0, 0, {3, 3, 2, 3}, {0, 4, 0, 4}}, {clear(4)}, {false, 8, 0},
+         {false, 8, 0}, 2, 2},
+        {"profile enable, amount-driven", {-1, 0, {3, 3, 2, 4}, {0, 2, 0, 0}}, none, {true, 2, 3}, {false, 0, 0}, 0, 0},
+        {"profile enable inverted, amount-driven", {-1, 0, {3, 3, 2, 4}, {0, 2, 0, 0}, {0, 1, 0, 0}}, none,
+         {true, 2, 4}, {false, 0, 0}, 0, 0},
+        {"profile enable gates acquisition", {0, 0, {3, 3, 2, 4}, {0, 2, 0, 0}}, none, {false, 8, 0}, {true, 2, 3}, 0, 0},
+        {"profile enable inverted gates acquisition", {1, 0, {1, 3, 2, 4}, {0, 2, 0, 0}, {0, 1, 0, 0}}, none,
+         {false, 8, 0}, {true, 2, 4}, 0, 0},
+        {"further profile-enable lines released", {0, 0, {3, 3, 2, 3}, {0, 2, 0, 2}}, {clear(4)}, {false, 8, 0},
+         {true, 2, 3}, 0, 0},
+        {"no profile enable, amount-driven", {-1, 0}, none, {true, 7, 0}, {false, 8, 0}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Parsed p = parse(ioModel(c.io));
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.commands, c.commands);
+        expectTrigger(p.info.m_Triggers[kFrameStart], c.frameStart, "FrameStart");
+        expectTrigger(p.info.m_Triggers[kAcquisitionActive], c.acquisitionActive, "AcquisitionActive");
+        for (const EncoderSettings& encoder : p.info.m_Encoders) {
+            EXPECT_EQ(encoder.m_ResetSource, c.resetSource);
+            EXPECT_EQ(encoder.m_ResetActivation, c.resetActivation);
+        }
+        if (c.io.s != -1) {
+            EXPECT_EQ(p.info.m_Triggers[kFrameStart].m_Delay, 0);
+            EXPECT_EQ(p.info.m_Triggers[kFrameStart].m_Divider, 0);
+        }
+    }
+}
+
+TEST(ScannerInfo, LineModesFromTheLineFunctions)
+{
+    IoConfig config;
+    config.ea = {2, 4, 5, 9};
+    ScannerInfo start;
+    for (size_t x = 0; x < 4; ++x) {
+        start.m_Lines[x].m_Mode = x < 2 ? 0 : 1;
+        start.m_Lines[x].m_Source = 7;
+    }
+    const Parsed p = parse(ioModel(config), start);
+    ASSERT_TRUE(p.ok);
+    const std::pair<int32_t, int32_t> modeSource[] = {{1, 1}, {1, 0}, {0, 7}, {1, 7}};  // 9: unchanged
+    for (size_t x = 0; x < 4; ++x) {
+        EXPECT_EQ(p.info.m_Lines[x].m_Mode, modeSource[x].first) << "line " << x + 1;
+        EXPECT_EQ(p.info.m_Lines[x].m_Source, modeSource[x].second) << "line " << x + 1;
+    }
+}
+
+TEST(ScannerInfo, MissingKeyEndsTheParseKeepingWhatCameBefore)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> removed;
+        std::function<void(const ScannerInfo&)> check;
+    } cases[] = {
+        {"mac", {G + "mac"},
+         [](const ScannerInfo& i) {
+             EXPECT_EQ(i.m_FirmwareVersion, "1.3.7");
+             EXPECT_EQ(i.m_MacAddress, "AB-AC-AD-AE-AF-00");
+             EXPECT_EQ(i.m_SerialNumber, "....");
+             EXPECT_EQ(i.m_Series, "....");
+             EXPECT_EQ(i.m_FirmwareNumber, 0);
+         }},
+        {"exposure time", {S + "exposuretime:current"},
+         [](const ScannerInfo& i) {
+             EXPECT_EQ(i.m_Series, "KTRB");
+             EXPECT_EQ(i.m_FirmwareNumber, 137);
+             EXPECT_EQ(i.m_FieldWidthXEnd, 118);
+             EXPECT_EQ(i.m_PixelZMaxReal, 1088);
+             EXPECT_EQ(i.m_ExposureTime, 0);
+             EXPECT_EQ(i.m_AcquisitionLineTime, 0);
+         }},
+        {"line 3 inverter", {io(3, "inputfunction")},
+         [](const ScannerInfo& i) {
+             EXPECT_TRUE(i.m_Lines[1].m_Inverter);
+             EXPECT_FALSE(i.m_Lines[2].m_Inverter);
+             EXPECT_FALSE(i.m_Lines[0].m_State);
+         }},
+        {"both encoder trigger function keys",
+         {S + "encoder:triggerfunction:current", S + "triggerfunction:current"},
+         [](const ScannerInfo& i) {
+             EXPECT_TRUE(i.m_Lines[2].m_InputLoad);
+             EXPECT_EQ(i.m_Encoders[0].m_OutputMode, 0);
+             EXPECT_EQ(i.m_TriggerSource, 0);
+         }},
+        {"trigger delay", {S + "triggerdelay:current"},
+         [](const ScannerInfo& i) {
+             const TriggerSettings& lineStart = i.m_Triggers[kLineStart];
+             EXPECT_TRUE(lineStart.m_Mode);  // the rule after the amount ran
+             EXPECT_EQ(lineStart.m_Source, 1);
+             EXPECT_EQ(lineStart.m_Divider, 8);
+             EXPECT_EQ(lineStart.m_Delay, 0);
+             EXPECT_EQ(i.m_Triggers[kFrameStart].m_Source, 0);  // the rules after the delay did not
+             EXPECT_EQ(i.m_MaxLineRate, 0u);
+             EXPECT_EQ(i.m_ExposureOverhead, 2u);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scanner_sim::SettingsModel model = distinctModel();
+        for (const std::string& key : c.removed)
+            model.Remove(key);
+        const Parsed p = parse(model);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.status, InfoStatus::MissingKey);
+        c.check(p.info);
+    }
+}
+
+TEST(ScannerInfo, OptionalUserStringAndTheOlderEncoderTriggerFunctionKey)
+{
+    scanner_sim::SettingsModel model = distinctModel();
+    model.Remove(S + "userstring:current");
+    model.Remove(S + "encoder:triggerfunction:current");
+    model.Set(S + "triggerfunction:current", "2");
+    ScannerInfo start;
+    start.m_UserString = "old";
+    const Parsed p = parse(model, start);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.info.m_UserString, "old");
+    EXPECT_EQ(p.info.m_Encoders[0].m_OutputMode, 2);
+    EXPECT_EQ(p.info.m_Encoders[1].m_OutputMode, 2);
+
+    // Both keys present: the encoder's own wins; a mode outside 0..4 keeps the last one.
+    model.Set(S + "encoder:triggerfunction:current", "4");
+    EXPECT_EQ(parse(model).info.m_Encoders[1].m_OutputMode, 4);
+    model.Set(S + "encoder:triggerfunction:current", "7");
+    start.m_Encoders[0].m_OutputMode = 3;
+    const Parsed kept = parse(model, start);
+    EXPECT_EQ(kept.info.m_Encoders[0].m_OutputMode, 3);
+    EXPECT_EQ(kept.info.m_Encoders[1].m_OutputMode, 3);
+}
+
+TEST(ScannerInfo, NumbersThatAreNotNumbers)
+{
+    const struct {
+        std::string key, text;
+        std::function<long long(const ScannerInfo&)> get;
+        long long want;
+    } cases[] = {
+        {S + "exposuretime:current", "fast", [](const ScannerInfo& i) { return i.m_ExposureTime; }, 0},
+        {S + "exposuretime:current", "12abc", [](const ScannerInfo& i) { return i.m_ExposureTime; }, 12},
+        {S + "exposuretime:current", "", [](const ScannerInfo& i) { return i.m_ExposureTime; }, 0},
+        {S + "exposuretime:current", "-40", [](const ScannerInfo& i) { return i.m_ExposureTime; }, -40},
+        {G + "pixel_z_max", "99999999999", [](const ScannerInfo& i) { return i.m_PixelZMax; }, INT32_MAX},
+        {G + "temperatur", "-99999999999", [](const ScannerInfo& i) { return i.m_DeviceTemperature; }, INT32_MIN},
+        {G + "encoder_htl", " -1", [](const ScannerInfo& i) { return i.m_Encoders[0].m_Value; }, 4294967295},
+        {G + "encoder_htl", "+7", [](const ScannerInfo& i) { return i.m_Encoders[0].m_Value; }, 7},
+        {G + "encoder_htl", "4294967297", [](const ScannerInfo& i) { return i.m_Encoders[0].m_Value; }, 1},
+        {G + "encoder_ttl_rs422", "12x", [](const ScannerInfo& i) { return i.m_Encoders[1].m_Value; }, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key + " = '" + c.text + "'");
+        scanner_sim::SettingsModel model = distinctModel();
+        model.Set(c.key, c.text);
+        const Parsed p = parse(model);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(c.get(p.info), c.want);
+    }
+}
+
+TEST(ScannerInfo, EncoderValueWithoutDigitsChangesNothing)
+{
+    for (const auto& [key, text] : std::vector<std::pair<std::string, std::string>>{
+             {G + "encoder_htl", "abc"},
+             {G + "encoder_htl", ""},
+             {G + "encoder_ttl_rs422", "-"},
+             {G + "encoder_htl", "99999999999999999999"},
+         }) {
+        SCOPED_TRACE(key + " = '" + text + "'");
+        scanner_sim::SettingsModel model = distinctModel();
+        model.Set(key, text);
+        ScannerInfo start;
+        start.m_Encoders[0].m_Value = 5;
+        const Parsed p = parse(model, start);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.status, InfoStatus::BadNumber);
+        EXPECT_TRUE(p.info == start);
+        EXPECT_TRUE(p.commands.empty());
+    }
+}
+
+TEST(ScannerInfo, DocumentErrorsChangeNothing)
+{
+    for (const char* xml : {"<device><general>", "", "not xml", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(xml ? xml : "null");
+        ScannerInfo info;
+        info.m_ExposureTime = 9;
+        std::vector<InfoCommand> commands;
+        InfoStatus status = InfoStatus::Ok;
+        EXPECT_FALSE(ParseScannerInfo(xml, info, &commands, &status));
+        EXPECT_EQ(status, InfoStatus::XmlError);
+        EXPECT_EQ(info.m_ExposureTime, 9);
+        EXPECT_TRUE(commands.empty());
+    }
+}
+
+TEST(ScannerInfo, WhitespaceInTextsIsCollapsed)
+{
+    scanner_sim::SettingsModel model = distinctModel();
+    model.Set(G + "description", "  Scanner   simulator  two ");
+    EXPECT_EQ(parse(model).info.m_Description, "Scanner simulator two");
+}
+
+TEST(ScannerInfo, SeriesDecidesLineRateAndExposureOverhead)
+{
+    const struct {
+        int pixelXMax, width, height;
+        const char* before;
+        const char* series;
+        uint32_t rate, overhead;
+    } cases[] = {
+        {1280, 1280, 100, "....", "KTRA", 1877, 0},
+        {2048, 2048, 61, "....", "KTRB", 4196, 60},
+        {2048, 2048, 32, "KTRA", "KTRB", 6000, 60},
+        {1024, 1024, 100, "....", "....", 0, 2},  // unknown: unchanged
+        {1024, 16, 8, "KTRA", "KTRA", 4000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pixelXMax << " " << c.width << "x" << c.height << " " << c.before);
+        scanner_sim::SettingsModel model;
+        model.Set(G + "pixel_x_max", std::to_string(c.pixelXMax));
+        model.Set(S + "roi:x1:width:current", std::to_string(c.width));
+        model.Set(S + "roi:z1:height:current", std::to_string(c.height));
+        ScannerInfo start;
+        start.m_Series = c.before;
+        const Parsed p = parse(model, start);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.info.m_Series, c.series);
+        EXPECT_EQ(p.info.m_MaxLineRate, c.rate);
+        EXPECT_EQ(p.info.m_ExposureOverhead, c.overhead);
+    }
+}
+
+TEST(ScannerInfo, SeriesMaxLineRateTable)
+{
+    const struct {
+        const char* series;
+        uint32_t width, height;
+        std::optional<uint32_t> rate;
+    } cases[] = {
+        {"KTRB", 2048, 0, 6000},    {"KTRB", 2048, 32, 6000},  {"KTRB", 2048, 33, 5200}, {"KTRB", 2048, 40, 5200},
+        {"KTRB", 2048, 45, 5000},   {"KTRB", 2048, 50, 4700},  {"KTRB", 2048, 55, 4400}, {"KTRB", 2048, 60, 4000},
+        {"KTRB", 2048, 61, 4196},   {"KTRB", 2048, 100, 2725}, {"KTRB", 0, 4294967295u, 0},
+        {"KTRA", 1280, 100, 1877},  {"KTRA", 16, 8, 4000},     {"KTRA", 0, 0, 4000},
+        {"....", 1280, 100, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.series << " " << c.width << "x" << c.height);
+        EXPECT_EQ(SeriesMaxLineRate(c.series, c.width, c.height), c.rate);
+    }
+}
+
+TEST(ScannerInfo, FirmwareNumberAndComparison)
+{
+    const struct {
+        const char* version;
+        int32_t number;
+        bool atLeast120;
+    } cases[] = {
+        {"1.2.0", 120, true},      {"1.10.3", 1103, true}, {"1.2.0-rc1", 120, true}, {"r1", 0, false},
+        {"1.1.9", 119, false},     {"1.1.10", 1110, false}, {"1.0.99", 1099, false},  {"1.2", 12, true},
+        {"1.2.1", 121, true},      {"2", 2, true},          {"0.9.9", 99, false},     {"", 0, false},
+        {"1.1.2c", 112, false},    {"1.2.0.7", 1207, true}, {"1.3.0", 130, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        scanner_sim::SettingsModel model;
+        model.Set(G + "firmwareversion:general", c.version);
+        const Parsed p = parse(model);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.info.m_FirmwareNumber, c.number);
+        EXPECT_EQ(FirmwareAtLeast(c.version, 1, 2, 0), c.atLeast120);
+    }
+    EXPECT_TRUE(FirmwareAtLeast("3.0.0", 2, 9, 9));
+    EXPECT_FALSE(FirmwareAtLeast("2.9.9", 3, 0, 0));
+}
+
+TEST(ScannerInfo, SendInfoCommandsUsesTheBuilders)
+{
+    test::FakeScanner scanner;
+    SendInfoCommands(scanner, &scanner, {{C::TriggerAmountProfilesY0}, {C::TriggerSource0}, {C::ClearEAFunctions, 3}});
+    EXPECT_EQ(scanner.Commands(),
+              (std::vector<std::string>{"SetTriggerAmountProfilesY=0\r", "SetTriggerSource=0\rSetAcquisitionStop\r",
+                                        "SetEA3FunctionLaserOff=0\rSetEA3FunctionProfileEnable=0\rSetEA3FunctionResetCounter=0\r"}));
+}
+
+// The fetch through the scanner interface.
+class UpdateScannerInfoTest : public testing::Test {
+protected:
+    test::FakeScanner scanner;
+    test::ManualClock clock;
+    ScannerInfo info;
+    InfoStatus status = InfoStatus::Ok;
+
+    bool update() { return UpdateScannerInfo(scanner, &scanner, clock, info, &status); }
+};
+
+TEST_F(UpdateScannerInfoTest, NoDescriptorIsAReceiveError)
+{
+    clock.Advance(50);
+    EXPECT_FALSE(update());
+    EXPECT_EQ(status, InfoStatus::ReceiveError);
+    EXPECT_EQ(scanner.infoKinds, std::vector<std::string>{"xml"});
+    EXPECT_TRUE(scanner.Commands().empty());
+    EXPECT_TRUE(info == ScannerInfo{});
+}
+
+TEST_F(UpdateScannerInfoTest, ParsesSendsTheCommandsAndStampsTheRefresh)
+{
+    IoConfig config;
+    config.s = 1;
+    config.ea = {3, 2, 4, 5};  // no input line for the line trigger
+    config.mask = {0, kFunctionLaserOff, 0, 0};
+    scanner.descriptor = ioModel(config).DescriptorXml();
+    clock.Advance(1234);
+    ASSERT_TRUE(update());
+    EXPECT_EQ(status, InfoStatus::Ok);
+    EXPECT_EQ(info.m_LastRefreshMs, 1234u);
+    EXPECT_EQ(info.m_Series, "KTRB");
+    EXPECT_EQ(scanner.Commands(),
+              (std::vector<std::string>{"SetTriggerSource=0\rSetAcquisitionStop\r",
+                                        "SetEA2FunctionLaserOff=0\rSetEA2FunctionProfileEnable=0\rSetEA2FunctionResetCounter=0\r"}));
+}
+
+TEST_F(UpdateScannerInfoTest, FailedParseSendsWhatWasDecidedAndKeepsTheStamp)
+{
+    IoConfig config;
+    config.s = 1;
+    config.ea = {3, 2, 4, 5};
+    config.mask = {0, kFunctionLaserOff, 0, 0};
+    scanner_sim::SettingsModel model = ioModel(config);
+    model.Remove(S + "triggerdelay:current");
+    scanner.descriptor = model.DescriptorXml();
+    info.m_LastRefreshMs = 7;
+    clock.Advance(1234);
+    EXPECT_FALSE(update());
+    EXPECT_EQ(status, InfoStatus::MissingKey);
+    EXPECT_EQ(info.m_LastRefreshMs, 7u);
+    EXPECT_EQ(scanner.Commands(), std::vector<std::string>{"SetTriggerSource=0\rSetAcquisitionStop\r"});
+
+    scanner.descriptor = "<device><general>";
+    EXPECT_FALSE(update());
+    EXPECT_EQ(status, InfoStatus::XmlError);
 }
 
 }  // namespace
