@@ -172,6 +172,21 @@ void clearFunctions(ParseState& p, size_t line)
     p.commands.push_back({InfoCommand::ClearEAFunctions, static_cast<unsigned>(line + 1)});
 }
 
+// The first line with the function; further lines with it are released.
+std::optional<size_t> firstFunctionLine(ParseState& p, uint8_t function)
+{
+    std::optional<size_t> first;
+    for (size_t n = 0; n < 4; ++n) {
+        if (!(p.info.m_FunctionMask[n] & function))
+            continue;
+        if (first)
+            clearFunctions(p, n);
+        else
+            first = n;
+    }
+    return first;
+}
+
 void applyLineRules(ParseState& p)
 {
     ScannerInfo& info = p.info;
@@ -184,22 +199,14 @@ void applyLineRules(ParseState& p)
             clearFunctions(p, n);
     }
 
-    // The first reset-counter line resets the encoders; further ones are released.
+    // The first reset-counter line resets the encoders.
     EncoderSettings& encoder = info.m_Encoders[0];
-    bool resetFound = false;
-    for (size_t n = 0; n < 4; ++n) {
-        if (!(info.m_FunctionMask[n] & kFunctionResetCounter))
-            continue;
-        if (resetFound) {
-            clearFunctions(p, n);
-            continue;
-        }
-        resetFound = true;
-        encoder.m_ResetSource = static_cast<int32_t>(n + 1);
-        encoder.m_ResetActivation = info.m_ResetSignalEdge[n];
-    }
-    if (!resetFound)
+    if (const std::optional<size_t> n = firstFunctionLine(p, kFunctionResetCounter)) {
+        encoder.m_ResetSource = static_cast<int32_t>(*n + 1);
+        encoder.m_ResetActivation = info.m_ResetSignalEdge[*n];
+    } else {
         encoder.m_ResetSource = 0;
+    }
     info.m_Encoders[1].m_ResetSource = encoder.m_ResetSource;
     info.m_Encoders[1].m_ResetActivation = encoder.m_ResetActivation;
 
@@ -218,24 +225,16 @@ void applyLineRules(ParseState& p)
     // The first profile-enable line gates the frame (amount-driven trigger) or the acquisition.
     TriggerSettings& frameStart = info.m_Triggers[kFrameStart];
     TriggerSettings& acquisitionActive = info.m_Triggers[kAcquisitionActive];
-    bool enableFound = false;
-    for (size_t n = 0; n < 4; ++n) {
-        if (!(info.m_FunctionMask[n] & kFunctionProfileEnable))
-            continue;
-        if (enableFound) {
-            clearFunctions(p, n);
-            continue;
-        }
-        enableFound = true;
-        const int32_t activation = info.m_Lines[n].m_Inverter ? 4 : 3;
+    if (const std::optional<size_t> n = firstFunctionLine(p, kFunctionProfileEnable)) {
+        const int32_t line = static_cast<int32_t>(*n + 1);
+        const int32_t activation = info.m_Lines[*n].m_Inverter ? 4 : 3;
         if (s == -1) {
-            setTrigger(frameStart, true, static_cast<int32_t>(n + 1), activation);
+            setTrigger(frameStart, true, line, activation);
             acquisitionActive.m_Mode = false;
         } else {
-            setTrigger(acquisitionActive, true, static_cast<int32_t>(n + 1), activation);
+            setTrigger(acquisitionActive, true, line, activation);
         }
-    }
-    if (!enableFound) {
+    } else {
         if (s == -1) {
             setTrigger(frameStart, true, 7, 0);
             if (info.m_Triggers[kLineStart].m_Source == 7) {
