@@ -57,7 +57,13 @@ bool ControlProtocol::switchoverKeyMatches(uint32_t written)
 {
     if (modeOf(m_Ccp->GetValue()) != Mode::Switchover || RequesterIsPrimary())
         return true;
-    return (written >> 16) == (m_SwitchoverKey->GetValue() & 0xFFFF);
+    return carriesSwitchoverKey(written);
+}
+
+// The whole key register, so a key wider than 16 bits matches no write.
+bool ControlProtocol::carriesSwitchoverKey(uint32_t written)
+{
+    return (written >> 16) == m_SwitchoverKey->GetValue();
 }
 
 void ControlProtocol::OnPrimaryRequest()
@@ -131,7 +137,7 @@ bool ControlProtocol::OnCcpWrite(UIntReg* reg)
                 ResetOnRelease();
             return accept();
         }
-        if (oldMode == Mode::Switchover && (written >> 16) == (m_SwitchoverKey->GetValue() & 0xFFFF)) {
+        if (oldMode == Mode::Switchover && carriesSwitchoverKey(written)) {
             reg->SetValue(bits);
             EventEmitter::Event event;
             event.kind = EventEmitter::OneEvent;

@@ -85,6 +85,7 @@ private:
     // Privilege and heartbeat.
     bool CheckPrivilege(uint32_t address, bool isRead);
     bool switchoverKeyMatches(uint32_t written);
+    bool carriesSwitchoverKey(uint32_t written);
     void OnPrimaryRequest();
     bool RequesterIsPrimary();
     void HeartbeatThread(std::stop_token stop);

@@ -160,6 +160,28 @@ TEST_F(ControlFixture, SwitchoverWithTheRightKeyOnly)
     m_Map->Events()->RemoveCallbacks(Kivu::MakeCallback(&events, &EventRecorder::onEvent));
 }
 
+// The upper half of the CCP write is compared with the whole key register: a
+// key with bits above the low 16 matches no write.
+TEST_F(ControlFixture, SwitchoverKeyIsTheWholeKeyRegister)
+{
+    struct Case {
+        uint32_t key, written;
+        bool switched;
+    };
+    const Case cases[] = {
+        {0x0000, 0x00000002, true},     {0xFFFF, 0xFFFF0002, true},  {0x00011234, 0x12340002, false},
+        {0x80000000, 0x00000002, false}, {0x1234, 0x12350002, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::hex << "key " << c.key << " written " << c.written);
+        m_Map->UInt(0x095C)->SetValue(c.key);
+        ASSERT_EQ(a.writeReg(0x0A00, 6)->status(), 0);
+        EXPECT_EQ(b.writeReg(0x0A00, c.written)->status(), c.switched ? 0 : 0x8006);
+        EXPECT_EQ(value(0x0A14), loopback(c.switched ? 22 : 21));
+        ASSERT_EQ((c.switched ? b : a).writeReg(0x0A00, 0)->status(), 0);
+    }
+}
+
 TEST_F(ControlFixture, StopReleasesControlWithoutCallingBack)
 {
     ASSERT_EQ(a.writeReg(0x0A00, 2)->status(), 0);
