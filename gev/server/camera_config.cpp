@@ -247,9 +247,13 @@ uint32_t Camera::SetPixelFormat(const char* pfncName, int32_t ch)
     });
 }
 
+// A value not in the table has the empty name, as GetPixelFormatName answers.
 const char* Camera::PixelFormatNameOf(uint32_t pfncValue)
 {
-    return guarded<const char*>(__func__, nullptr, [&] { return PixelFormatName(pfncValue); });
+    return guarded<const char*>(__func__, nullptr, [&] {
+        const char* name = PixelFormatName(pfncValue);
+        return name != nullptr ? name : "";
+    });
 }
 
 uint32_t Camera::PixelFormatValueOf(const char* pfncName)

@@ -239,11 +239,35 @@ TEST_F(CameraTest, RegionMapsAndChannelArguments)
     EXPECT_EQ(camera->SetTimestampMode(2, 0), GevResult::Fail);
     EXPECT_EQ(camera->SetSourceCount(17), GevResult::InvalidArgument);
     EXPECT_EQ(camera->SetSourceCount(1), 0u);
+}
 
-    EXPECT_EQ(camera->PixelFormatValueOf("Coord3D_ABC32f"), 0x026000C0u);
+// Names of PFNC values, and the values of names: a value not in the table has
+// the empty name, a name not in the table the value 0.
+TEST_F(CameraTest, PixelFormatNamesAndValues)
+{
+    struct Case {
+        uint32_t value;
+        const char* name;
+    };
+    const Case cases[] = {
+        {0x01100007, "Mono16"}, {0x026000C0, "Coord3D_ABC32f"}, {0x010C0004, "Mono10Packed"},
+        {0x12345678, ""},       {0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const char* name = camera->PixelFormatNameOf(c.value);
+        ASSERT_NE(name, nullptr);
+        EXPECT_STREQ(name, c.name);
+        if (c.name[0] != '\0') {
+            EXPECT_EQ(camera->PixelFormatValueOf(c.name), c.value);
+        }
+    }
     EXPECT_EQ(camera->PixelFormatValueOf("NoSuchFormat"), 0u);
-    EXPECT_STREQ(camera->PixelFormatNameOf(0x01100007), "Mono16");
-    EXPECT_EQ(camera->PixelFormatNameOf(0x12345678), nullptr);
+    EXPECT_EQ(camera->PixelFormatValueOf(nullptr), 0u);
+    // The selected format's name: a value the table lacks reads as "".
+    ASSERT_EQ(camera->SetRegionPixelFormat("NoSuchFormat", 0, 0, 0), 0u);
+    EXPECT_EQ(camera->GetPixelFormat(0), 0u);
+    EXPECT_STREQ(camera->GetPixelFormatName(0), "");
 }
 
 TEST_F(CameraTest, GeometryReachesTheDefaultFeatures)
