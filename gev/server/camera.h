@@ -184,8 +184,7 @@ private:
     uint32_t sourceSelectorFor(int32_t ch);
     uint32_t regionSet(int map, uint32_t value, uint32_t source, uint32_t region);
     uint32_t getterValue(int32_t ch, int map);
-    // The geometry of the channel's current selection: the region map value of
-    // the key, else the image feature register.
+    // The geometry of the channel's current selection key (mapValue).
     FrameGeometry selectedGeometry(int32_t ch);
     // Hands the selected geometry to the channel, refreshes PayloadSize (channel 0)
     // and calls the channel-change callback when asked.
@@ -193,7 +192,13 @@ private:
     StreamProtocol* stream(int64_t ch);
     uint32_t sendImage(uint8_t* frame, uint16_t flags, int64_t ch, uint32_t lines);
     uint32_t sendData(uint8_t* buffer, uint16_t flags, uint64_t size, uint64_t ch);
+    // Map keys (source x 2 + region): the channel's selection, and the key an
+    // image register's access uses. They read c's fields under its lock, which
+    // the caller does not hold.
+    uint32_t sourceKeyBase(const ChannelSettings& c);
     uint32_t selectionKey(const ChannelSettings& c);
+    uint32_t registerKey(const ChannelSettings& c, int map);
+    uint32_t mapValue(const ChannelSettings& c, int map);
 
     std::shared_ptr<INetPlatform> m_Net;
     ControlProtocol m_Control;

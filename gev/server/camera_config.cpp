@@ -33,15 +33,57 @@ ChannelSettings* Camera::channel(int64_t ch)
     return m_Channels[static_cast<size_t>(ch)].get();
 }
 
-uint32_t Camera::selectionKey(const ChannelSettings& c)
+uint32_t Camera::sourceKeyBase(const ChannelSettings& c)
 {
-    uint32_t base = c.latchedSourceKey;
-    if (c.sourceCount >= 3) {
+    uint32_t base;
+    uint8_t sources;
+    {
+        std::shared_lock lock(c.lock);
+        base = c.latchedSourceKey;
+        sources = c.sourceCount;
+    }
+    if (sources >= 3) {
         uint32_t selector = 0;
         m_Features->GetUInt32("regSourceSelector", selector);
         base = 2 * selector;
     }
-    return base + (c.regionMode == 2 ? 1 : 0);
+    return base;
+}
+
+uint32_t Camera::selectionKey(const ChannelSettings& c)
+{
+    bool secondRegion;
+    {
+        std::shared_lock lock(c.lock);
+        secondRegion = c.regionMode == 2;
+    }
+    return sourceKeyBase(c) + (secondRegion ? 1 : 0);
+}
+
+// The pixel format is one value for all keys (key 0); the width is that of
+// the region RegionSelector names.
+uint32_t Camera::registerKey(const ChannelSettings& c, int map)
+{
+    if (map == ChannelSettings::PixelFormat)
+        return 0;
+    if (map != ChannelSettings::Width)
+        return selectionKey(c);
+    uint32_t region = 0;
+    m_Features->GetUInt32("regRegionSelector", region);
+    return sourceKeyBase(c) + region;
+}
+
+// A key without its own pixel format has the one of key 0, where the image
+// register's writes put it; any other missing value reads 0.
+uint32_t Camera::mapValue(const ChannelSettings& c, int map)
+{
+    const uint32_t key = selectionKey(c);
+    std::shared_lock lock(c.lock);
+    const auto& m = c.maps[map];
+    auto it = m.find(key);
+    if (it == m.end() && map == ChannelSettings::PixelFormat)
+        it = m.find(0);
+    return it == m.end() ? 0 : it->second;
 }
 
 uint32_t Camera::GetStreamChannelCount(uint32_t* count)
@@ -182,12 +224,7 @@ uint32_t Camera::sourceSelectorFor(int32_t ch)
     ChannelSettings* c = channel(ch);
     if (m_Channels.size() <= 1)
         return GevResult::Ok;
-    uint32_t key;
-    {
-        std::shared_lock lock(c->lock);
-        key = selectionKey(*c);
-    }
-    return m_Features->SetInt32("regSourceSelector", static_cast<int32_t>(key / 2));
+    return m_Features->SetInt32("regSourceSelector", static_cast<int32_t>(selectionKey(*c) / 2));
 }
 
 uint32_t Camera::SetImageSize(uint32_t width, uint32_t height, int32_t ch)
@@ -330,10 +367,7 @@ uint32_t Camera::getterValue(int32_t ch, int map)
         const uint32_t values[ChannelSettings::MapCount] = {g.width, g.height, g.pixelFormat, g.offsetX, g.offsetY};
         return values[map];
     }
-    std::shared_lock lock(c->lock);
-    const auto& m = c->maps[map];
-    const auto it = m.find(selectionKey(*c));
-    return it == m.end() ? 0 : it->second;
+    return mapValue(*c, map);
 }
 
 // The value getters answer 0 for a missing channel and on failure.

@@ -21,9 +21,9 @@ ImageRegisterHooks::ImageRegisterHooks(Camera& camera, RegTree& tree) : m_Camera
     for (int m = 0; m < ChannelSettings::MapCount; ++m) {
         std::shared_ptr<Register> reg = tree.Find(kAddresses[m]);
         if ((m_UInt[m] = std::dynamic_pointer_cast<UIntReg>(reg)))
-            subscribe(m, *m_UInt[m]);
+            subscribe(*m_UInt[m]);
         else if ((m_Int[m] = std::dynamic_pointer_cast<IntReg>(reg)))
-            subscribe(m, *m_Int[m]);
+            subscribe(*m_Int[m]);
     }
 }
 
@@ -38,9 +38,8 @@ ImageRegisterHooks::~ImageRegisterHooks()
 }
 
 template <class R>
-void ImageRegisterHooks::subscribe(int map, R& reg)
+void ImageRegisterHooks::subscribe(R& reg)
 {
-    m_Fallback[map] = static_cast<uint32_t>(reg.GetValue());
     reg.Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &ImageRegisterHooks::beforeWrite<R>));
     reg.Subscribe(CallbackList::AfterWrite, MakeCallback(this, &ImageRegisterHooks::afterWrite<R>));
     reg.Subscribe(CallbackList::BeforeRead, MakeCallback(this, &ImageRegisterHooks::beforeRead<R>));
@@ -98,21 +97,19 @@ bool ImageRegisterHooks::beforeRead(R* reg)
     return true;
 }
 
-// A client's write sets the value of every channel's current selection and is
-// news to the host (the channel-change callback). The host's own writes change
-// the value of selections without their own entry; the host sets those
-// through the region setters.
+// A write sets the value of every channel's key for the register; a client's
+// write is news to the host (the channel-change callback).
 void ImageRegisterHooks::written(int map, uint32_t value, bool fromClient)
 {
     if (map < 0)
         return;
-    m_Fallback[map] = value;
     const int32_t channels = static_cast<int32_t>(m_Camera.m_Channels.size());
     for (int32_t ch = 0; ch < channels; ++ch) {
         ChannelSettings* c = m_Camera.channel(ch);
-        if (fromClient) {
+        const uint32_t key = m_Camera.registerKey(*c, map);
+        {
             std::unique_lock lock(c->lock);
-            c->maps[map][m_Camera.selectionKey(*c)] = value;
+            c->maps[map][key] = value;
         }
         m_Camera.rebuild(ch, fromClient);
     }
@@ -123,8 +120,9 @@ bool ImageRegisterHooks::selected(int map, uint32_t& value)
     ChannelSettings* c = map < 0 ? nullptr : m_Camera.channel(0);
     if (c == nullptr)
         return false;
+    const uint32_t key = m_Camera.registerKey(*c, map);
     std::shared_lock lock(c->lock);
-    const auto it = c->maps[map].find(m_Camera.selectionKey(*c));
+    const auto it = c->maps[map].find(key);
     if (it == c->maps[map].end())
         return false;
     value = it->second;

@@ -31,17 +31,9 @@ FrameGeometry Camera::selectedGeometry(int32_t ch)
 {
     ChannelSettings* c = channel(ch);
     uint32_t values[ChannelSettings::MapCount] = {};
-    for (int m = 0; m < ChannelSettings::MapCount; ++m)
-        values[m] = m_ImageHooks ? m_ImageHooks->Fallback(m) : 0;
-    if (c != nullptr) {
-        std::shared_lock lock(c->lock);
-        const uint32_t key = selectionKey(*c);
-        for (int m = 0; m < ChannelSettings::MapCount; ++m) {
-            const auto it = c->maps[m].find(key);
-            if (it != c->maps[m].end())
-                values[m] = it->second;
-        }
-    }
+    if (c != nullptr)
+        for (int m = 0; m < ChannelSettings::MapCount; ++m)
+            values[m] = mapValue(*c, m);
     return FrameGeometry{values[ChannelSettings::Width], values[ChannelSettings::Height],
                          values[ChannelSettings::PixelFormat], values[ChannelSettings::OffsetX],
                          values[ChannelSettings::OffsetY]};
@@ -56,9 +48,11 @@ void Camera::rebuild(int32_t ch, bool notify)
     // An acquisition keeps the geometry its client sized its buffers for.
     if (!s->IsStreaming()) {
         s->SetGeometry(selectedGeometry(ch));
+        // A geometry not set yet (size 0) leaves the register's value.
         auto payload = std::dynamic_pointer_cast<UIntReg>(m_Tree->Find(DefaultFeatureAddress::PayloadSize));
-        if (ch == 0 && payload)
-            payload->SetValue(static_cast<uint32_t>(std::min<uint64_t>(s->PayloadSize(), UINT32_MAX)));
+        const uint64_t size = s->PayloadSize();
+        if (ch == 0 && payload && size != 0)
+            payload->SetValue(static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX)));
     }
     if (!notify)
         return;

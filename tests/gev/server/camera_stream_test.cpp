@@ -159,16 +159,20 @@ TEST_F(CameraTest, ClientImageWritesResizeTheStream)
     EXPECT_EQ(camera->GetPayloadSize(0), 100u);
     EXPECT_EQ(changes, 3);
 
-    // The region the host selects has its own width; the client reads and writes that one.
+    // Region mode 2 streams region 1; the client reaches its width by selecting it.
     ASSERT_EQ(camera->SetRegionMode(2, 0), 0u);
     ASSERT_EQ(camera->SetRegionWidth(30, 0, 1, 0), 0u);
+    ASSERT_EQ(camera->SetRegionHeight(5, 0, 1, 0), 0u);
     camera->ApplyRegionSettings(0);
+    EXPECT_EQ(remoteRead(0x10004), 20u) << "region 0 selected";
+    ASSERT_EQ(remoteWrite(0x10000, 1), 0u);
     EXPECT_EQ(remoteRead(0x10004), 30u);
     ASSERT_EQ(remoteWrite(0x10004, 40), 0u);
     EXPECT_EQ(camera->GetWidth(0), 40u);
     EXPECT_EQ(remoteRead(0x10004), 40u);
-    EXPECT_EQ(camera->GetPayloadSize(0), 40u * 5u);
+    EXPECT_EQ(camera->GetPayloadSize(0), 40u * 5u) << "the client's Mono8 holds for every region";
     ASSERT_EQ(camera->SetRegionMode(0, 0), 0u);
+    ASSERT_EQ(remoteWrite(0x10000, 0), 0u);
     EXPECT_EQ(remoteRead(0x10004), 20u);
 
     // During an acquisition the client's resize is refused and nothing changes.

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace camera_test {
@@ -268,6 +269,90 @@ TEST_F(CameraTest, PixelFormatNamesAndValues)
     ASSERT_EQ(camera->SetRegionPixelFormat("NoSuchFormat", 0, 0, 0), 0u);
     EXPECT_EQ(camera->GetPixelFormat(0), 0u);
     EXPECT_STREQ(camera->GetPixelFormatName(0), "");
+}
+
+// The host's image settings as the getters read them back: every image
+// register write lands in the map of the channel's key (the width's key takes
+// the RegionSelector value, the pixel format is one value under key 0, which a
+// key without its own format reads), and PayloadSize follows a non-zero size.
+TEST_F(CameraTest, HostImageSettingsReadBackThroughTheGetters)
+{
+    auto local = [&](uint32_t address, uint32_t value) {
+        ASSERT_EQ(camera->WriteRegister(address, htonl(value)), 0u) << std::hex << address;
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> set;
+        uint32_t width, height, format, payload, payloadRegister;
+    };
+    const uint32_t mono8 = 0x01080001, mono16 = 0x01100007;
+    const Case cases[] = {
+        {"size and format",
+         [&] {
+             camera->SetImageSize(640, 480, 0);
+             camera->SetPixelFormat("Mono8", 0);
+         },
+         640, 480, mono8, 307200, 307200},
+        {"format first, then size",
+         [&] {
+             camera->SetPixelFormat("Mono16", 0);
+             camera->SetImageSize(10, 3, 0);
+         },
+         10, 3, mono16, 60, 60},
+        {"nothing set yet: the payload register keeps its default", [] {}, 0, 0, 0, 0, 307200},
+        {"region mode 2 with region 1 selected",
+         [&] {
+             camera->SetRegionMode(2, 0);
+             local(0x10000, 1);
+             camera->SetImageSize(100, 7, 0);
+             camera->SetPixelFormat("Mono16", 0);
+         },
+         100, 7, mono16, 1400, 1400},
+        {"region mode 2 with region 0 selected: the width goes to region 0",
+         [&] {
+             camera->SetRegionMode(2, 0);
+             camera->SetPixelFormat("Mono16", 0);
+             camera->SetImageSize(100, 7, 0);
+         },
+         0, 7, mono16, 0, 307200},
+        {"a region's own format wins over key 0",
+         [&] {
+             camera->SetRegionMode(2, 0);
+             camera->SetRegionWidth(4, 0, 1, 0);
+             camera->SetRegionHeight(2, 0, 1, 0);
+             camera->SetRegionPixelFormat("Mono16", 0, 1, 0);
+             camera->SetPixelFormat("Mono8", 0);
+         },
+         4, 2, mono16, 16, 16},
+        {"the format written under another source holds for source 0",
+         [&] {
+             camera->SetSourceCount(4);
+             local(0x10024, 2);
+             camera->SetImageSize(8, 2, 0);
+             camera->SetPixelFormat("Mono16", 0);
+             local(0x10024, 0);
+             camera->SetRegionWidth(5, 0, 0, 0);
+             camera->SetRegionHeight(1, 0, 0, 0);
+             camera->ApplyRegionSettings(0);
+         },
+         5, 1, mono16, 10, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        make(defaultNet());
+        ASSERT_EQ(camera->AddPixelFormat("Mono8"), 0u);
+        ASSERT_EQ(camera->AddPixelFormat("Mono16"), 0u);
+        c.set();
+        EXPECT_EQ(camera->GetWidth(0), c.width);
+        EXPECT_EQ(camera->GetHeight(0), c.height);
+        EXPECT_EQ(camera->GetPixelFormat(0), c.format);
+        EXPECT_EQ(camera->GetPayloadSize(0), c.payload);
+        EXPECT_EQ(reg(0x10018), c.payloadRegister);
+    }
+    // Offsets the same way.
+    ASSERT_EQ(camera->SetImageOffset(3, 4, 0), 0u);
+    EXPECT_EQ(camera->GetOffsetX(0), 3u);
+    EXPECT_EQ(camera->GetOffsetY(0), 4u);
 }
 
 TEST_F(CameraTest, GeometryReachesTheDefaultFeatures)
