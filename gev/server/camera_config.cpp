@@ -306,7 +306,7 @@ uint32_t Camera::regionSet(int map, uint32_t value, uint32_t source, uint32_t re
     if (source >= kMaxSources || region > 1)
         return GevResult::Fail;
     ChannelSettings& c = *m_Channels[0];
-    if (m_Streams->Channel(0).IsStreaming())
+    if (m_Streams->Channel(0).FrameBegun())
         return GevResult::Fail;
     std::unique_lock lock(c.lock);
     c.maps[map][source * 2 + region] = value;
@@ -362,7 +362,7 @@ uint32_t Camera::getterValue(int32_t ch, int map)
     if (c == nullptr)
         return 0;
     StreamProtocol& s = *stream(ch);
-    if (s.IsStreaming()) {
+    if (s.FrameBegun()) {
         const FrameGeometry g = s.LatchedGeometry();
         const uint32_t values[ChannelSettings::MapCount] = {g.width, g.height, g.pixelFormat, g.offsetX, g.offsetY};
         return values[map];
@@ -370,7 +370,8 @@ uint32_t Camera::getterValue(int32_t ch, int map)
     return mapValue(*c, map);
 }
 
-// The value getters answer 0 for a missing channel and on failure.
+// The value getters answer 0 for a missing channel and on failure. While a
+// frame is begun they answer the geometry that frame is built with.
 uint32_t Camera::GetWidth(int32_t ch)
 {
     return guarded<uint32_t>(__func__, 0, [&] { return getterValue(ch, ChannelSettings::Width); });
@@ -402,7 +403,7 @@ uint32_t Camera::GetPayloadSize(int32_t ch)
         StreamProtocol* s = stream(ch);
         if (s == nullptr)
             return 0;
-        const uint64_t size = s->IsStreaming() ? s->LatchedPayloadSize() : s->PayloadSize();
+        const uint64_t size = s->FrameBegun() ? s->LatchedPayloadSize() : s->PayloadSize();
         return static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
     });
 }

@@ -45,15 +45,14 @@ void Camera::rebuild(int32_t ch, bool notify)
     ChannelSettings* c = channel(ch);
     if (s == nullptr || c == nullptr)
         return;
-    // An acquisition keeps the geometry its client sized its buffers for.
-    if (!s->IsStreaming()) {
-        s->SetGeometry(selectedGeometry(ch));
-        // A geometry not set yet (size 0) leaves the register's value.
-        auto payload = std::dynamic_pointer_cast<UIntReg>(m_Tree->Find(DefaultFeatureAddress::PayloadSize));
-        const uint64_t size = s->PayloadSize();
-        if (ch == 0 && payload && size != 0)
-            payload->SetValue(static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX)));
-    }
+    // The next BeginFrame takes the new geometry (the client's own writes are
+    // refused during an acquisition). A geometry not set yet (size 0) leaves
+    // the PayloadSize register's value.
+    s->SetGeometry(selectedGeometry(ch));
+    auto payload = std::dynamic_pointer_cast<UIntReg>(m_Tree->Find(DefaultFeatureAddress::PayloadSize));
+    const uint64_t size = s->PayloadSize();
+    if (ch == 0 && payload && size != 0)
+        payload->SetValue(static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX)));
     if (!notify)
         return;
     void* context;

@@ -106,6 +106,12 @@ public:
     // and its payload size with the chunk size.
     FrameGeometry LatchedGeometry() const;
     uint64_t LatchedPayloadSize() const;
+    // From BeginFrame until the frame's send ends.
+    bool FrameBegun() const
+    {
+        std::lock_guard lk(m_Mutex);
+        return m_FrameBegun;
+    }
     bool UpdateImagePart(const ImagePartEntry& entry);  // refused while streaming
     bool SetImagePartData(const PartKey& key, std::shared_ptr<const uint8_t> data, uint32_t size);
     bool RemoveImagePart(const PartKey& key);  // refused while streaming

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -189,6 +190,53 @@ TEST_F(CameraTest, ClientImageWritesResizeTheStream)
     EXPECT_EQ(remoteWrite(0x10004, 64), 0u);
     EXPECT_EQ(camera->GetPayloadSize(0), 64u * 5u);
     ASSERT_EQ(camera->Stop(), 0u);
+}
+
+// The geometry a frame is built with holds from BeginFrame to its send: the
+// getters answer it and the region setters are refused. Before the first
+// BeginFrame and between frames of an acquisition the getters answer the maps
+// and the setters change the next frame.
+TEST_F(CameraTest, GeometryIsLatchedWhileAFrameIsBegun)
+{
+    stream_test::Receiver rx;
+    ASSERT_EQ(camera->AddPixelFormat("Mono16"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono16", 0), 0u);
+    ASSERT_EQ(camera->SetImageSize(10, 4, 0), 0u);
+    std::vector<uint8_t> frame(64 * 4 * 2);
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+        uint32_t setWidth;  // SetRegionWidth's value after the step
+        uint32_t setStatus, width, height, payload;
+    };
+    const Step steps[] = {
+        {"acquisition started, no frame begun", [&] { startAcquisition(*camera, rx.Port()); }, 12, 0, 12, 4, 96},
+        {"frame begun: the latched geometry", [&] { ASSERT_EQ(camera->BeginFrame(0), 0u); }, 14, GevResult::Fail,
+         12, 4, 96},
+        {"frame sent", [&] { ASSERT_EQ(camera->SendImage(frame.data(), 0, 0), 0u); }, 16, 0, 16, 4, 128},
+        {"next frame begun with the new width", [&] { ASSERT_EQ(camera->BeginFrame(0), 0u); }, 18,
+         GevResult::Fail, 16, 4, 128},
+    };
+    testing_support::runWithin([&] {
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.what);
+            ASSERT_NO_FATAL_FAILURE(step.run());
+            EXPECT_EQ(camera->SetRegionWidth(step.setWidth, 0, 0, 0), step.setStatus);
+            camera->ApplyRegionSettings(0);
+            EXPECT_EQ(camera->GetWidth(0), step.width);
+            EXPECT_EQ(camera->GetHeight(0), step.height);
+            EXPECT_EQ(camera->GetPixelFormat(0), 0x01100007u);
+            EXPECT_EQ(camera->GetPayloadSize(0), step.payload);
+        }
+        ASSERT_EQ(camera->SendImage(frame.data(), 0, 0), 0u);
+        gvsp_test::Reassembler r(1500 - 28);
+        for (const auto& packet : rx.Receive(6))
+            ASSERT_TRUE(r.Add({packet.data(), packet.size()}));
+        ASSERT_EQ(r.Blocks().size(), 2u);
+        EXPECT_EQ(r.Blocks()[1].sizeX, 12u);
+        EXPECT_EQ(r.Blocks()[2].sizeX, 16u);
+        ASSERT_EQ(camera->Stop(), 0u);
+    });
 }
 
 TEST_F(CameraTest, BeginFrameEndsWhenTheCameraStops)
