@@ -108,12 +108,14 @@ uint32_t Camera::SetCompressionMode(uint16_t mode, int32_t ch)
                 "Tessaron error: Additional modules required for H.264 support. Contact your vendor.\n");
             return GevResult::Fail;
         }
-        std::unique_lock lock(c->lock);
-        c->compressionMode = mode;
-        if (mode != 0) {
-            c->reinitialise = true;
-            c->repacketize = true;
+        {
+            std::unique_lock lock(c->lock);
+            c->compressionMode = mode;
+            if (mode != 0)
+                c->reinitialise = true;
         }
+        if (mode != 0)
+            stream(ch)->Repacketize();
         return GevResult::Ok;
     });
 }
@@ -192,11 +194,10 @@ uint32_t Camera::SetMaxImageSize(uint32_t maxWidth, uint32_t maxHeight)
 uint32_t Camera::SetPayloadType(uint16_t payloadType, int32_t ch)
 {
     return guarded(__func__, [&]() -> uint32_t {
-        ChannelSettings* c = channel(ch);
-        if (c == nullptr)
+        StreamProtocol* s = stream(ch);
+        if (s == nullptr)
             return GevResult::InvalidArgument;
-        std::unique_lock lock(c->lock);
-        c->payloadType = payloadType;
+        s->SetPayloadType(payloadType);
         return GevResult::Ok;
     });
 }
@@ -349,9 +350,8 @@ uint32_t Camera::ApplyRegionSettings(int32_t ch)
             std::unique_lock lock(c->lock);
             if (c->compressionMode != 0)
                 c->reinitialise = true;
-            c->repacketize = true;
         }
-        rebuild(ch, true);
+        rebuild(ch, true);  // the new geometry re-packetizes the stream
         return 1;
     });
 }

@@ -516,7 +516,7 @@ bool StreamProtocol::SendImage(const uint8_t* frame, uint64_t chunkBytes, uint32
     uint32_t chunkSize = 0;
     {
         std::lock_guard lk(m_Mutex);
-        if (!m_FrameBegun)
+        if (!m_FrameBegun || m_PayloadType.load() != kImagePayloadType)
             return false;
         for (const ImagePartEntry& e : m_Parts)
             if (e.data)
@@ -591,6 +591,8 @@ bool StreamProtocol::SendImageWithChunk(const uint8_t* buffer, uint64_t size, ui
         if (!m_FrameBegun)
             return false;
         m_FrameBegun = false;
+        if (m_PayloadType.load() != kImagePayloadType)
+            return false;
         latched = m_Latched;
         chunkSize = m_ChunkSize;
     }

@@ -33,6 +33,9 @@ constexpr uint32_t Standard = 0;  // 16-bit block ids
 constexpr uint32_t Extended = 1;  // 64-bit block ids, multi-part
 }  // namespace GevMode
 
+// The channel payload type whose blocks the senders build (SetPayloadType).
+constexpr uint16_t kImagePayloadType = 1;
+
 // Smallest packet size (SCPS bits 0-15) the channel accepts.
 constexpr uint32_t kMinPacketSize = 576;
 
@@ -99,6 +102,14 @@ public:
 
     // Configuration (refused while streaming where noted).
     void SetGeometry(const FrameGeometry& g);
+    // The senders refuse frames while the type is not kImagePayloadType.
+    void SetPayloadType(uint16_t type) { m_PayloadType.store(type); }
+    // The next BeginFrame lays the blocks out anew.
+    void Repacketize()
+    {
+        std::lock_guard lk(m_Mutex);
+        m_Repacketize = true;
+    }
     bool SetChunkSize(uint32_t bytes);  // refused while streaming
     uint32_t GetChunkSize() const;
     uint64_t PayloadSize() const;
@@ -267,6 +278,7 @@ private:
     std::atomic<bool> m_Stopping{false};
     std::atomic<bool> m_Streaming{false};
     std::atomic<uint32_t> m_GevMode{GevMode::Standard};
+    std::atomic<uint16_t> m_PayloadType{kImagePayloadType};
     std::atomic<uint32_t> m_Source;
     std::atomic<uint32_t> m_Delay{0};  // SCPD ticks
     std::atomic<uint32_t> m_PacketBytes{0};

@@ -239,6 +239,43 @@ TEST_F(CameraTest, GeometryIsLatchedWhileAFrameIsBegun)
     });
 }
 
+// The senders build image blocks only: with another payload type every send
+// entry refuses the frame (and ends it), and nothing goes out.
+TEST_F(CameraTest, SendersRefuseOtherPayloadTypes)
+{
+    stream_test::Receiver rx;
+    ASSERT_EQ(camera->AddPixelFormat("Mono8"), 0u);
+    ASSERT_EQ(camera->SetPixelFormat("Mono8", 0), 0u);
+    ASSERT_EQ(camera->SetImageSize(8, 2, 0), 0u);
+    ASSERT_EQ(camera->SetGevMode(1), 0u);
+    std::vector<uint8_t> frame(16, 0x5A);
+    struct Case {
+        uint16_t type;
+        uint32_t status;
+    };
+    const Case cases[] = {{2, GevResult::Fail}, {0, GevResult::Fail}, {0x4001, GevResult::Fail}, {1, 0}};
+    testing_support::runWithin([&] {
+        ASSERT_NO_FATAL_FAILURE(startAcquisition(*camera, rx.Port()));
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.type);
+            ASSERT_EQ(camera->SetPayloadType(c.type, 0), 0u);
+            ASSERT_EQ(camera->BeginFrame(0), 0u);
+            EXPECT_EQ(camera->SendImage(frame.data(), 0, 0), c.status);
+            EXPECT_EQ(camera->SetRegionWidth(8, 0, 0, 0), 0u) << "the frame ended";
+            ASSERT_EQ(camera->BeginFrame(0), 0u);
+            EXPECT_EQ(camera->SendData(frame.data(), frame.size(), 0), c.status);
+            EXPECT_EQ(camera->SetRegionWidth(8, 0, 0, 0), 0u) << "the frame ended";
+        }
+        // Only the two blocks of type 1: three packets each.
+        gvsp_test::Reassembler r(1500 - 28);
+        for (const auto& packet : rx.Receive(7))
+            ASSERT_TRUE(r.Add({packet.data(), packet.size()}));
+        ASSERT_EQ(r.Blocks().size(), 2u);
+        EXPECT_EQ(r.Blocks().begin()->first, 1u) << "refused frames used no block id";
+        ASSERT_EQ(camera->Stop(), 0u);
+    });
+}
+
 TEST_F(CameraTest, BeginFrameEndsWhenTheCameraStops)
 {
     ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
