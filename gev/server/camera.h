@@ -192,13 +192,13 @@ private:
     StreamProtocol* stream(int64_t ch);
     uint32_t sendImage(uint8_t* frame, uint16_t flags, int64_t ch, uint32_t lines);
     uint32_t sendData(uint8_t* buffer, uint16_t flags, uint64_t size, uint64_t ch);
-    // Map keys (source x 2 + region): the channel's selection, and the key an
-    // image register's access uses. They read c's fields under its lock, which
-    // the caller does not hold.
-    uint32_t sourceKeyBase(const ChannelSettings& c);
-    uint32_t selectionKey(const ChannelSettings& c);
-    uint32_t registerKey(const ChannelSettings& c, int map);
-    uint32_t mapValue(const ChannelSettings& c, int map);
+    // Map keys (source x 2 + region) of an existing channel: its selection,
+    // and the key an image register's access uses. They take the channel's
+    // lock, which the caller does not hold.
+    uint32_t sourceKeyBase(int32_t ch);
+    uint32_t selectionKey(int32_t ch);
+    uint32_t registerKey(int32_t ch, int map);
+    uint32_t mapValue(int32_t ch, int map);
 
     std::shared_ptr<INetPlatform> m_Net;
     ControlProtocol m_Control;

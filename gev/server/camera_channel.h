@@ -23,8 +23,6 @@ struct ChannelSettings {
     uint8_t regionMode = 0;
     uint8_t sourceCount = 1;
     std::map<uint32_t, uint32_t> maps[MapCount];  // by selection key
-    uint32_t sourceKey = 0;
-    uint32_t latchedSourceKey = 0;
     void* changeContext = nullptr;
     ChannelChangeCallback change = nullptr;
 };

@@ -33,51 +33,54 @@ ChannelSettings* Camera::channel(int64_t ch)
     return m_Channels[static_cast<size_t>(ch)].get();
 }
 
-uint32_t Camera::sourceKeyBase(const ChannelSettings& c)
+// Twice the selected source with three or more sources, else twice the source
+// the channel serves (taken at its acquisition start).
+uint32_t Camera::sourceKeyBase(int32_t ch)
 {
-    uint32_t base;
+    const ChannelSettings& c = *channel(ch);
     uint8_t sources;
     {
         std::shared_lock lock(c.lock);
-        base = c.latchedSourceKey;
         sources = c.sourceCount;
     }
-    if (sources >= 3) {
-        uint32_t selector = 0;
-        m_Features->GetUInt32("regSourceSelector", selector);
-        base = 2 * selector;
-    }
-    return base;
+    uint32_t source = 0;
+    if (sources >= 3)
+        m_Features->GetUInt32("regSourceSelector", source);
+    else if (StreamProtocol* s = stream(ch))
+        source = s->GetSource();
+    return 2 * source;
 }
 
-uint32_t Camera::selectionKey(const ChannelSettings& c)
+uint32_t Camera::selectionKey(int32_t ch)
 {
+    const ChannelSettings& c = *channel(ch);
     bool secondRegion;
     {
         std::shared_lock lock(c.lock);
         secondRegion = c.regionMode == 2;
     }
-    return sourceKeyBase(c) + (secondRegion ? 1 : 0);
+    return sourceKeyBase(ch) + (secondRegion ? 1 : 0);
 }
 
 // The pixel format is one value for all keys (key 0); the width is that of
 // the region RegionSelector names.
-uint32_t Camera::registerKey(const ChannelSettings& c, int map)
+uint32_t Camera::registerKey(int32_t ch, int map)
 {
     if (map == ChannelSettings::PixelFormat)
         return 0;
     if (map != ChannelSettings::Width)
-        return selectionKey(c);
+        return selectionKey(ch);
     uint32_t region = 0;
     m_Features->GetUInt32("regRegionSelector", region);
-    return sourceKeyBase(c) + region;
+    return sourceKeyBase(ch) + region;
 }
 
 // A key without its own pixel format has the one of key 0, where the image
 // register's writes put it; any other missing value reads 0.
-uint32_t Camera::mapValue(const ChannelSettings& c, int map)
+uint32_t Camera::mapValue(int32_t ch, int map)
 {
-    const uint32_t key = selectionKey(c);
+    const ChannelSettings& c = *channel(ch);
+    const uint32_t key = selectionKey(ch);
     std::shared_lock lock(c.lock);
     const auto& m = c.maps[map];
     auto it = m.find(key);
@@ -222,10 +225,9 @@ uint32_t Camera::SetChannelChangeCallback(void* context, int32_t ch, ChannelChan
 
 uint32_t Camera::sourceSelectorFor(int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
     if (m_Channels.size() <= 1)
         return GevResult::Ok;
-    return m_Features->SetInt32("regSourceSelector", static_cast<int32_t>(selectionKey(*c) / 2));
+    return m_Features->SetInt32("regSourceSelector", static_cast<int32_t>(selectionKey(ch) / 2));
 }
 
 uint32_t Camera::SetImageSize(uint32_t width, uint32_t height, int32_t ch)
@@ -367,7 +369,7 @@ uint32_t Camera::getterValue(int32_t ch, int map)
         const uint32_t values[ChannelSettings::MapCount] = {g.width, g.height, g.pixelFormat, g.offsetX, g.offsetY};
         return values[map];
     }
-    return mapValue(*c, map);
+    return mapValue(ch, map);
 }
 
 // The value getters answer 0 for a missing channel and on failure. While a
@@ -422,14 +424,13 @@ uint32_t Camera::GetSourceIndex(int32_t ch)
         ChannelSettings* c = channel(ch);
         if (c == nullptr)
             return 0;
-        std::shared_lock lock(c->lock);
-        uint32_t key = c->sourceKey;
-        if (c->sourceCount >= 3) {
-            uint32_t selector = 0;
-            m_Features->GetUInt32("regSourceSelector", selector);
-            key = 2 * selector;
+        uint32_t key = sourceKeyBase(ch);
+        bool secondRegion;
+        {
+            std::shared_lock lock(c->lock);
+            secondRegion = c->regionMode == 2;
         }
-        if (c->regionMode == 2) {
+        if (secondRegion) {
             uint32_t region = 0;
             m_Features->GetUInt32("regRegionSelector", region);
             key += region;

@@ -25,10 +25,14 @@ ImageRegisterHooks::ImageRegisterHooks(Camera& camera, RegTree& tree) : m_Camera
         else if ((m_Int[m] = std::dynamic_pointer_cast<IntReg>(reg)))
             subscribe(*m_Int[m]);
     }
+    // A channel that serves another source streams that source's geometry.
+    m_Camera.m_Streams->Sources().SetChangeHandler(
+        [this](uint32_t ch) { m_Camera.rebuild(static_cast<int32_t>(ch), false); });
 }
 
 ImageRegisterHooks::~ImageRegisterHooks()
 {
+    m_Camera.m_Streams->Sources().SetChangeHandler(nullptr);
     for (int m = 0; m < ChannelSettings::MapCount; ++m) {
         if (m_UInt[m])
             unsubscribe(*m_UInt[m]);
@@ -106,7 +110,7 @@ void ImageRegisterHooks::written(int map, uint32_t value, bool fromClient)
     const int32_t channels = static_cast<int32_t>(m_Camera.m_Channels.size());
     for (int32_t ch = 0; ch < channels; ++ch) {
         ChannelSettings* c = m_Camera.channel(ch);
-        const uint32_t key = m_Camera.registerKey(*c, map);
+        const uint32_t key = m_Camera.registerKey(ch, map);
         {
             std::unique_lock lock(c->lock);
             c->maps[map][key] = value;
@@ -120,7 +124,7 @@ bool ImageRegisterHooks::selected(int map, uint32_t& value)
     ChannelSettings* c = map < 0 ? nullptr : m_Camera.channel(0);
     if (c == nullptr)
         return false;
-    const uint32_t key = m_Camera.registerKey(*c, map);
+    const uint32_t key = m_Camera.registerKey(0, map);
     std::shared_lock lock(c->lock);
     const auto it = c->maps[map].find(key);
     if (it == c->maps[map].end())

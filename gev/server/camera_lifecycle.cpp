@@ -320,17 +320,18 @@ void Camera::declareAcquisitionCommands()
             m_Features->SetChildUInt32(c.name, "CommandValue", 1) != GevResult::Ok)
             throw std::runtime_error(std::string("Fatal error: can't declare feature ") + c.name + "\n");
     }
-    auto featureReg = [&](const char* name) -> std::shared_ptr<UIntReg> {
+    auto featureReg = [&](const char* name) -> std::shared_ptr<Register> {
         uint32_t address = 0;
         if (m_Features->GetFeatureAddress(name, address) != GevResult::Ok)
             return nullptr;
-        return std::dynamic_pointer_cast<UIntReg>(m_Tree->Find(address));
+        return m_Tree->Find(address);
     };
     AcquisitionRegisters regs;
-    regs.start = featureReg("regAcquisitionStart");
-    regs.stop = featureReg("regAcquisitionStop");
+    regs.start = std::dynamic_pointer_cast<UIntReg>(featureReg("regAcquisitionStart"));
+    regs.stop = std::dynamic_pointer_cast<UIntReg>(featureReg("regAcquisitionStop"));
     regs.sourceSelector = featureReg("regSourceSelector");
     regs.isMultistreaming = featureReg("regIsMultistreaming");
+    regs.sourceStreamChannel = featureReg("regSourceStreamChannel");
     if (!regs.start || !regs.stop)
         throw std::runtime_error("Fatal error: acquisition command registers missing\n");
     m_Streams->AttachAcquisitionRegisters(regs);

@@ -29,11 +29,10 @@ StreamProtocol* Camera::stream(int64_t ch)
 
 FrameGeometry Camera::selectedGeometry(int32_t ch)
 {
-    ChannelSettings* c = channel(ch);
     uint32_t values[ChannelSettings::MapCount] = {};
-    if (c != nullptr)
+    if (channel(ch) != nullptr && stream(ch) != nullptr)
         for (int m = 0; m < ChannelSettings::MapCount; ++m)
-            values[m] = mapValue(*c, m);
+            values[m] = mapValue(ch, m);
     return FrameGeometry{values[ChannelSettings::Width], values[ChannelSettings::Height],
                          values[ChannelSettings::PixelFormat], values[ChannelSettings::OffsetX],
                          values[ChannelSettings::OffsetY]};

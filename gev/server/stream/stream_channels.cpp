@@ -24,7 +24,7 @@ StreamChannels::StreamChannels(std::shared_ptr<RegTree> tree) : m_Tree(std::move
     m_AcqStop = must(m_Tree, 0xA050);
     m_ChannelCount = must(m_Tree, 0x0904);
     RebuildChannelRegisters(1);
-    m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, 0));
+    m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, 0, std::make_unique<StreamSocket>(), m_Sources));
 }
 
 StreamChannels::~StreamChannels()
@@ -42,7 +42,40 @@ void StreamChannels::detach()
     if (m_Features.stop)
         m_Features.stop->RemoveCallbacks(CallbackList::AfterWrite,
                                          MakeCallback(this, &StreamChannels::OnAcquisitionStopCommand));
+    hookSourceChannel<UIntReg>(m_Features.sourceStreamChannel.get(), false);
+    hookSourceChannel<IntReg>(m_Features.sourceStreamChannel.get(), false);
+    m_Sources->SetSelector(nullptr);
     m_Features = {};
+}
+
+template <class R>
+void StreamChannels::hookSourceChannel(Register* reg, bool subscribe)
+{
+    auto* r = dynamic_cast<R*>(reg);
+    if (r == nullptr)
+        return;
+    const auto write = MakeCallback(this, &StreamChannels::onSourceChannelWrite<R>);
+    const auto read = MakeCallback(this, &StreamChannels::onSourceChannelRead<R>);
+    if (subscribe) {
+        r->Subscribe(CallbackList::BeforeWrite, write);
+        r->Subscribe(CallbackList::BeforeRead, read);
+    } else {
+        r->RemoveCallbacks(CallbackList::BeforeWrite, write);
+        r->RemoveCallbacks(CallbackList::BeforeRead, read);
+    }
+}
+
+template <class R>
+bool StreamChannels::onSourceChannelWrite(R* reg)
+{
+    return m_Sources->SetChannelOf(m_Sources->Selected(), static_cast<uint32_t>(reg->GetValue()));
+}
+
+template <class R>
+bool StreamChannels::onSourceChannelRead(R* reg)
+{
+    reg->SetValue(static_cast<typename R::Value>(m_Sources->ChannelOf(m_Sources->Selected())));
+    return true;
 }
 
 void StreamChannels::AttachAcquisitionRegisters(const AcquisitionRegisters& regs)
@@ -54,7 +87,10 @@ void StreamChannels::AttachAcquisitionRegisters(const AcquisitionRegisters& regs
     if (regs.stop)
         regs.stop->Subscribe(CallbackList::AfterWrite, MakeCallback(this, &StreamChannels::OnAcquisitionStopCommand));
     if (regs.isMultistreaming)
-        regs.isMultistreaming->SetValue(Count() >= 2 ? 1 : 0);
+        SetRegisterValue32(*regs.isMultistreaming, Count() >= 2 ? 1 : 0);
+    m_Sources->SetSelector(regs.sourceSelector);
+    hookSourceChannel<UIntReg>(regs.sourceStreamChannel.get(), true);
+    hookSourceChannel<IntReg>(regs.sourceStreamChannel.get(), true);
 }
 
 void StreamChannels::Setup(uint32_t mtu)
@@ -101,9 +137,10 @@ uint32_t StreamChannels::SetCount(uint32_t n)
     m_Channels.clear();
     RebuildChannelRegisters(n);
     if (m_Features.isMultistreaming)
-        m_Features.isMultistreaming->SetValue(n >= 2 ? 1 : 0);
+        SetRegisterValue32(*m_Features.isMultistreaming, n >= 2 ? 1 : 0);
+    m_Sources->SetChannelCount(n);
     for (uint32_t i = 0; i < n; ++i)
-        m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, i));
+        m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, i, std::make_unique<StreamSocket>(), m_Sources));
     return GevResult::Ok;
 }
 
@@ -123,8 +160,7 @@ void StreamChannels::RebuildChannelRegisters(uint32_t n)
 bool StreamChannels::command(const std::shared_ptr<UIntReg>& target)
 {
     if (m_Reentry.fetch_add(1) == 0) {
-        const uint32_t source =
-            Count() > 1 && m_Features.sourceSelector ? m_Features.sourceSelector->GetValue() : 0;
+        const uint32_t source = Count() > 1 ? m_Sources->Selected() : 0;
         target->SetValue(source);
     }
     m_Reentry.fetch_sub(1);

@@ -45,9 +45,11 @@ uint64_t scale(uint64_t value, uint64_t mul, uint64_t div)
 
 }  // namespace
 
-StreamProtocol::StreamProtocol(std::shared_ptr<RegTree> tree, uint32_t channel, std::unique_ptr<StreamSocket> socket)
-    : m_Tree(std::move(tree)), m_Channel(channel), m_Socket(std::move(socket)), m_Random(std::random_device{}()),
-      m_Source(channel)
+StreamProtocol::StreamProtocol(std::shared_ptr<RegTree> tree, uint32_t channel, std::unique_ptr<StreamSocket> socket,
+                               std::shared_ptr<StreamSources> sources)
+    : m_Tree(std::move(tree)), m_Channel(channel),
+      m_Sources(sources ? std::move(sources) : std::make_shared<StreamSources>(channel + 1)),
+      m_Socket(std::move(socket)), m_Random(std::random_device{}())
 {
     const uint32_t b = kStreamChannelBlockBase + kStreamChannelBlockStride * channel;
     m_Scp = reg(b + 0x00);
@@ -931,8 +933,11 @@ bool StreamProtocol::OnAcquisitionStart(UIntReg* r)
     const uint32_t value = r->GetValue();
     if (!IsStarted() || m_Stopping.load() || m_Streaming.load())
         return true;
-    if (value != m_Source.load() && value != kAllSources)
-        return true;
+    if (value != kAllSources) {
+        if (m_Sources->ChannelOf(value) != m_Channel)
+            return true;
+        m_Sources->SetCurrentSource(m_Channel, m_Sources->Selected());
+    }
     const uint16_t port = static_cast<uint16_t>(m_Scp->GetValue());
     const uint32_t address = m_Scda->GetValue();
     if (port == 0 || address == 0)
@@ -954,7 +959,7 @@ bool StreamProtocol::OnAcquisitionStart(UIntReg* r)
 bool StreamProtocol::OnAcquisitionStop(UIntReg* r)
 {
     const uint32_t value = r->GetValue();
-    if (value == m_Source.load() || value == kAllSources)
+    if (value == kAllSources || m_Sources->ChannelOf(value) == m_Channel)
         stopStreaming();
     return true;
 }
@@ -962,8 +967,11 @@ bool StreamProtocol::OnAcquisitionStop(UIntReg* r)
 bool StreamProtocol::OnTimestampControl(UIntReg* r)
 {
     const uint32_t value = r->GetValue();
-    if (m_Source.load() != 0)
-        return true;  // the selected source (0) belongs to another channel
+    // The channel serving the selected source acts; the write is refused when
+    // no channel serves it.
+    const uint32_t selected = m_Sources->Selected();
+    if (selected != GetSource())
+        return m_Sources->IsServed(selected);
     if ((value & 1) != 0 && m_TimestampMode.load() == TimestampMode::Counter)
         m_Origin.store(static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC)));
     if ((value & 2) != 0) {

@@ -7,6 +7,7 @@
 #include "gev/model/reg_tree.h"
 #include "gev/server/stream/gvsp_packets.h"
 #include "gev/server/stream/stream_socket.h"
+#include "gev/server/stream/stream_sources.h"
 
 #include <sys/uio.h>
 
@@ -73,8 +74,10 @@ constexpr uint32_t PixelBits(uint32_t pfnc)
 class StreamProtocol : public Base {
 public:
     // Binds the channel's registers in tree; a missing one raises std::runtime_error.
+    // Without sources the channel is the only one and source 0 is selected.
     StreamProtocol(std::shared_ptr<RegTree> tree, uint32_t channel,
-                   std::unique_ptr<StreamSocket> socket = std::make_unique<StreamSocket>());
+                   std::unique_ptr<StreamSocket> socket = std::make_unique<StreamSocket>(),
+                   std::shared_ptr<StreamSources> sources = nullptr);
     ~StreamProtocol() override;
     StreamProtocol(const StreamProtocol&) = delete;
     StreamProtocol& operator=(const StreamProtocol&) = delete;
@@ -140,9 +143,9 @@ public:
     uint64_t TickFrequency() const { return m_TickFrequency.load(); }
     uint64_t CurrentBlockId() const;
 
-    // The source index this channel answers to in 0xA04C / 0xA050.
-    void SetSource(uint32_t source) { m_Source.store(source); }
-    uint32_t GetSource() const { return m_Source.load(); }
+    // The source this channel serves: taken from the selection when an
+    // acquisition starts on it (0xA04C names a source streaming on it).
+    uint32_t GetSource() const { return m_Sources->CurrentSource(m_Channel); }
     uint32_t Channel() const { return m_Channel; }
     // Buffers in the free ring (not queued, sent, kept for resend or in use).
     size_t FreeBufferCount() const;
@@ -250,6 +253,7 @@ private:
 
     const std::shared_ptr<RegTree> m_Tree;
     const uint32_t m_Channel;
+    const std::shared_ptr<StreamSources> m_Sources;
     std::unique_ptr<StreamSocket> m_Socket;
     std::shared_ptr<UIntReg> m_Scp, m_Scps, m_Scpd, m_Scda, m_Scsp;
     std::shared_ptr<UIntReg> m_CurrentIp, m_MaxPacket, m_TickHigh, m_TickLow, m_TsControl, m_TsHigh, m_TsLow;
@@ -279,7 +283,6 @@ private:
     std::atomic<bool> m_Streaming{false};
     std::atomic<uint32_t> m_GevMode{GevMode::Standard};
     std::atomic<uint16_t> m_PayloadType{kImagePayloadType};
-    std::atomic<uint32_t> m_Source;
     std::atomic<uint32_t> m_Delay{0};  // SCPD ticks
     std::atomic<uint32_t> m_PacketBytes{0};
     uint32_t m_ScpValue = 0;  // under the SCP register's lock

@@ -276,6 +276,109 @@ TEST_F(CameraTest, SendersRefuseOtherPayloadTypes)
     });
 }
 
+// Writes a command feature (AcquisitionStart, AcquisitionStop) as a client's
+// execute does.
+void execute(Kivu::Camera& camera, const char* command)
+{
+    uint32_t address = 0;
+    ASSERT_EQ(camera.GetFeatureAddress(command, &address), 0u);
+    ASSERT_EQ(camera.WriteRegister(address, htonl(1)), 0u);
+}
+
+// Two sources on two channels: SourceStreamChannel keeps a channel per
+// selected source, acquisition start and stop reach the channel of the
+// selected source, and the timestamp control is served only for a source a
+// channel serves.
+TEST_F(CameraTest, SourcesStreamOnTheirAssignedChannels)
+{
+    auto local = [&](uint32_t address, uint32_t value) { return camera->WriteRegister(address, htonl(value)); };
+    auto channelOf = [&](uint32_t source) {
+        EXPECT_EQ(local(0x10024, source), 0u);
+        int64_t v = -1;
+        EXPECT_EQ(camera->GetIntegerValue("SourceStreamChannel", &v), 0u);
+        return v;
+    };
+    ASSERT_EQ(camera->SetStreamChannelCount(2), 0u);
+    ASSERT_EQ(camera->SetSourceCount(2), 0u);
+    EXPECT_EQ(reg(0x10020), 1u) << "IsMultistreaming";
+    EXPECT_EQ(channelOf(0), 0);
+    EXPECT_EQ(channelOf(1), 1);
+    // Source 1 on channel 0 and source 0 on channel 1.
+    ASSERT_EQ(local(0x10024, 1), 0u);
+    ASSERT_EQ(camera->SetIntegerValue("SourceStreamChannel", 0), 0u);
+    ASSERT_EQ(local(0x10024, 0), 0u);
+    ASSERT_EQ(camera->SetIntegerValue("SourceStreamChannel", 1), 0u);
+    EXPECT_EQ(local(0x1002C, 2), GevResult::Fail) << "no channel 2";
+    EXPECT_EQ(channelOf(1), 0);
+    EXPECT_EQ(channelOf(0), 1);
+
+    stream_test::Receiver rx;
+    ASSERT_EQ(camera->Start("127.0.0.5"), 0u);
+    for (uint32_t base : {0x0D00u, 0x0D40u}) {
+        ASSERT_EQ(local(base + 0x18, stream_test::kLoopback), 0u);
+        ASSERT_EQ(local(base, rx.Port()), 0u);
+    }
+    Kivu::StreamProtocol& ch0 = camera->Streams().Channel(0);
+    Kivu::StreamProtocol& ch1 = camera->Streams().Channel(1);
+    ASSERT_EQ(local(0x10024, 1), 0u);
+    ASSERT_NO_FATAL_FAILURE(execute(*camera, "AcquisitionStart"));
+    EXPECT_TRUE(ch0.IsStreaming());
+    EXPECT_FALSE(ch1.IsStreaming());
+    EXPECT_EQ(ch0.GetSource(), 1u);
+    EXPECT_EQ(camera->GetSourceIndex(0), 1u);
+    EXPECT_EQ(camera->GetSourceIndex(1), 1u) << "channel 1 still serves its own index";
+
+    EXPECT_EQ(local(0x0944, 2), 0u) << "source 1 is served by channel 0";
+    ASSERT_EQ(local(0x10024, 0), 0u);
+    EXPECT_EQ(local(0x0944, 2), GevResult::Fail) << "no channel serves source 0";
+    ASSERT_NO_FATAL_FAILURE(execute(*camera, "AcquisitionStop"));
+    EXPECT_TRUE(ch0.IsStreaming()) << "source 0 streams on channel 1";
+    ASSERT_EQ(local(0x10024, 1), 0u);
+    ASSERT_NO_FATAL_FAILURE(execute(*camera, "AcquisitionStop"));
+    EXPECT_FALSE(ch0.IsStreaming());
+    ASSERT_EQ(camera->Stop(), 0u);
+}
+
+// One channel and two sources: the channel's key base follows the source
+// selected when its acquisition starts, and stays until the next start.
+TEST_F(CameraTest, SourceIsTakenAtAcquisitionStart)
+{
+    ASSERT_EQ(camera->SetSourceCount(2), 0u);
+    ASSERT_EQ(camera->SetRegionPixelFormat("Mono8", 0, 0, 0), 0u);
+    for (uint32_t source : {0u, 1u}) {
+        ASSERT_EQ(camera->SetRegionWidth(5 + 2 * source, source, 0, 0), 0u);
+        ASSERT_EQ(camera->SetRegionHeight(1 + source, source, 0, 0), 0u);
+    }
+    ASSERT_EQ(camera->ApplyRegionSettings(0), 1u);
+    stream_test::Receiver rx;
+    ASSERT_NO_FATAL_FAILURE(startAcquisition(*camera, rx.Port()));  // source 0 selected
+    struct Step {
+        const char* what;
+        uint32_t select;  // SourceSelector before the command
+        const char* command;
+        uint32_t sourceIndex, width, height;
+    };
+    const Step steps[] = {
+        {"started with source 0", 0, nullptr, 0, 5, 1},
+        {"stopped", 1, "AcquisitionStop", 0, 5, 1},
+        {"started with source 1", 1, "AcquisitionStart", 1, 7, 2},
+        {"stopped, source 0 selected", 0, "AcquisitionStop", 1, 7, 2},
+        {"started with source 0 again", 0, "AcquisitionStart", 0, 5, 1},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_EQ(camera->WriteRegister(0x10024, htonl(step.select)), 0u);
+        if (step.command != nullptr) {
+            ASSERT_NO_FATAL_FAILURE(execute(*camera, step.command));
+        }
+        EXPECT_EQ(camera->GetSourceIndex(0), step.sourceIndex);
+        EXPECT_EQ(camera->GetWidth(0), step.width);
+        EXPECT_EQ(camera->GetHeight(0), step.height);
+        EXPECT_EQ(camera->GetPayloadSize(0), step.width * step.height);
+    }
+    ASSERT_EQ(camera->Stop(), 0u);
+}
+
 TEST_F(CameraTest, BeginFrameEndsWhenTheCameraStops)
 {
     ASSERT_EQ(camera->Start("127.0.0.5"), 0u);

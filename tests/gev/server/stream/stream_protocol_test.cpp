@@ -107,7 +107,7 @@ TEST(StreamChannelsRegisters, AcquisitionCommandsWriteTheSourceIndex)
     auto stop = std::make_shared<UIntReg>(0x20004, 0, Access::ReadWrite);
     auto selector = std::make_shared<UIntReg>(0x20008, 1, Access::ReadWrite);
     auto multi = std::make_shared<UIntReg>(0x2000C, 7, Access::ReadWrite);
-    channels.AttachAcquisitionRegisters({start, stop, selector, multi});
+    channels.AttachAcquisitionRegisters({start, stop, selector, multi, nullptr});
     EXPECT_EQ(multi->GetValue(), 0u);
     Recorder rec;
     map.UInt(0xA04C)->SetValue(5);
