@@ -47,6 +47,15 @@ void startAcquisition(Kivu::Camera& camera, uint16_t port)
     ASSERT_EQ(camera.WriteRegister(start, htonl(1)), 0u);
 }
 
+// A Mono8 image of width x height in GEV mode 1.
+void extendedMono8(Kivu::Camera& camera, uint32_t width, uint32_t height)
+{
+    ASSERT_EQ(camera.AddPixelFormat("Mono8"), 0u);
+    ASSERT_EQ(camera.SetPixelFormat("Mono8", 0), 0u);
+    ASSERT_EQ(camera.SetImageSize(width, height, 0), 0u);
+    ASSERT_EQ(camera.SetGevMode(1), 0u);
+}
+
 TEST_F(CameraTest, ChannelCountIsClampedAndRefusedOutsideItsRange)
 {
     uint32_t count = 0;
@@ -244,10 +253,7 @@ TEST_F(CameraTest, GeometryIsLatchedWhileAFrameIsBegun)
 TEST_F(CameraTest, SendersRefuseOtherPayloadTypes)
 {
     stream_test::Receiver rx;
-    ASSERT_EQ(camera->AddPixelFormat("Mono8"), 0u);
-    ASSERT_EQ(camera->SetPixelFormat("Mono8", 0), 0u);
-    ASSERT_EQ(camera->SetImageSize(8, 2, 0), 0u);
-    ASSERT_EQ(camera->SetGevMode(1), 0u);
+    ASSERT_NO_FATAL_FAILURE(extendedMono8(*camera, 8, 2));
     std::vector<uint8_t> frame(16, 0x5A);
     struct Case {
         uint16_t type;
@@ -446,11 +452,7 @@ TEST_F(CameraTest, AcquisitionStartStreamsAFrameToTheClient)
 TEST_F(CameraTest, ShuffleHoldsEachBlockUntilTheNext)
 {
     stream_test::Receiver rx;
-
-    ASSERT_EQ(camera->AddPixelFormat("Mono8"), 0u);
-    ASSERT_EQ(camera->SetPixelFormat("Mono8", 0), 0u);
-    ASSERT_EQ(camera->SetImageSize(1452, 30, 0), 0u);
-    ASSERT_EQ(camera->SetGevMode(1), 0u);
+    ASSERT_NO_FATAL_FAILURE(extendedMono8(*camera, 1452, 30));
     SimulationParameters sim;
     sim.shufflePackets = 1;
     ASSERT_EQ(camera->SetSimulationParameters(&sim), 0u);
