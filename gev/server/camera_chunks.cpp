@@ -37,7 +37,7 @@ public:
             return;
         try {
             for (auto it = m_Steps.rbegin(); it != m_Steps.rend(); ++it) {
-                if (it->what == Step::Entry) {
+                if (it->what == Step::EntryStep) {
                     m_Features.RemoveEnumEntry(it->owner.c_str(), it->name.c_str());
                     continue;
                 }
@@ -54,17 +54,17 @@ public:
     // A node, and the category that lists it (empty for none).
     void Node(std::string name, const char* category)
     {
-        m_Steps.push_back({Step::Node, std::move(name), category != nullptr ? category : ""});
+        m_Steps.push_back({Step::NodeStep, std::move(name), category != nullptr ? category : ""});
     }
     void Entry(std::string enumeration, std::string entry)
     {
-        m_Steps.push_back({Step::Entry, std::move(entry), std::move(enumeration)});
+        m_Steps.push_back({Step::EntryStep, std::move(entry), std::move(enumeration)});
     }
     void Done() { m_Done = true; }
 
 private:
     struct Step {
-        enum Kind { Node, Entry } what;
+        enum Kind { NodeStep, EntryStep } what;
         std::string name;
         std::string owner;
     };
