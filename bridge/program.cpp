@@ -92,6 +92,18 @@ void keyLoop(ProgramBridge& bridge, Console& console)
     }
 }
 
+// One character, or end of file; the interrupt ends the wait too.
+void waitForCharacter(Console& console)
+{
+    while (!console.stopRequested()) {
+        if (console.keyWaiting()) {
+            console.readChar();
+            return;
+        }
+        console.clock.SleepMs(kKeyPollMs);
+    }
+}
+
 void showHelp(ProgramBridge& bridge, Console& console)
 {
     PrintHelp(console.err);
@@ -107,7 +119,7 @@ int run(int argc, char* const argv[], ProgramBridge& bridge, Console& console)
     if (argc <= 1) {
         showHelp(bridge, console);
         console.err << "press ENTER to exit.\n";
-        console.readChar();
+        waitForCharacter(console);
         return 1;
     }
 
@@ -115,7 +127,7 @@ int run(int argc, char* const argv[], ProgramBridge& bridge, Console& console)
     switch (ParseOptions(argc, argv, bridge.Interfaces().size(), options, console.err)) {
     case ParseOutcome::Help:
         showHelp(bridge, console);
-        console.readChar();
+        waitForCharacter(console);
         return 0;
     case ParseOutcome::Failed:
         console.clock.SleepMs(kFailureWaitMs);

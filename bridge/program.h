@@ -76,9 +76,9 @@ struct Console {
     std::ostream& out;                  // standard output
     std::ostream& err;                  // the message stream
     std::function<bool()> keyWaiting;   // a character (or end of file) can be read without waiting
-    std::function<int()> readChar;      // one character, waiting for it; -1 at end of file
+    std::function<int()> readChar;      // one character; -1 at end of file
     std::function<bool()> stopRequested;
-    Clock& clock;                       // the waits after a failure and in the key loop
+    Clock& clock;                       // the waits after a failure and between console polls
 };
 
 // Runs the program and gives its exit code. makeBridge is called once, after the banner;

@@ -213,17 +213,32 @@ TEST(Program, MessagesAndExitCodes)
     }
 }
 
-TEST(Program, HelpWaitsForOneCharacter)
+TEST(Program, HelpWaitsForOneCharacterOrTheInterrupt)
 {
-    ProgramRun run;
-    run.input = "x\n";
-    run.inputEnds = false;
-    EXPECT_EQ(run.Execute({"-h"}), 0);
-    EXPECT_EQ(run.charsRead, 1);
-    ProgramRun bare;
-    bare.input = "\n";
-    EXPECT_EQ(bare.Execute({}), 1);
-    EXPECT_EQ(bare.charsRead, 1);
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        bool inputEnds;
+        int exitCode;
+        int charsRead;
+        uint32_t waitedMs;
+    } cases[] = {
+        {{"-h"}, "x\n", false, 0, 1, 0},
+        {{}, "\n", false, 1, 1, 0},
+        {{}, "", true, 1, 1, 0},    // end of file ends the wait
+        {{"-h"}, "", false, 0, 0, 300},  // nothing typed: until the interrupt
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0]);
+        ProgramRun run;
+        run.input = c.input;
+        run.inputEnds = c.inputEnds;
+        run.stopRequested = [&] { return run.clock.NowMs() >= 300; };
+        EXPECT_EQ(run.Execute(c.args), c.exitCode);
+        EXPECT_EQ(run.charsRead, c.charsRead);
+        EXPECT_EQ(run.clock.NowMs(), c.waitedMs);
+        EXPECT_EQ(run.record.shutdowns, 1);
+    }
 }
 
 TEST(Program, InterfaceIndexWithEmptyList)
