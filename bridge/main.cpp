@@ -17,6 +17,7 @@ int main(int argc, char** argv)
 {
     using namespace lumabridge;
     InstallInterruptHandler();
+    Bridge::SetStopCheck(IsStopRequested);  // the interrupt ends the Bridge's waits too
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::cerr << std::unitbuf;
 
