@@ -1,15 +1,36 @@
 #pragma once
 // The program's one application object: the camera, the scanner connection, the threads
 // that join them, and the ordered shutdown.
+#include <atomic>
+#include <array>
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bridge_console.h"
+#include "pixel_formats.h"
+#include "scanner_info.h"
+#include "platform/event.h"
 #include "scanner_api.h"
 
 class CGevCamera;
 
 namespace lumabridge {
+
+// One Scan3d coordinate (A: x, B: encoder or time, C: z) as the image thread uses it.
+struct Scan3dCoordinateSettings {
+    float scale = 1.0f;
+    float offset = 0.0f;
+    bool invalidDataFlag = false;
+    float invalidDataValue = 0.0f;
+    float axisMin = 0.0f;
+    float axisMax = 0.0f;
+};
 
 class Bridge {
 public:
@@ -31,7 +52,11 @@ public:
     void DisableFirmwareCheck();
     void EnableOrbalisMode();
     void EnableHardwareLinearization();
+    // Safe from any thread and from a signal handler; ends the waits of Connect and
+    // BuildDescription early.
     void RequestExit();
+    // The process's own stop flag (the interrupt), which ends those waits too.
+    static void SetStopCheck(bool (*stopRequested)());
     bool IsExitRequested() const;
     // The scanner was lost without automatic reconnect: the program ends with a failure.
     bool IsScannerLost() const;
@@ -40,8 +65,97 @@ public:
     bool BuildDescription(const std::string& serverIp, int interfaceIndex, const std::string& userName);
     void Shutdown();  // idempotent; copes with every partial state
 
+    // Console streams (standard output and error unless tests set their own).
+    void SetConsoleStreams(std::ostream& out, std::ostream& err);
+
+    // Camera callbacks; context is the Bridge.
+    static bool OnFeatureReadCallback(void* context, const char* featureName);
+    static bool OnFeatureWriteCallback(void* context, const char* featureName);
+    static void OnClientConnection(void* context, bool connected);
+    bool OnFeatureRead(const std::string& featureName);
+    bool OnFeatureWrite(const std::string& featureName);
+
+    // Puts the scanner and the bridge's records into the working configuration; ends early
+    // when stop is requested.
+    void ConfigureScanner(std::stop_token stop = {});
+    bool UpdateScannerInfo();
+    bool IsDeviceResetRunning() const { return m_ResetRunning; }
+
 private:
-    // The application's state and threads (added by the implementation).
+    friend class BridgeProbe;  // tests read the records
+
+    void ScannerMonitorThread(std::stop_token stop);
+    void DeviceResetThread(std::stop_token stop);
+    bool startDeviceReset();
+    void sendLostEvent();
+    void InitChunkEntry(size_t index, uint32_t chunkId, const char* name, const char* displayName);
+    // Sleeps ms in short steps; false when stop or the exit flag ended it early.
+    bool pause(uint32_t ms, const std::stop_token& stop);
+    bool interrupted(const std::stop_token& stop) const;
+    bool startCamera(const std::string& serverIp, int interfaceIndex);
+    ScannerInfo info() const;
+
+    ScannerApi& m_Scanner;
+    Clock& m_Clock;
+    CGevCamera* m_Camera;
+    std::atomic<ScannerHandle> m_Handle{nullptr};
+    BridgeConsole m_Console;
+
+    // Options.
+    std::atomic<bool> m_AutoReconnect{false};
+    std::atomic<bool> m_FirmwareCheck{true};
+    std::atomic<bool> m_OrbalisMode{false};
+    std::atomic<bool> m_HardwareLinearization{false};
+    std::atomic<uint32_t> m_ProfileTimeoutMs{1000};
+    std::string m_DebugFileName;
+    std::string m_PointCloudFileName;
+    uint32_t m_ScansToSave = 0;
+    std::vector<std::string> m_Interfaces;
+    std::unique_ptr<uint8_t[]> m_FrameBuffer;
+
+    // Identity texts.
+    std::string m_Version = "2.0.0";
+    std::string m_ClientLibraryVersion;
+    std::string m_ScannerIp;
+    std::string m_ServedIp;  // the address the camera was last started on
+
+    // Scanner information, fetched and parsed under m_InfoMutex; the trigger, line and encoder
+    // records live in it.
+    mutable std::mutex m_InfoMutex;
+    ScannerInfo m_Info;
+
+    // Records the image thread and the feature handlers share, under m_RecordMutex.
+    mutable std::mutex m_RecordMutex;
+    std::array<ComponentRecord, 2> m_Components;
+    std::array<ChunkRecord, 10> m_Chunks;
+    std::array<Scan3dCoordinateSettings, 3> m_Scan3dCoordinates;
+    bool m_SortX = false;
+    int32_t m_AcquisitionMode = 1;
+    int32_t m_ChunkSelector = 0;
+    int32_t m_TriggerSelector = 0;
+    int32_t m_EncoderSelector = 0;
+    int32_t m_RegionSelector = 0;
+    int32_t m_Scan3dCoordinateSource = 0;
+    int32_t m_LineSelector = 0;
+    int32_t m_ComponentSelector = 0;
+    int32_t m_Scan3dCoordinateSelector = 0;
+    int32_t m_ChunkPayloadBytes = 0;
+    int32_t m_ChunkCount = 0;
+
+    // Hand-overs and flags.
+    platform::Event m_NewProfileEvent{true, false};
+    platform::Event m_AcquisitionEvent{true, false};
+    std::atomic<bool> m_AcquisitionStopped{true};
+    std::atomic<bool> m_ExitRequested{false};
+    std::atomic<bool> m_ScannerLost{false};
+    std::atomic<bool> m_ShutDown{false};
+
+    // Threads. A device reset runs at most once at a time; Shutdown refuses new ones.
+    std::jthread m_MonitorThread;
+    mutable std::mutex m_ResetMutex;
+    std::jthread m_ResetThread;
+    std::atomic<bool> m_ResetRunning{false};
+    bool m_ResetClosed = false;  // under m_ResetMutex
 };
 
 }  // namespace lumabridge
