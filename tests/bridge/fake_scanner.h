@@ -2,12 +2,14 @@
 // A scripted scanner for the bridge's unit tests: records every command, answers from scripts,
 // and a manual clock whose sleeps advance time at once.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scanner_api.h"
@@ -21,6 +23,9 @@ public:
     std::string descriptor;  // answer of GetInfo("xml"); empty: -1
     std::map<std::string, std::string> readData;  // ReadData answers by name; missing: -5
     bool connectFails = false;
+    // Run with the fake's lock held: they may change the scripts above but not call the fake.
+    std::function<void(const std::string& command)> onWrite;  // after a command is recorded
+    std::function<void()> onGetInfo;  // before a descriptor is answered
 
     ScannerHandle Connect(const char* ip, const char* port, int timeoutMs) override {
         std::lock_guard lock(m_Mutex);
@@ -45,6 +50,8 @@ public:
     int GetInfo(ScannerHandle, char* buf, int len, const char* kind) override {
         std::lock_guard lock(m_Mutex);
         infoKinds.push_back(kind);
+        if (onGetInfo)
+            onGetInfo();
         if (std::strcmp(kind, "xml") != 0 || descriptor.empty() || len <= 0) return -1;
         const size_t n = std::min(descriptor.size(), static_cast<size_t>(len - 1));
         std::memcpy(buf, descriptor.data(), n);
@@ -54,6 +61,8 @@ public:
     int WriteData(ScannerHandle, const char* text, int len) override {
         std::lock_guard lock(m_Mutex);
         commands.emplace_back(text, static_cast<size_t>(len));
+        if (onWrite)
+            onWrite(commands.back());
         return len;
     }
     int ReadData(ScannerHandle, const char* name, char* buf, int len, int) override {
@@ -77,6 +86,10 @@ public:
         std::lock_guard lock(m_Mutex);
         return commands;
     }
+    int Disconnects() {
+        std::lock_guard lock(m_Mutex);
+        return disconnects;
+    }
     std::unique_lock<std::mutex> Lock() { return std::unique_lock(m_Mutex); }
 
     struct ConnectCall {
@@ -99,11 +112,22 @@ private:
 class ManualClock : public Clock {
 public:
     uint32_t NowMs() override { return m_Now.load(); }
-    void SleepMs(uint32_t ms) override { m_Now += ms; }
+    void SleepMs(uint32_t ms) override
+    {
+        if (m_Frozen) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return;
+        }
+        m_Now += ms;
+        std::this_thread::yield();  // threads polling on this clock leave the others room
+    }
     void Advance(uint32_t ms) { m_Now += ms; }
+    // Time stands still: waits on this clock last until something else ends them.
+    void Freeze() { m_Frozen = true; }
 
 private:
     std::atomic<uint32_t> m_Now{0};
+    std::atomic<bool> m_Frozen{false};
 };
 
 }  // namespace lumabridge::test

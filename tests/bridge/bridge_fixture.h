@@ -1,0 +1,112 @@
+#pragma once
+// A Bridge over a scripted scanner, a fake camera and a manual clock. The scanner's descriptor
+// comes from the simulator's settings model, which can follow the commands the bridge sends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge.h"
+#include "bridge_probe.h"
+#include "fake_camera.h"
+#include "fake_scanner.h"
+#include "tools/scanner_sim/settings_model.h"
+
+namespace lumabridge::test {
+
+class BridgeFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Describe();
+        camera = new FakeCamera(cameraLog);
+        bridge = std::make_unique<Bridge>(scanner, clock, camera);
+        bridge->SetConsoleStreams(out, err);
+    }
+    void TearDown() override
+    {
+        if (bridge)
+            bridge->Shutdown();
+    }
+
+    // The descriptor now, from the model.
+    void Describe() { scanner.descriptor = model.DescriptorXml(); }
+    void SetValue(const std::string& path, const std::string& value)
+    {
+        model.Set(path, value);
+        Describe();
+    }
+    // Commands the bridge sends change the model's settings from now on.
+    void FollowCommands()
+    {
+        scanner.onWrite = [this](const std::string& command) {
+            model.Apply(command);
+            scanner.descriptor = model.DescriptorXml();
+        };
+    }
+    // The console's lines; read them once the threads that write have ended.
+    static std::vector<std::string> Lines(const std::ostringstream& stream)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(stream.str());
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    static size_t CountLines(const std::ostringstream& stream, const std::string& line)
+    {
+        size_t n = 0;
+        for (const std::string& l : Lines(stream))
+            n += l == line;
+        return n;
+    }
+    // Commands sent after the first occurrence of marker (all of them without a marker).
+    std::vector<std::string> CommandsAfter(const std::string& marker)
+    {
+        const std::vector<std::string> all = scanner.Commands();
+        auto it = std::find(all.begin(), all.end(), marker);
+        return it == all.end() ? std::vector<std::string>{} : std::vector<std::string>(it + 1, all.end());
+    }
+    // Waits for a condition that another thread makes true; fails after a generous bound.
+    static bool Eventually(const std::function<bool()>& condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    bool ConnectAndGoOnline(const std::string& serverIp = "127.0.0.75")
+    {
+        return bridge->Connect("127.0.0.1", "", 32001) && bridge->BuildDescription(serverIp, -1, "");
+    }
+
+    scanner_sim::SettingsModel model;
+    FakeScanner scanner;
+    ManualClock clock;
+    std::shared_ptr<CameraLog> cameraLog = std::make_shared<CameraLog>();
+    FakeCamera* camera = nullptr;  // owned by the bridge
+    std::ostringstream out;
+    std::ostringstream err;
+    std::unique_ptr<Bridge> bridge;
+};
+
+inline const std::vector<std::string> kSetUpWithoutLinearization = {
+    "SetAcquisitionStop\r",
+    "SetSignalContentWidth=0\r",
+    "SetEA1InputLoad=1\rSetEA2InputLoad=1\rSetEA3InputLoad=1\rSetEA4InputLoad=1\r",
+    "SetHeartBeat=3000\r",
+    "SetLinearizationMode=0\r",
+    "SetSignalContentReserved=0\r",
+};
+
+}  // namespace lumabridge::test

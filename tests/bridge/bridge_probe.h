@@ -1,0 +1,38 @@
+#pragma once
+// Read access to the Bridge's records for tests.
+#include "bridge.h"
+
+namespace lumabridge {
+
+class BridgeProbe {
+public:
+    explicit BridgeProbe(Bridge& bridge) : m_Bridge(bridge) {}
+
+    const ComponentRecord& Component(size_t i) const { return m_Bridge.m_Components[i]; }
+    ComponentRecord& MutableComponent(size_t i) { return m_Bridge.m_Components[i]; }
+    const ChunkRecord& Chunk(size_t i) const { return m_Bridge.m_Chunks[i]; }
+    const Scan3dCoordinateSettings& Scan3d(size_t i) const { return m_Bridge.m_Scan3dCoordinates[i]; }
+    bool SortX() const { return m_Bridge.m_SortX; }
+    int32_t AcquisitionMode() const { return m_Bridge.m_AcquisitionMode; }
+    int32_t RegionSelector() const { return m_Bridge.m_RegionSelector; }
+    int32_t ComponentSelector() const { return m_Bridge.m_ComponentSelector; }
+    int32_t OtherSelectorsSum() const
+    {
+        const Bridge& b = m_Bridge;
+        return b.m_ChunkSelector + b.m_TriggerSelector + b.m_EncoderSelector + b.m_Scan3dCoordinateSource +
+               b.m_LineSelector + b.m_Scan3dCoordinateSelector + b.m_ChunkPayloadBytes + b.m_ChunkCount;
+    }
+    bool AcquisitionStopped() const { return m_Bridge.m_AcquisitionStopped; }
+    platform::Event& NewProfileEvent() { return m_Bridge.m_NewProfileEvent; }
+    platform::Event& AcquisitionEvent() { return m_Bridge.m_AcquisitionEvent; }
+    void SetAcquisitionRunning()
+    {
+        m_Bridge.m_AcquisitionStopped = false;
+        m_Bridge.m_AcquisitionEvent.set();
+    }
+
+private:
+    Bridge& m_Bridge;
+};
+
+}  // namespace lumabridge
