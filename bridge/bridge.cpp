@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <new>
 
 #include "command_builders.h"
@@ -150,34 +151,39 @@ bool Bridge::interrupted(const std::stop_token& stop) const
     return check && check();
 }
 
+void Bridge::guarded(const char* where, const std::function<void()>& body) noexcept
+{
+    try {
+        body();
+    } catch (const std::exception& e) {
+        m_Console.Message(std::string("Error: ") + where + ": " + e.what() + "\n");
+    } catch (...) {
+        m_Console.Message(std::string("Error: ") + where + " failed\n");
+    }
+}
+
 // Camera callbacks: exceptions end here, as a refusal or nothing.
 
 bool Bridge::OnFeatureReadCallback(void* context, const char* featureName)
 {
-    try {
-        return static_cast<Bridge*>(context)->OnFeatureRead(featureName ? featureName : "");
-    } catch (const std::exception& e) {
-        static_cast<Bridge*>(context)->m_Console.Message(std::string("Error: feature read: ") + e.what() + "\n");
-    } catch (...) {
-    }
-    return false;
+    auto& bridge = *static_cast<Bridge*>(context);
+    bool accepted = false;
+    bridge.guarded("feature read", [&] { accepted = bridge.OnFeatureRead(featureName ? featureName : ""); });
+    return accepted;
 }
 
 bool Bridge::OnFeatureWriteCallback(void* context, const char* featureName)
 {
-    try {
-        return static_cast<Bridge*>(context)->OnFeatureWrite(featureName ? featureName : "");
-    } catch (const std::exception& e) {
-        static_cast<Bridge*>(context)->m_Console.Message(std::string("Error: feature write: ") + e.what() + "\n");
-    } catch (...) {
-    }
-    return false;
+    auto& bridge = *static_cast<Bridge*>(context);
+    bool accepted = false;
+    bridge.guarded("feature write", [&] { accepted = bridge.OnFeatureWrite(featureName ? featureName : ""); });
+    return accepted;
 }
 
 void Bridge::OnClientConnection(void* context, bool connected)
 {
     auto& bridge = *static_cast<Bridge*>(context);
-    try {
+    bridge.guarded("client connection", [&] {
         if (connected) {
             bridge.m_Console.Message("\nClient is connected\n");
             return;
@@ -188,10 +194,7 @@ void Bridge::OnClientConnection(void* context, bool connected)
         // Wakes an image thread waiting for profiles, so that the next client can start again.
         bridge.m_NewProfileEvent.set();
         bridge.m_Console.Message("\nClient is disconnected\n");
-    } catch (const std::exception& e) {
-        bridge.m_Console.Message(std::string("Error: client connection: ") + e.what() + "\n");
-    } catch (...) {
-    }
+    });
 }
 
 bool Bridge::OnFeatureRead(const std::string&)

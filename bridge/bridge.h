@@ -4,6 +4,7 @@
 #include <atomic>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <mutex>
@@ -84,6 +85,8 @@ public:
 private:
     friend class BridgeProbe;  // tests read the records
 
+    // Runs body; an exception ends here as a message naming where.
+    void guarded(const char* where, const std::function<void()>& body) noexcept;
     void ScannerMonitorThread(std::stop_token stop);
     void DeviceResetThread(std::stop_token stop);
     bool startDeviceReset();

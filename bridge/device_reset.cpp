@@ -2,7 +2,6 @@
 // and the server comes back on the same address. One reset runs at a time.
 #include "bridge.h"
 
-#include <exception>
 #include <string>
 #include <system_error>
 
@@ -40,29 +39,25 @@ bool Bridge::startDeviceReset()
 
 void Bridge::DeviceResetThread(std::stop_token stop)
 {
-    try {
-        if (pause(kResetDelayMs, stop)) {
-            // The bridge's acquisition ends with the server's.
-            m_AcquisitionStopped = true;
-            m_AcquisitionEvent.reset();
-            m_NewProfileEvent.set();
-            m_Camera->Stop();
-            SendSetResetSettings(m_Scanner, m_Handle);
+    guarded("device reset", [&] {
+        if (!pause(kResetDelayMs, stop))
+            return;
+        // The bridge's acquisition ends with the server's.
+        m_AcquisitionStopped = true;
+        m_AcquisitionEvent.reset();
+        m_NewProfileEvent.set();
+        m_Camera->Stop();
+        SendSetResetSettings(m_Scanner, m_Handle);
 
-            const uint32_t start = m_Clock.NowMs();
-            while (!stop.stop_requested() && m_Clock.NowMs() - start < kDescriptorWindowMs && !UpdateScannerInfo()) {
-            }
-            if (pause(kSettleMs, stop)) {
-                ConfigureScanner(stop);
-                if (!stop.stop_requested())
-                    m_Camera->Start(m_ServedIp.c_str());
-            }
+        const uint32_t start = m_Clock.NowMs();
+        while (!stop.stop_requested() && m_Clock.NowMs() - start < kDescriptorWindowMs && !UpdateScannerInfo()) {
         }
-    } catch (const std::exception& e) {
-        m_Console.Message(std::string("Error: device reset: ") + e.what() + "\n");
-    } catch (...) {
-        m_Console.Message("Error: device reset failed\n");
-    }
+        if (!pause(kSettleMs, stop))
+            return;
+        ConfigureScanner(stop);
+        if (!stop.stop_requested())
+            m_Camera->Start(m_ServedIp.c_str());
+    });
     m_ResetRunning = false;
 }
 

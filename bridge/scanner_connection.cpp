@@ -2,7 +2,6 @@
 // monitor thread that watches the link.
 #include "bridge.h"
 
-#include <exception>
 #include <string>
 
 #include "command_builders.h"
@@ -119,7 +118,7 @@ void Bridge::sendLostEvent()
 
 void Bridge::ScannerMonitorThread(std::stop_token stop)
 {
-    try {
+    guarded("scanner monitor thread", [&] {
         m_Console.Message("Scanner monitor thread has started\n");
         const ScannerHandle handle = m_Handle;
         bool lost = false;
@@ -143,11 +142,7 @@ void Bridge::ScannerMonitorThread(std::stop_token stop)
             m_Clock.SleepMs(kMonitorPeriodMs);
         }
         m_Console.Message("Scanner monitor thread has been ended\n");
-    } catch (const std::exception& e) {
-        m_Console.Message(std::string("Error: scanner monitor thread: ") + e.what() + "\n");
-    } catch (...) {
-        m_Console.Message("Error: scanner monitor thread failed\n");
-    }
+    });
 }
 
 }  // namespace lumabridge
