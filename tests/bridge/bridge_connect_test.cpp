@@ -66,21 +66,17 @@ TEST_F(Connect, LateReadinessLeavesOnlyTheRestOfTheWindowForTheDescriptor)
     };
     for (const Case c : {Case{27, 4}, Case{28, 2}, Case{29, 0}}) {
         SCOPED_TRACE(c.readyPoll);
-        FakeScanner late;
-        ManualClock lateClock;
-        late.connectStatus = [&](int i) { return i >= c.readyPoll ? 3 : 0; };
-        late.descriptor = "<device>";
-        late.onGetInfo = [&] { lateClock.Advance(50); };
-        std::ostringstream o, e;
-        Bridge b(late, lateClock, nullptr);
-        b.SetConsoleStreams(o, e);
-        EXPECT_FALSE(b.Connect("127.0.0.1", "", 32001));
-        EXPECT_EQ(late.infoKinds.size(), c.requests);
-        EXPECT_EQ(e.str(), "Scanner connected\nError: No Valid XML-Packet!!!\n");
-        EXPECT_EQ(late.Commands(), std::vector<std::string>{"SetAcquisitionStop\r"});
-        EXPECT_EQ(late.Disconnects(), 0) << "the handle stays open until shutdown";
-        b.Shutdown();
-        EXPECT_EQ(late.Disconnects(), 1);
+        BridgeRig late;
+        late.scanner.connectStatus = [&](int i) { return i >= c.readyPoll ? 3 : 0; };
+        late.scanner.descriptor = "<device>";
+        late.scanner.onGetInfo = [&] { late.clock.Advance(50); };
+        EXPECT_FALSE(late.bridge.Connect("127.0.0.1", "", 32001));
+        EXPECT_EQ(late.scanner.infoKinds.size(), c.requests);
+        EXPECT_EQ(late.err.str(), "Scanner connected\nError: No Valid XML-Packet!!!\n");
+        EXPECT_EQ(late.scanner.Commands(), std::vector<std::string>{"SetAcquisitionStop\r"});
+        EXPECT_EQ(late.scanner.Disconnects(), 0) << "the handle stays open until shutdown";
+        late.bridge.Shutdown();
+        EXPECT_EQ(late.scanner.Disconnects(), 1);
     }
 }
 
@@ -113,17 +109,13 @@ TEST_F(Connect, FirmwareGateComparesPartByPart)
         SCOPED_TRACE(std::string(c.firmware) + (c.checked ? "" : " -e"));
         scanner_sim::SettingsModel m;
         m.Set("device:general:firmwareversion:general", c.firmware);
-        FakeScanner s;
-        s.descriptor = m.DescriptorXml();
-        ManualClock k;
-        std::ostringstream o, e;
-        Bridge b(s, k, nullptr);
-        b.SetConsoleStreams(o, e);
+        BridgeRig rig;
+        rig.scanner.descriptor = m.DescriptorXml();
         if (!c.checked)
-            b.DisableFirmwareCheck();
-        EXPECT_EQ(b.Connect("127.0.0.1", "", 32001), c.connects);
-        b.Shutdown();
-        EXPECT_EQ(e.str().find("Error: Update the scanner FW to at least 1.2.0\n") != std::string::npos, !c.connects);
+            rig.bridge.DisableFirmwareCheck();
+        EXPECT_EQ(rig.bridge.Connect("127.0.0.1", "", 32001), c.connects);
+        rig.bridge.Shutdown();
+        EXPECT_EQ(rig.err.str().find("Error: Update the scanner FW to at least 1.2.0\n") != std::string::npos, !c.connects);
     }
 }
 
@@ -188,22 +180,18 @@ TEST_F(Connect, DescriptorWarnings)
         std::filesystem::temp_directory_path() / ("lumabridge_warn_" + std::to_string(::getpid()) + ".txt");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.descriptor);
-        FakeScanner s;
-        s.descriptor = model.DescriptorXml();
-        ManualClock k;
-        std::ostringstream o, e;
-        Bridge b(s, k, nullptr);
-        b.SetConsoleStreams(o, e);
-        b.SetDebugFileName(path.string());
-        b.EnableConsoleDebug();
-        ASSERT_TRUE(b.Connect("127.0.0.1", "", 32001));
+        BridgeRig rig;
+        rig.scanner.descriptor = model.DescriptorXml();
+        rig.bridge.SetDebugFileName(path.string());
+        rig.bridge.EnableConsoleDebug();
+        ASSERT_TRUE(rig.bridge.Connect("127.0.0.1", "", 32001));
         {
-            auto lock = s.Lock();
-            s.descriptor = c.descriptor;
+            auto lock = rig.scanner.Lock();
+            rig.scanner.descriptor = c.descriptor;
         }
-        EXPECT_FALSE(b.UpdateScannerInfo());
-        b.Shutdown();
-        EXPECT_NE(e.str().find(c.console), std::string::npos) << e.str();
+        EXPECT_FALSE(rig.bridge.UpdateScannerInfo());
+        rig.bridge.Shutdown();
+        EXPECT_NE(rig.err.str().find(c.console), std::string::npos) << rig.err.str();
         std::ifstream in(path);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(text, std::string("///////////\n///////////\n") + c.log);

@@ -20,6 +20,23 @@
 
 namespace lumabridge::test {
 
+// A self-contained bridge for one row of a table of cases; with a camera when asked.
+struct BridgeRig {
+    explicit BridgeRig(bool withCamera = false)
+        : camera(withCamera ? new FakeCamera(cameraLog) : nullptr), bridge(scanner, clock, camera)
+    {
+        bridge.SetConsoleStreams(out, err);
+    }
+
+    FakeScanner scanner;
+    ManualClock clock;
+    std::shared_ptr<CameraLog> cameraLog = std::make_shared<CameraLog>();
+    FakeCamera* camera;  // owned by the bridge
+    std::ostringstream out;
+    std::ostringstream err;
+    Bridge bridge;
+};
+
 class BridgeFixture : public ::testing::Test {
 protected:
     void SetUp() override

@@ -84,18 +84,14 @@ TEST_F(Online, TheUserNameWaitCanBeInterrupted)
 {
     for (const bool bySignal : {false, true}) {
         SCOPED_TRACE(bySignal ? "interrupt" : "exit request");
-        FakeScanner s;
-        s.descriptor = model.DescriptorXml();
-        ManualClock k;
-        auto log = std::make_shared<CameraLog>();
-        std::ostringstream o, e;
-        Bridge b(s, k, new FakeCamera(log));
-        b.SetConsoleStreams(o, e);
+        BridgeRig rig(true);
+        Bridge& b = rig.bridge;
+        rig.scanner.descriptor = model.DescriptorXml();
         ASSERT_TRUE(b.Connect("127.0.0.1", "Never", 32001));
         std::atomic<int> requests{0};
         {
-            auto lock = s.Lock();
-            s.onGetInfo = [&] { ++requests; };
+            auto lock = rig.scanner.Lock();
+            rig.scanner.onGetInfo = [&] { ++requests; };
         }
         g_Interrupted = false;
         Bridge::SetStopCheck(interruptedProcess);
@@ -109,7 +105,7 @@ TEST_F(Online, TheUserNameWaitCanBeInterrupted)
         EXPECT_FALSE(b.BuildDescription("127.0.0.75", -1, "Never"));
         stopper.join();
         Bridge::SetStopCheck(nullptr);
-        EXPECT_EQ(log->Count("Start"), 0u);
+        EXPECT_EQ(rig.cameraLog->Count("Start"), 0u);
     }
 }
 
@@ -130,21 +126,15 @@ TEST_F(Online, AddressToStartOn)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
-        FakeScanner s;
-        ManualClock k;
-        auto log = std::make_shared<CameraLog>();
-        auto* cam = new FakeCamera(log);
-        cam->interfaces = {"127.0.0.1", "127.0.0.75", "10.0.0.9"};
-        std::ostringstream o, e;
-        Bridge b(s, k, cam);
-        b.SetConsoleStreams(o, e);
-        b.ReadInterfaces();
-        EXPECT_EQ(b.BuildDescription("127.0.0.75", c.index, ""), c.online);
-        EXPECT_EQ(log->Matching("SetPersistentIp"), c.persistent);
-        EXPECT_EQ(log->Matching("Start"), c.start);
-        EXPECT_TRUE(s.Commands().empty()) << "no scanner: nothing is set up";
+        BridgeRig rig(true);
+        rig.camera->interfaces = {"127.0.0.1", "127.0.0.75", "10.0.0.9"};
+        rig.bridge.ReadInterfaces();
+        EXPECT_EQ(rig.bridge.BuildDescription("127.0.0.75", c.index, ""), c.online);
+        EXPECT_EQ(rig.cameraLog->Matching("SetPersistentIp"), c.persistent);
+        EXPECT_EQ(rig.cameraLog->Matching("Start"), c.start);
+        EXPECT_TRUE(rig.scanner.Commands().empty()) << "no scanner: nothing is set up";
         if (!c.online) {
-            EXPECT_EQ(e.str(), "Error: interface index " + std::to_string(c.index) +
+            EXPECT_EQ(rig.err.str(), "Error: interface index " + std::to_string(c.index) +
                                    " is not in the list of interfaces (0..2)\n");
         }
     }

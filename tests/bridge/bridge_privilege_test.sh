@@ -12,27 +12,8 @@ if [ "${1:-}" != inner ]; then
 fi
 bridge=$2
 sim=$3
-dir=$(mktemp -d)
-sim_pid=
-bridge_pid=
-cleanup() {
-  for pid in $bridge_pid $sim_pid; do
-    kill -TERM "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  ip -4 addr show dev lbd0 || true
-  for f in "$dir"/*.out "$dir"/*.err; do [ -f "$f" ] && { echo "== $f"; cat "$f"; }; done
-  exit 1
-}
-await() {
-  for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-  return 1
-}
+. "$(dirname "$0")/process_common.sh"
+report() { ip -4 addr show dev lbd0 || true; }
 has_address() { ip -4 addr show dev lbd0 | grep -q "inet $1/"; }
 unprivileged() { setpriv --inh-caps=-net_admin --bounding-set=-net_admin "$@"; }
 
@@ -43,13 +24,9 @@ ip link set lbd0 up
 ip addr add 10.77.0.1/24 dev lbd0
 ip addr add 10.77.0.2/24 dev lbd0  # the served address, configured beforehand
 
-unprivileged sh -c 'grep -q "^CapEff:.*" /proc/self/status && ! ip addr add 10.77.0.99/24 dev lbd0 2>/dev/null' ||
-  fail "setpriv does not drop CAP_NET_ADMIN"
+unprivileged ip addr add 10.77.0.99/24 dev lbd0 2>/dev/null && fail "setpriv does not drop CAP_NET_ADMIN"
 
-"$sim" --port 0 >"$dir/sim.out" 2>&1 &
-sim_pid=$!
-await "$dir/sim.out" "listening on" || fail "simulator did not start"
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$dir/sim.out")
+start_sim
 
 # Configured beforehand: online without the privilege.
 mkfifo "$dir/in"

@@ -7,44 +7,8 @@ set -eu
 bridge=$1
 sim=$2
 command -v arv-tool-0.8 >/dev/null || { echo "arv-tool-0.8 missing"; exit 77; }
-dir=$(mktemp -d)
-sim_pid=
-bridge_pid=
-cleanup() {
-  for pid in $bridge_pid $sim_pid; do
-    kill -TERM "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  exec 3>&- 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in "$dir"/*.out "$dir"/*.err "$dir"/*.log; do [ -f "$f" ] && { echo "== $f"; cat "$f"; }; done
-  exit 1
-}
-# Waits up to 30 s for a fixed text in a file.
-await() {
-  for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-  return 1
-}
+. "$(dirname "$0")/process_common.sh"
 
-# Starts the simulator with the given options and a fresh command log.
-start_sim() {
-  stop_sim
-  rm -f "$dir/sim.log"
-  "$sim" --port 0 --log "$dir/sim.log" "$@" >"$dir/sim.out" 2>&1 &
-  sim_pid=$!
-  await "$dir/sim.out" "listening on" || fail "simulator did not start"
-  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$dir/sim.out")
-}
-stop_sim() {
-  [ -n "$sim_pid" ] || return 0
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=
-}
 # Starts lumabridge (name, then its options) with standard input on a pipe held by descriptor 3.
 start() {
   name=$1

@@ -36,23 +36,19 @@ TEST_F(ScannerSetup, CommandSequences)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeScanner s;
         scanner_sim::SettingsModel m;
         m.Set("device:settings:amountprofilesy:current", c.lines);
-        s.descriptor = m.DescriptorXml();
+        BridgeRig rig;
+        rig.scanner.descriptor = m.DescriptorXml();
         if (c.check)
-            s.readData["GetCheckLinearizationMode"] = c.check;
-        ManualClock k;
-        std::ostringstream o, e;
-        Bridge b(s, k, nullptr);
-        b.SetConsoleStreams(o, e);
+            rig.scanner.readData["GetCheckLinearizationMode"] = c.check;
         if (c.linearization)
-            b.EnableHardwareLinearization();
+            rig.bridge.EnableHardwareLinearization();
         if (c.orbalis)
-            b.EnableOrbalisMode();
-        ASSERT_TRUE(b.UpdateScannerInfo());
-        b.ConfigureScanner();
-        EXPECT_EQ(s.Commands(), c.expected);
+            rig.bridge.EnableOrbalisMode();
+        ASSERT_TRUE(rig.bridge.UpdateScannerInfo());
+        rig.bridge.ConfigureScanner();
+        EXPECT_EQ(rig.scanner.Commands(), c.expected);
     }
 }
 
