@@ -8,6 +8,7 @@ set -eu
 if [ "${1:-}" != inner ]; then
   [ "$(id -u)" -eq 0 ] || { echo "needs root for a network namespace"; exit 77; }
   command -v setpriv >/dev/null || { echo "setpriv missing"; exit 77; }
+  command -v arv-tool-0.8 >/dev/null || { echo "arv-tool-0.8 missing"; exit 77; }
   exec unshare --net sh "$0" inner "$@"
 fi
 bridge=$2
