@@ -9,26 +9,6 @@ sim=$2
 command -v arv-tool-0.8 >/dev/null || { echo "arv-tool-0.8 missing"; exit 77; }
 . "$(dirname "$0")/process_common.sh"
 
-# Starts lumabridge (name, then its options) with standard input on a pipe held by descriptor 3.
-start() {
-  name=$1
-  shift
-  rm -f "$dir/in"
-  mkfifo "$dir/in"
-  "$bridge" -i 127.0.0.1 -x "$port" "$@" <"$dir/in" >"$dir/$name.out" 2>"$dir/$name.err" &
-  bridge_pid=$!
-  exec 3>"$dir/in"
-}
-# Waits up to 20 s for lumabridge to end; its exit code must be $2.
-finish() {
-  for _ in $(seq 200); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$bridge_pid" 2>/dev/null && fail "$1: still running after 20 s"
-  code=0
-  wait "$bridge_pid" || code=$?
-  bridge_pid=
-  exec 3>&-
-  [ "$code" -eq "$2" ] || fail "$1: exit code $code, expected $2"
-}
 # The commands of one connection in the simulator's log, repeated lines once.
 commands() {
   sed -n "s/^[0-9]* $1 //p" "$dir/sim.log" | uniq
@@ -37,7 +17,7 @@ arv() { timeout 10 arv-tool-0.8 -a "$@"; }
 
 # Online: the set-up sequence, the identity Aravis reads, the console lines, Enter ends it.
 start_sim
-start online -s 127.0.0.71
+start_bridge online -s 127.0.0.71
 await "$dir/online.out" "Vantocam is online" || fail "online: not online"
 cat >"$dir/expected" <<'EOF'
 text "SetHostLibraryVersion=1.11.0   x64\r"
@@ -61,7 +41,7 @@ grep -qx "DeviceVendorName = Lumabridge" "$dir/arv.out" || fail "online: vendor"
 grep -qx "DeviceModelName = KTRB-2048" "$dir/arv.out" || fail "online: model"
 grep -qx "DeviceVersion = 2.0.0" "$dir/arv.out" || fail "online: version"
 printf '\n' >&3
-finish online 0
+finish_bridge online 0
 printf 'Scanner connected\nStarting scanner monitor thread\nScanner monitor thread has started\n' |
   cmp -s - "$dir/online.head" 2>/dev/null || head -n 3 "$dir/online.err" >"$dir/online.head"
 printf 'Scanner connected\nStarting scanner monitor thread\nScanner monitor thread has started\n' |
@@ -72,38 +52,38 @@ grep -qx "Client is connected" "$dir/online.err" || fail "online: Aravis as clie
 # -u and the bare word: the user string after the descriptor; a scanner whose check value is 0
 # gets no linearization command.
 start_sim
-start user -s 127.0.0.72 -u "Cell 7" activatehardwarelinearization
+start_bridge user -s 127.0.0.72 -u "Cell 7" activatehardwarelinearization
 await "$dir/user.out" "Vantocam is online" || fail "user: not online"
 commands 0 | sed -n 5p | grep -qxF 'text "SetUserString=Cell 7\r"' || fail "user: SetUserString"
 commands 0 | grep -q "Linearization\|SignalContentReserved" && fail "user: linearization commands"
 grep -qx "activate hardware linearization" "$dir/user.out" || fail "user: linearization line"
 kill -INT "$bridge_pid"
-finish user 0
+finish_bridge user 0
 
 # Firmware below 1.2.0 (1.1.10 by parts): refused; with -e online.
 start_sim --firmware 1.1.10
-start firmware -s 127.0.0.73
-finish firmware 1
+start_bridge firmware -s 127.0.0.73
+finish_bridge firmware 1
 grep -qx "Error: Update the scanner FW to at least 1.2.0" "$dir/firmware.err" || fail "firmware: message"
 grep -qx "Error: failed to connect to scanner" "$dir/firmware.err" || fail "firmware: connect message"
-start firmware_e -s 127.0.0.73 -e
+start_bridge firmware_e -s 127.0.0.73 -e
 await "$dir/firmware_e.out" "Vantocam is online" || fail "firmware -e: not online"
 kill -INT "$bridge_pid"
-finish firmware_e 0
+finish_bridge firmware_e 0
 
 # The scanner lost without -r: a failure, with its message. (The simulator refuses connections
 # for a while after the close, so that the loss outlasts the monitor's 10 ms poll.)
 start_sim --refuse-after-close 2000
-start lost -s 127.0.0.74
+start_bridge lost -s 127.0.0.74
 await "$dir/lost.out" "Vantocam is online" || fail "lost: not online"
 kill -USR1 "$sim_pid"
-finish lost 1
+finish_bridge lost 1
 grep -qx "disconnected" "$dir/lost.err" || fail "lost: disconnected"
 grep -q "^Error: .*lost" "$dir/lost.err" || fail "lost: error message"
 
 # With -r: reconnected by the client library, nothing more sent, still running.
 start_sim --refuse-after-close 2000
-start reconnect -s 127.0.0.75 -r
+start_bridge reconnect -s 127.0.0.75 -r
 await "$dir/reconnect.out" "Vantocam is online" || fail "reconnect: not online"
 kill -USR1 "$sim_pid"
 await "$dir/reconnect.err" "disconnected" || fail "reconnect: no loss seen"
@@ -113,25 +93,25 @@ kill -0 "$bridge_pid" || fail "reconnect: ended"
 printf 'text "SetHostLibraryVersion=1.11.0   x64\\r"\nbinary 02 00 00 03 00 00 00 02\n' >"$dir/expected"
 commands 1 | cmp -s - "$dir/expected" || { commands 1; fail "reconnect: commands after the reconnection"; }
 printf '\n' >&3
-finish reconnect 0
+finish_bridge reconnect 0
 [ "$(grep -cx disconnected "$dir/reconnect.err")" -eq 1 ] || fail "reconnect: one loss"
 
 # The interrupt while connecting to a scanner that never becomes ready.
 start_sim --lin never
-start connecting -s 127.0.0.76
+start_bridge connecting -s 127.0.0.76
 await "$dir/sim.log" "SetHostLibraryVersion" || fail "connecting: no connection"
 kill -INT "$bridge_pid"
-finish connecting 0
+finish_bridge connecting 0
 grep -qx -- "--- exit ---" "$dir/connecting.out" || fail "connecting: exit line"
 
 # The interrupt while waiting for a user name the scanner never reports (silent after it).
 start_sim --silent-on 'SetUserString=Cell 9\r'
-start waiting -s 127.0.0.76 -u "Cell 9"
+start_bridge waiting -s 127.0.0.76 -u "Cell 9"
 await "$dir/sim.log" 'SetUserString=Cell 9' || fail "waiting: no user string"
 sleep 0.5
 kill -0 "$bridge_pid" || fail "waiting: ended by itself"
 grep -qF "Vantocam is online" "$dir/waiting.out" && fail "waiting: online without the name"
 kill -INT "$bridge_pid"
-finish waiting 0
+finish_bridge waiting 0
 grep -qx -- "--- exit ---" "$dir/waiting.out" || fail "waiting: exit line"
 echo "ok"

@@ -1,5 +1,6 @@
-# Shared by the process tests of lumabridge: a scratch directory, the simulator and the program
-# ended at exit, failures with every output file, and waiting for a text.
+# Shared by the process tests of lumabridge ($bridge and $sim set by the test): a scratch
+# directory, the simulator and the program started and ended, failures with every output file,
+# and waiting for a text.
 dir=$(mktemp -d)
 sim_pid=
 bridge_pid=
@@ -39,4 +40,25 @@ stop_sim() {
   kill -TERM "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
   sim_pid=
+}
+# Starts lumabridge (name, then its options after -i and -x) with standard input on a pipe held
+# by descriptor 3; its output in $dir/NAME.out and NAME.err.
+start_bridge() {
+  name=$1
+  shift
+  rm -f "$dir/in"
+  mkfifo "$dir/in"
+  "$bridge" -i 127.0.0.1 -x "$port" "$@" <"$dir/in" >"$dir/$name.out" 2>"$dir/$name.err" &
+  bridge_pid=$!
+  exec 3>"$dir/in"
+}
+# Waits up to 20 s for lumabridge (name) to end; its exit code must be $2.
+finish_bridge() {
+  for _ in $(seq 200); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$bridge_pid" 2>/dev/null && fail "$1: still running after 20 s"
+  code=0
+  wait "$bridge_pid" || code=$?
+  bridge_pid=
+  exec 3>&-
+  [ "$code" -eq "$2" ] || fail "$1: exit code $code, expected $2"
 }
