@@ -259,7 +259,7 @@ TEST(FeatureHooks, ClientAccessesWhileTheDescriptionChanges)
             }
         });
         for (int i = 0; i < 200; ++i) {
-            const std::string name = "X" + std::to_string(i);
+            const std::string name = 'X' + std::to_string(i);
             ASSERT_EQ(f.desc->AddIntRegSigned(name.c_str(), i, 3, 4), 0u);
             ASSERT_EQ(f.desc->SetFeatureChildText("A", "pValue", name.c_str(), false), 0u);
             ASSERT_EQ(f.desc->SetFeatureChildText("A", "pValue", "regA", false), 0u);

@@ -25,7 +25,7 @@ inline std::string maskVersionGuid(std::string text)
     const std::string key = "VersionGuid=\"";
     const size_t at = text.find(key);
     if (at != std::string::npos)
-        text.replace(at + key.size(), 36, "*");
+        text.replace(at + key.size(), 36, 1, '*');
     return text;
 }
 

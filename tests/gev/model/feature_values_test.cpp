@@ -111,7 +111,7 @@ TEST(FeatureValues, FeatureTypes)
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tag);
-        const std::string name = "F" + std::to_string(n++);
+        const std::string name = 'F' + std::to_string(n++);
         ASSERT_EQ(f.desc->AddFeature(c.tag, name.c_str(), nullptr, nullptr), 0u);
         uint32_t type = 99;
         EXPECT_EQ(f.desc->GetFeatureType(name.c_str(), type), c.status);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string_view>
 
 #include "tools/scanner_sim/command_log.h"
 
@@ -10,21 +11,23 @@ namespace scanner_sim {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::string_view_literals;
 
 TEST(CommandText, Describes)
 {
     struct Case {
-        Command command;
-        std::string expected;
+        bool binary;
+        std::string_view bytes;
+        const char* expected;
     };
     const Case cases[] = {
-        {{0, true, "\x02\x00\x00\x03\x00\x00\x00\x02"s}, "binary 02 00 00 03 00 00 00 02"},
-        {{0, false, "SetAcquisitionStop\r"}, "text \"SetAcquisitionStop\\r\""},
-        {{0, false, "a\"b\\c\n\xff"s}, "text \"a\\\"b\\\\c\\x0a\\xff\""},
-        {{0, false, "GetSettings=0"}, "text \"GetSettings=0\""},
+        {true, "\x02\x00\x00\x03\x00\x00\x00\x02"sv, "binary 02 00 00 03 00 00 00 02"},
+        {false, "SetAcquisitionStop\r", "text \"SetAcquisitionStop\\r\""},
+        {false, "a\"b\\c\n\xff", "text \"a\\\"b\\\\c\\x0a\\xff\""},
+        {false, "GetSettings=0", "text \"GetSettings=0\""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(describeCommand(c.command), c.expected);
+        EXPECT_EQ(describeCommand({0, c.binary, std::string(c.bytes)}), c.expected);
 }
 
 TEST(CommandText, UnescapesWhatDescribeWrites)
@@ -55,18 +58,22 @@ TEST(CommandLog, LineFormat)
 {
     struct Case {
         long ms;
-        Command command;
-        std::string expected;
+        int connection;
+        bool binary;
+        std::string_view bytes;
+        const char* expected;
     };
     const Case cases[] = {
-        {0, {0, false, "SetAcquisitionStop\r"}, "0 0 text \"SetAcquisitionStop\\r\"\n"},
-        {1503, {2, false, "SetHeartBeat=3000\r"}, "1503 2 text \"SetHeartBeat=3000\\r\"\n"},
-        {86400000, {11, true, "\x02\x00\x00\x03\x00\x00\x00\x02"s},
+        {0, 0, false, "SetAcquisitionStop\r", "0 0 text \"SetAcquisitionStop\\r\"\n"},
+        {1503, 2, false, "SetHeartBeat=3000\r", "1503 2 text \"SetHeartBeat=3000\\r\"\n"},
+        {86400000, 11, true, "\x02\x00\x00\x03\x00\x00\x00\x02"sv,
          "86400000 11 binary 02 00 00 03 00 00 00 02\n"},
-        {7, {1, false, "SetUserString=a b\n\r"}, "7 1 text \"SetUserString=a b\\x0a\\r\"\n"},
+        {7, 1, false, "SetUserString=a b\n\r", "7 1 text \"SetUserString=a b\\x0a\\r\"\n"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(CommandLog::FormatLine(std::chrono::milliseconds(c.ms), c.command), c.expected);
+    for (const Case& c : cases) {
+        const Command command{c.connection, c.binary, std::string(c.bytes)};
+        EXPECT_EQ(CommandLog::FormatLine(std::chrono::milliseconds(c.ms), command), c.expected);
+    }
 }
 
 }  // namespace
