@@ -1,4 +1,8 @@
 // Debug options file, debug log file and raw-data capture of a connection.
+#if defined(__SANITIZE_ADDRESS__) && !defined(__clang__)
+// g++ 12 with AddressSanitizer misreads the std::function moves inside libstdc++'s regex automaton.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "quillan.h"
 #include "tools/scanner_sim/scanner_sim.h"
 
