@@ -1,6 +1,9 @@
 #pragma once
 // One stream channel: its register hooks, the send buffers and index rings, the
 // stream thread that transmits queued blocks, and packet resend from the history.
+// Lifecycle, configuration, test knobs and timestamps are in stream_protocol.cpp;
+// the hooks in stream_registers.cpp, the buffers, stream thread and resend in
+// stream_sender.cpp, block queuing in stream_blocks.cpp, the part list in stream_parts.cpp.
 #include "gev/model/base.h"
 #include "gev/model/four_bytes_register.h"
 #include "gev/model/mailboxes.h"
