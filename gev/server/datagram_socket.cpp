@@ -1,10 +1,9 @@
 #include "gev/server/datagram_socket.h"
 #include "gev/server/udp_socket.h"
+#include "platform/socket_options.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,11 +16,6 @@ namespace Kivu {
 namespace {
 
 constexpr int kBufferSize = 0x500000;
-
-void setIntOption(int fd, int level, int name, int value)
-{
-    (void)::setsockopt(fd, level, name, &value, sizeof(value));  // best effort
-}
 
 }  // namespace
 
@@ -47,16 +41,16 @@ bool DatagramSocket::open(uint32_t address, uint16_t port, bool listener)
     if (IsOpen())
         return false;
     platform::UniqueFD fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    platform::UniqueFD wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!fd.isValid() || !wake.isValid())
+    if (!fd.isValid() || !m_Wake.isValid())
         return false;
-    setIntOption(fd.get(), SOL_SOCKET, SO_BROADCAST, 1);
-    setIntOption(fd.get(), SOL_SOCKET, SO_RCVBUF, kBufferSize);
+    // Best effort: the socket works with the default buffers too.
+    platform::setIntOption(fd.get(), SOL_SOCKET, SO_BROADCAST, 1);
+    platform::setIntOption(fd.get(), SOL_SOCKET, SO_RCVBUF, kBufferSize);
     if (listener) {
-        setIntOption(fd.get(), SOL_SOCKET, SO_REUSEADDR, 1);
-        setIntOption(fd.get(), IPPROTO_IP, IP_PKTINFO, 1);
+        platform::setIntOption(fd.get(), SOL_SOCKET, SO_REUSEADDR, 1);
+        platform::setIntOption(fd.get(), IPPROTO_IP, IP_PKTINFO, 1);
     } else {
-        setIntOption(fd.get(), SOL_SOCKET, SO_SNDBUF, kBufferSize);
+        platform::setIntOption(fd.get(), SOL_SOCKET, SO_SNDBUF, kBufferSize);
     }
 
     const sockaddr_in sa = Udp::SocketAddress(address, port);
@@ -64,7 +58,7 @@ bool DatagramSocket::open(uint32_t address, uint16_t port, bool listener)
     for (unsigned i = 0; i < attempts; ++i) {
         if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0) {
             m_Fd = std::move(fd);
-            m_Wake = std::move(wake);
+            m_Wake.clear();
             m_ShutDown.store(false);
             return true;
         }
@@ -94,16 +88,10 @@ bool DatagramSocket::RecvFrom(Datagram& datagram, ReceiveInfo* info)
     for (;;) {
         if (m_ShutDown.load())
             return false;
-        pollfd fds[2] = {{m_Fd.get(), POLLIN, 0}, {m_Wake.get(), POLLIN, 0}};
-        const int n = ::poll(fds, 2, -1);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        short revents = 0;
+        if (m_Wake.wait(m_Fd.get(), POLLIN, -1, &revents) != platform::PollResult::Ready || m_ShutDown.load())
             return false;
-        }
-        if (fds[1].revents != 0 || m_ShutDown.load())
-            return false;
-        if (fds[0].revents & (POLLERR | POLLNVAL))
+        if (revents & (POLLERR | POLLNVAL))
             return false;
         if (receive(datagram, info, MSG_DONTWAIT))
             return true;
@@ -164,16 +152,12 @@ uint16_t DatagramSocket::GetLocalPort() const
 void DatagramSocket::Shutdown()
 {
     m_ShutDown.store(true);
-    if (m_Wake.isValid()) {
-        const uint64_t one = 1;
-        (void)!::write(m_Wake.get(), &one, sizeof(one));
-    }
+    m_Wake.signal();
 }
 
 void DatagramSocket::Close()
 {
     m_Fd.reset();
-    m_Wake.reset();
 }
 
 }  // namespace Kivu

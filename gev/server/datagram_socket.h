@@ -6,6 +6,7 @@
 // inside RecvFrom any more.
 #include "gev/server/datagram.h"
 #include "platform/unique_fd.h"
+#include "platform/wake_up.h"
 
 #include <atomic>
 #include <chrono>
@@ -60,7 +61,7 @@ private:
     bool receive(Datagram& datagram, ReceiveInfo* info, int flags);
 
     platform::UniqueFD m_Fd;
-    platform::UniqueFD m_Wake;  // eventfd signalled by Shutdown
+    platform::WakeUp m_Wake;  // signalled by Shutdown, cleared by Open
     std::atomic<bool> m_ShutDown{false};
     BindRetry m_Retry;
 };

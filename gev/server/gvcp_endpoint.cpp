@@ -1,24 +1,17 @@
 #include "gev/server/gvcp_endpoint.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace Kivu {
 
 bool GvcpEndpoint::Open(const EndpointConfig& config)
 {
     if (IsOpen())
         return false;
-    platform::UniqueFD wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake.isValid())
+    if (!m_Wake.isValid())
         return false;
     m_Unicast.SetBindRetry(config.retry);
     if (!m_Unicast.Open(config.address, config.port))
         return false;
-    m_Wake = std::move(wake);
+    m_Wake.clear();
     m_ShutDown.store(false);
     m_InterfaceIndex = config.interfaceIndex;
 
@@ -52,32 +45,26 @@ bool GvcpEndpoint::Receive(Datagram& datagram)
     for (;;) {
         if (m_ShutDown.load())
             return false;
-        pollfd fds[2 + kListeners];
-        DatagramSocket* owners[2 + kListeners];
-        nfds_t n = 0;
-        fds[n++] = {m_Wake.get(), POLLIN, 0};
+        pollfd fds[1 + kListeners];
+        DatagramSocket* owners[1 + kListeners];
+        size_t n = 0;
         for (DatagramSocket* s : sockets) {
             if (s->IsOpen()) {
                 owners[n] = s;
                 fds[n++] = {s->Descriptor(), POLLIN, 0};
             }
         }
-        if (::poll(fds, n, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (fds[0].revents != 0 || m_ShutDown.load())
+        if (m_Wake.wait(std::span(fds, n), -1) != platform::PollResult::Ready || m_ShutDown.load())
             return false;
         // Serve ready sockets in turn so that a flood on one cannot starve another.
-        for (nfds_t k = 0; k + 1 < n; ++k) {
-            const nfds_t i = 1 + (m_Next + k) % (n - 1);
+        for (size_t k = 0; k < n; ++k) {
+            const size_t i = (m_Next + k) % n;
             if (fds[i].revents == 0)
                 continue;
             ReceiveInfo info;
             if (!owners[i]->TryRecvFrom(datagram, &info))
                 continue;
-            m_Next = (i) % (n - 1);
+            m_Next = (i + 1) % n;
             const bool listener = owners[i] != &m_Unicast;
             if (listener && m_InterfaceIndex != 0 && info.interfaceIndex != m_InterfaceIndex)
                 continue;
@@ -91,10 +78,7 @@ bool GvcpEndpoint::Receive(Datagram& datagram)
 void GvcpEndpoint::Shutdown()
 {
     m_ShutDown.store(true);
-    if (m_Wake.isValid()) {
-        const uint64_t one = 1;
-        (void)!::write(m_Wake.get(), &one, sizeof(one));
-    }
+    m_Wake.signal();
 }
 
 void GvcpEndpoint::Close()
@@ -102,7 +86,6 @@ void GvcpEndpoint::Close()
     m_Unicast.Close();
     for (auto& l : m_Listeners)
         l.Close();
-    m_Wake.reset();
 }
 
 }  // namespace Kivu

@@ -3,7 +3,7 @@
 // every answer, and listeners for the limited and the subnet broadcast, which a
 // socket bound to a unicast address never receives on Linux.
 #include "gev/server/datagram_socket.h"
-#include "platform/unique_fd.h"
+#include "platform/wake_up.h"
 
 #include <atomic>
 #include <cstdint>
@@ -43,7 +43,7 @@ private:
 
     DatagramSocket m_Unicast;
     DatagramSocket m_Listeners[kListeners];
-    platform::UniqueFD m_Wake;
+    platform::WakeUp m_Wake;  // signalled by Shutdown, cleared by Open
     std::atomic<bool> m_ShutDown{false};
     int m_InterfaceIndex = 0;
     size_t m_Next = 0;  // round robin over ready sockets

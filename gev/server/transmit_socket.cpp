@@ -1,5 +1,6 @@
 #include "gev/server/transmit_socket.h"
 #include "gev/server/udp_socket.h"
+#include "platform/socket_options.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -45,7 +46,7 @@ bool TransmitSocket::SetDontFragment(bool enable)
     if (!IsOpen())
         return false;
     const int mode = enable ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-    return ::setsockopt(m_Fd.get(), IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof(mode)) == 0;
+    return platform::setIntOption(m_Fd.get(), IPPROTO_IP, IP_MTU_DISCOVER, mode);
 }
 
 bool TransmitSocket::TransmitPackets(const TransmitElement* elements, size_t count)

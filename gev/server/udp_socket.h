@@ -1,5 +1,6 @@
 #pragma once
 // Small pieces shared by the UDP sockets of the control and stream protocols.
+#include "platform/socket_options.h"
 #include "platform/unique_fd.h"
 
 #include <arpa/inet.h>
@@ -26,8 +27,8 @@ inline platform::UniqueFD OpenBound(uint32_t address, int bufferBytes)
     platform::UniqueFD fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.isValid())
         return fd;
-    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof(bufferBytes));
-    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof(bufferBytes));
+    (void)platform::setIntOption(fd.get(), SOL_SOCKET, SO_SNDBUF, bufferBytes);
+    (void)platform::setIntOption(fd.get(), SOL_SOCKET, SO_RCVBUF, bufferBytes);
     const sockaddr_in sa = SocketAddress(address, 0);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) != 0)
         return platform::UniqueFD();

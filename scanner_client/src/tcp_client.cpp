@@ -1,5 +1,6 @@
 #include "tcp_client.h"
 
+#include "platform/socket_options.h"
 #include "platform/system_error.h"
 
 #include <arpa/inet.h>
@@ -9,7 +10,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -24,15 +24,12 @@ std::string errorText(int error)
     return format("(errno %d): %s", error, platform::systemErrorText(error));
 }
 
-void setOption(int fd, int level, int name, const void* value, socklen_t size) { ::setsockopt(fd, level, name, value, size); }
+using platform::PollResult;
+using platform::setIntOption;
+using platform::setTimeOption;
 
-void setIntOption(int fd, int level, int name, int value) { setOption(fd, level, name, &value, sizeof(value)); }
-
-void setTimeOption(int fd, int name, int ms)
-{
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    setOption(fd, SOL_SOCKET, name, &tv, sizeof(tv));
-}
+// What poll() would have returned, for the log lines: -1 failed, 0 timed out, 1 ready.
+int pollCount(PollResult result) { return result == PollResult::Failed ? -1 : result == PollResult::TimedOut ? 0 : 1; }
 
 void setBlocking(int fd, bool blocking)
 {
@@ -42,7 +39,7 @@ void setBlocking(int fd, bool blocking)
 
 }  // namespace
 
-TcpClient::TcpClient() : m_Wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TcpClient::TcpClient() = default;
 
 TcpClient::~TcpClient() { Stop(); }
 
@@ -85,28 +82,20 @@ void TcpClient::Start(const std::string& ip, const std::string& port, int timeou
     m_Port = port;
     m_TimeoutMs = timeoutMs;
     m_AutoReconnect = true;
-    uint64_t drain = 0;
-    while (::read(m_Wake.get(), &drain, sizeof(drain)) > 0) {
-    }
-    m_Thread = std::jthread([this](std::stop_token stop) { ThreadProc(stop); });
+    m_Worker.start([this](std::stop_token stop) { ThreadProc(stop); });
 }
 
 bool TcpClient::Stop()
 {
-    if (!m_Thread.joinable())
+    if (!m_Worker.running())
         return true;
     if (onThread())
         return false;
     log("Stoping the TCP thread");
-    m_Thread.request_stop();
-    uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(m_Wake.get(), &one, sizeof(one));
-    m_Thread.join();
-    m_Thread = std::jthread();
-    return true;
+    return m_Worker.stop();
 }
 
-bool TcpClient::onThread() const { return m_Thread.get_id() == std::this_thread::get_id(); }
+bool TcpClient::onThread() const { return m_Worker.onThread(); }
 
 int TcpClient::Send(const char* data, int length)
 {
@@ -143,8 +132,7 @@ void TcpClient::closeSocket()
 
 bool TcpClient::waitWake(int timeoutMs)
 {
-    pollfd p{m_Wake.get(), POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
+    return m_Worker.wakeUp().sleep(timeoutMs) == PollResult::Woken;
 }
 
 void TcpClient::OnConnected()
@@ -195,10 +183,10 @@ platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_tok
     int error = rc == 0 ? 0 : errno;
     int ready = 1;
     if (rc != 0 && error == EINPROGRESS) {
-        pollfd p[2] = {{fd.get(), POLLOUT, 0}, {m_Wake.get(), POLLIN, 0}};
-        ready = ::poll(p, 2, 1000);
+        short revents = 0;
+        ready = pollCount(m_Worker.wakeUp().wait(fd.get(), POLLOUT, 1000, &revents));
         error = 0;
-        if (ready > 0 && (p[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+        if (ready > 0 && (revents & (POLLOUT | POLLERR | POLLHUP))) {
             socklen_t len = sizeof(error);
             ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &len);
         } else {
@@ -218,13 +206,11 @@ platform::UniqueFD TcpClient::connectOnce(const sockaddr_in& addr, std::stop_tok
 TcpClient::Loss TcpClient::receive(int fd, std::stop_token& stop, char* buffer, int& lastResult)
 {
     while (!stop.stop_requested()) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {m_Wake.get(), POLLIN, 0}};
-        int ready = ::poll(p, 2, m_TimeoutMs > 0 ? m_TimeoutMs : -1);
-        if (ready < 0 && errno == EINTR)
-            continue;
+        short revents = 0;
+        const int ready = pollCount(m_Worker.wakeUp().wait(fd, POLLIN, m_TimeoutMs > 0 ? m_TimeoutMs : -1, &revents));
         if (stop.stop_requested())
             break;
-        if (ready <= 0 || !(p[0].revents & (POLLIN | POLLERR | POLLHUP))) {
+        if (ready <= 0 || !(revents & (POLLIN | POLLERR | POLLHUP))) {
             lastResult = ready;
             return Loss::Select;
         }

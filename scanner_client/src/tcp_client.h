@@ -4,6 +4,7 @@
 #include "debug_log.h"
 
 #include "platform/unique_fd.h"
+#include "platform/worker_thread.h"
 
 #include <netinet/in.h>
 
@@ -12,7 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <stop_token>
 
 namespace quillan {
 
@@ -77,8 +78,7 @@ private:
     // Guards the socket against being closed and its number reused while a caller sends.
     std::mutex m_SocketMutex;
     platform::UniqueFD m_Socket;
-    platform::UniqueFD m_Wake;  // eventfd: wakes the thread's waits on Stop
-    std::jthread m_Thread;
+    platform::WorkerThread m_Worker;  // its wake-up ends the thread's waits on Stop
 };
 
 }  // namespace quillan

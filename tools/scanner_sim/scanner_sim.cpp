@@ -3,7 +3,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,8 +18,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/system_error.h"
+#include "platform/socket_options.h"
 #include "platform/unique_fd.h"
+#include "platform/worker_thread.h"
 #include "tools/scanner_sim/command_log.h"
 #include "tools/scanner_sim/container.h"
 #include "tools/scanner_sim/free_run.h"
@@ -76,11 +76,9 @@ struct ScannerSim::Impl {
 
     // Lifecycle; public control calls hold this while they run.
     std::mutex controlMutex;
-    std::jthread thread;
-    std::atomic<std::thread::id> serverThreadId{};
+    platform::WorkerThread worker;  // the server thread; its wake-up also says tasks are queued
     bool running = false;
     std::atomic<uint16_t> boundPort{0};
-    platform::UniqueFD wakeFd;
 
     // Owned by the server thread (or by the caller while the thread is not running).
     platform::UniqueFD listenFd;
@@ -138,16 +136,12 @@ struct ScannerSim::Impl {
     uint64_t profilesSent = 0;
     bool connected = false;
 
-    void wake() const
-    {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wakeFd.get(), &one, sizeof one);
-    }
+    void wake() const { worker.wakeUp().signal(); }
 
     // Runs fn on the server thread (or here when it is not running) and waits for it.
     void runInLoop(std::function<void()> fn)
     {
-        if (std::this_thread::get_id() == serverThreadId.load()) {  // from onCommand
+        if (worker.onThread()) {  // from onCommand
             fn();
             return;
         }
@@ -168,8 +162,7 @@ struct ScannerSim::Impl {
 
     void runTasks()
     {
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
+        worker.wakeUp().clear();
         for (;;) {
             std::packaged_task<void()> task;
             {
@@ -379,8 +372,7 @@ struct ScannerSim::Impl {
         platform::UniqueFD fd(::accept4(listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!fd.isValid())
             return;  // the peer gave up meanwhile, or EINTR: poll again
-        const int one = 1;
-        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        platform::setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
         tokenizer.Reset();
         int id = 0;
         {
@@ -594,21 +586,22 @@ struct ScannerSim::Impl {
     {
         std::vector<char> buffer(65536);
         while (!stop.stop_requested()) {
-            pollfd fds[2] = {{wakeFd.get(), POLLIN, 0}, {-1, POLLIN, 0}};
+            pollfd polled{-1, POLLIN, 0};
             const int polledClient = clientFd.get();
             if (polledClient >= 0)
-                fds[1].fd = polledClient;
+                polled.fd = polledClient;
             else if (listenFd.isValid())
-                fds[1].fd = listenFd.get();
-            if (::poll(fds, 2, pollTimeoutMs()) < 0 && errno != EINTR)
+                polled.fd = listenFd.get();
+            const platform::PollResult result = worker.wakeUp().wait(std::span(&polled, 1), pollTimeoutMs());
+            if (result == platform::PollResult::Failed)
                 break;
-            if (fds[0].revents != 0)
+            if (result == platform::PollResult::Woken)
                 runTasks();
-            if (fds[1].fd >= 0 && fds[1].revents != 0) {
+            if (polled.fd >= 0 && polled.revents != 0) {
                 if (polledClient >= 0) {
                     if (clientFd.get() == polledClient && !readClient(buffer.data(), buffer.size()))
                         dropClient();
-                } else if (listenFd.isValid() && listenFd.get() == fds[1].fd) {
+                } else if (listenFd.isValid() && listenFd.get() == polled.fd) {
                     acceptClient();
                 }
             }
@@ -640,24 +633,21 @@ void ScannerSim::Start()
     if (!d.options.logPath.empty() && !d.commandLog)
         d.commandLog = std::make_unique<CommandLog>(d.options.logPath);  // a restart goes on with it
     platform::UniqueFD listener = openListener(d.options.bindAddress, wanted);
-    platform::UniqueFD wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake.isValid())
-        throw std::runtime_error(std::string("scanner_sim: eventfd: ") + platform::systemErrorText(errno));
+    if (!d.worker.wakeUp().isValid())
+        throw std::runtime_error("scanner_sim: no eventfd for the server thread");
     d.boundPort = localPort(listener.get());
     d.listenFd = std::move(listener);
-    d.wakeFd = std::move(wake);
     d.stopping = false;
     d.running = true;  // before the thread reads it
     try {
         d.freeRun = std::make_unique<FreeRunClock>([&d](int count) { d.emitProfiles(count); }, d.options.minLinePeriod);
         d.updateStream(false);  // a restart keeps streaming when the model says so
-        d.thread = std::jthread([&d](std::stop_token stop) { d.loop(stop); });
+        d.worker.start([&d](std::stop_token stop) { d.loop(stop); });
     } catch (const std::system_error& e) {
         d.freeRun.reset();
         d.running = false;
         throw std::runtime_error(std::string("scanner_sim: thread: ") + e.what());
     }
-    d.serverThreadId = d.thread.get_id();
 }
 
 void ScannerSim::Stop()
@@ -667,13 +657,9 @@ void ScannerSim::Stop()
     if (!d.running)
         return;
     d.stopping = true;
-    d.thread.request_stop();
-    d.wake();
-    d.thread.join();
+    d.worker.stop();
     d.freeRun.reset();  // after the server thread, which drives it
-    d.serverThreadId = std::thread::id{};
     d.listenFd.reset();
-    d.wakeFd.reset();
     d.running = false;
 }
 

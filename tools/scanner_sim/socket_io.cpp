@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/socket_options.h"
 #include "platform/system_error.h"
 
 namespace scanner_sim {
@@ -32,8 +33,7 @@ platform::UniqueFD openListener(const std::string& address, uint16_t port)
     platform::UniqueFD fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.isValid())
         fail("socket", errno);
-    const int one = 1;
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+    if (!platform::setIntOption(fd.get(), SOL_SOCKET, SO_REUSEADDR, 1))
         fail("SO_REUSEADDR", errno);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
         fail("bind " + address + ":" + std::to_string(port), errno);

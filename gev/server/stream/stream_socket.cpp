@@ -1,5 +1,6 @@
 #include "gev/server/stream/stream_socket.h"
 #include "gev/server/udp_socket.h"
+#include "platform/socket_options.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -41,7 +42,7 @@ uint16_t StreamSocket::LocalPort() const
 bool StreamSocket::SetDontFragment(bool enable)
 {
     const int mode = enable ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-    return IsOpen() && ::setsockopt(m_Fd.get(), IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof(mode)) == 0;
+    return IsOpen() && platform::setIntOption(m_Fd.get(), IPPROTO_IP, IP_MTU_DISCOVER, mode);
 }
 
 size_t StreamSocket::Send(mmsghdr* messages, size_t count)
