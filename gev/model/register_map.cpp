@@ -1,5 +1,6 @@
 #include "gev/model/register_map.h"
 
+#include "gev/model/bootstrap_registers.h"
 #include "gev/model/host_info.h"
 
 #include <utility>
@@ -24,79 +25,79 @@ constexpr uint32_t RW = Access::ReadWrite;
 constexpr uint32_t Internal = Access::None;
 
 constexpr Row kBootstrap[] = {
-    {0x0000, Kind::UInt, 0x00010002, nullptr, R},  // version 1.2
-    {0x0004, Kind::UInt, 0x80000001, nullptr, R},  // device mode: big-endian, UTF-8
-    {0x0008, Kind::UInt, 0xA0000000, nullptr, R},  // MAC high
-    {0x000C, Kind::UInt, 1, nullptr, R},           // MAC low
-    {0x0010, Kind::UInt, 7, nullptr, R},           // supported IP configuration
-    {0x0014, Kind::UInt, 6, nullptr, RW},          // current IP configuration
-    {0x0024, Kind::UInt, 0, nullptr, R},           // current IP address
-    {0x0034, Kind::UInt, 0, nullptr, R},           // current subnet mask
-    {0x0044, Kind::UInt, 0, nullptr, R},           // current default gateway
-    {0x0048, Kind::String, 32, "Norvik Works", R},
-    {0x0068, Kind::String, 32, "Pravel", R},
-    {0x0088, Kind::String, 32, "2.5.0.0", R},
-    {0x00A8, Kind::String, 48, "Pravel GigE Vision 3D line profile camera", R},
-    {0x00D8, Kind::String, 16, "00000001", R},
-    {0x0200, Kind::String, 512, "", R},  // first URL
-    {0x0400, Kind::String, 512, "", R},  // second URL
-    {0x00E8, Kind::String, 16, "", RW},  // user-defined name
-    {0x0600, Kind::UInt, 1, nullptr, R},  // number of network interfaces
-    {0x064C, Kind::UInt, 0, nullptr, RW},  // persistent IP address
-    {0x065C, Kind::UInt, 0, nullptr, RW},  // persistent subnet mask
-    {0x066C, Kind::UInt, 0, nullptr, RW},  // persistent default gateway
-    {0x0900, Kind::UInt, 1, nullptr, R},   // number of message channels
-    {0x0904, Kind::UInt, 2, nullptr, R},   // number of stream channels
-    {0x092C, Kind::UInt, 0x80000000, nullptr, R},  // GVSP capability
-    {0x0930, Kind::UInt, 0x80000000, nullptr, R},  // message channel capability
-    {0x0934, Kind::UInt, 0xDA20005F, nullptr, R},  // GVCP capability
-    {0x0938, Kind::UInt, 3000, nullptr, RW},       // heartbeat timeout (ms)
-    {0x093C, Kind::UInt, 0, nullptr, R},           // timestamp tick frequency high
-    {0x0940, Kind::UInt, 0, nullptr, R},           // timestamp tick frequency low
-    {0x0944, Kind::UInt, 0, nullptr, W},           // timestamp control
-    {0x0948, Kind::UInt, 0, nullptr, R},           // timestamp value high
-    {0x094C, Kind::UInt, 0, nullptr, R},           // timestamp value low
-    {0x095C, Kind::UInt, 0, nullptr, W},           // control switchover key
-    {0x0960, Kind::UInt, 0, nullptr, R},           // GVSP configuration
-    {0x096C, Kind::UInt, 0x05000000, nullptr, R},
-    {0x0A00, Kind::CCP, 0, nullptr, RW},           // control channel privilege
-    {0x0B00, Kind::UInt, 0, nullptr, RW},          // MCP
-    {0x0B10, Kind::UInt, 0, nullptr, RW},          // MCDA
-    {0x0B14, Kind::UInt, 3000, nullptr, RW},       // MCTT (ms)
-    {0x0B18, Kind::UInt, 5, nullptr, RW},          // MCRC
-    {0x0B1C, Kind::UInt, 0, nullptr, R},           // MCSP
-    {0x0908, Kind::UInt, 0, nullptr, R},           // number of action signals
+    {Bootstrap::kVersion, Kind::UInt, 0x00010002, nullptr, R},     // 1.2
+    {Bootstrap::kDeviceMode, Kind::UInt, 0x80000001, nullptr, R},  // big-endian, UTF-8
+    {Bootstrap::kDeviceMacHigh, Kind::UInt, 0xA0000000, nullptr, R},
+    {Bootstrap::kDeviceMacLow, Kind::UInt, 1, nullptr, R},
+    {Bootstrap::kSupportedIpConfiguration, Kind::UInt, 7, nullptr, R},
+    {Bootstrap::kCurrentIpConfiguration, Kind::UInt, 6, nullptr, RW},
+    {Bootstrap::kCurrentIpAddress, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kCurrentSubnetMask, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kCurrentDefaultGateway, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kManufacturerName, Kind::String, 32, "Norvik Works", R},
+    {Bootstrap::kModelName, Kind::String, 32, "Pravel", R},
+    {Bootstrap::kDeviceVersion, Kind::String, 32, "2.5.0.0", R},
+    {Bootstrap::kManufacturerInfo, Kind::String, 48, "Pravel GigE Vision 3D line profile camera", R},
+    {Bootstrap::kSerialNumber, Kind::String, 16, "00000001", R},
+    {Bootstrap::kFirstUrl, Kind::String, 512, "", R},
+    {Bootstrap::kSecondUrl, Kind::String, 512, "", R},
+    {Bootstrap::kUserDefinedName, Kind::String, 16, "", RW},
+    {Bootstrap::kNumberOfNetworkInterfaces, Kind::UInt, 1, nullptr, R},
+    {Bootstrap::kPersistentIpAddress, Kind::UInt, 0, nullptr, RW},
+    {Bootstrap::kPersistentSubnetMask, Kind::UInt, 0, nullptr, RW},
+    {Bootstrap::kPersistentDefaultGateway, Kind::UInt, 0, nullptr, RW},
+    {Bootstrap::kNumberOfMessageChannels, Kind::UInt, 1, nullptr, R},
+    {Bootstrap::kNumberOfStreamChannels, Kind::UInt, 2, nullptr, R},
+    {Bootstrap::kGvspCapability, Kind::UInt, 0x80000000, nullptr, R},
+    {Bootstrap::kMessageChannelCapability, Kind::UInt, 0x80000000, nullptr, R},
+    {Bootstrap::kGvcpCapability, Kind::UInt, 0xDA20005F, nullptr, R},
+    {Bootstrap::kHeartbeatTimeout, Kind::UInt, 3000, nullptr, RW},  // ms
+    {Bootstrap::kTimestampTickFrequencyHigh, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kTimestampTickFrequencyLow, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kTimestampControl, Kind::UInt, 0, nullptr, W},
+    {Bootstrap::kTimestampValueHigh, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kTimestampValueLow, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kControlSwitchoverKey, Kind::UInt, 0, nullptr, W},
+    {Bootstrap::kGvspConfiguration, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kIeee1588Status, Kind::UInt, 0x05000000, nullptr, R},
+    {Bootstrap::kControlChannelPrivilege, Kind::CCP, 0, nullptr, RW},
+    {Bootstrap::kMessageChannelPort, Kind::UInt, 0, nullptr, RW},
+    {Bootstrap::kMessageChannelDestinationAddress, Kind::UInt, 0, nullptr, RW},
+    {Bootstrap::kMessageChannelTransmissionTimeout, Kind::UInt, 3000, nullptr, RW},  // ms
+    {Bootstrap::kMessageChannelRetryCount, Kind::UInt, 5, nullptr, RW},
+    {Bootstrap::kMessageChannelSourcePort, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kNumberOfActionSignals, Kind::UInt, 0, nullptr, R},
 };
 
 constexpr Row kManufacturer[] = {
-    {0xA000, Kind::UInt, 0x00020001, nullptr, Internal},
-    {0xA004, Kind::UInt, 0, nullptr, Internal},     // host processor count
-    {0xA008, Kind::UInt, 0, nullptr, Internal},     // host processor architecture
-    {0xA00C, Kind::UInt, 4096, nullptr, Internal},  // host page size
-    {0xA010, Kind::UInt, 0, nullptr, Internal},     // host allocation granularity
-    {0xA014, Kind::UInt, 0, nullptr, Internal},     // host OS major version
-    {0xA018, Kind::UInt, 0, nullptr, Internal},     // host OS minor version
-    {0xA01C, Kind::UInt, 0, nullptr, Internal},     // host OS build number
-    {0xA020, Kind::UInt, 0, nullptr, Internal},     // five adapter words
-    {0xA024, Kind::UInt, 0, nullptr, Internal},
-    {0xA028, Kind::UInt, 0, nullptr, Internal},
-    {0xA02C, Kind::UInt, 0, nullptr, Internal},
-    {0xA030, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kFixedWord, Kind::UInt, 0x00020001, nullptr, Internal},
+    {Manufacturer::kHostProcessorCount, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kHostProcessorArchitecture, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kHostPageSize, Kind::UInt, 4096, nullptr, Internal},
+    {Manufacturer::kHostAllocationGranularity, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kHostOsMajor, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kHostOsMinor, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kHostOsBuild, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAdapterIndex, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAdapterAddress, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAdapterMask, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAdapterType, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAdapterMtu, Kind::UInt, 0, nullptr, Internal},
 };
 
-// Created after the manufacturer words; the two mailboxes follow 0xA050.
+// Created after the manufacturer words; the two mailboxes follow the acquisition stop request.
 constexpr Row kLater[] = {
-    {0x0670, Kind::UInt, 0, nullptr, R},         // link speed
-    {0x0A14, Kind::UInt, 0, nullptr, R},         // primary application IP address
-    {0x0A04, Kind::UInt, 0, nullptr, R},         // primary application port
-    {0xA040, Kind::UInt, 0, nullptr, Internal},  // source IP of the request being served
-    {0xA044, Kind::UInt, 0, nullptr, Internal},  // its source port
-    {0xA04C, Kind::UInt, 0, nullptr, Internal},  // acquisition start request
-    {0xA050, Kind::UInt, 0, nullptr, Internal},  // acquisition stop request
+    {Bootstrap::kLinkSpeed, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kPrimaryApplicationIpAddress, Kind::UInt, 0, nullptr, R},
+    {Bootstrap::kPrimaryApplicationPort, Kind::UInt, 0, nullptr, R},
+    {Manufacturer::kRequestSourceIp, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kRequestSourcePort, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAcquisitionStart, Kind::UInt, 0, nullptr, Internal},
+    {Manufacturer::kAcquisitionStop, Kind::UInt, 0, nullptr, Internal},
 };
 
 constexpr Row kLast[] = {
-    {0x090C, Kind::UInt, 0, nullptr, RW},  // action device key
+    {Bootstrap::kActionDeviceKey, Kind::UInt, 0, nullptr, RW},
 };
 
 std::shared_ptr<Register> build(const Row& row)
@@ -113,13 +114,14 @@ std::shared_ptr<Register> build(const Row& row)
 
 bool AddStreamChannelBlock(RegTree& tree, uint32_t channel)
 {
-    const uint32_t b = kStreamChannelBlockBase + kStreamChannelBlockStride * channel;
+    using namespace Bootstrap;
+    const auto at = [channel](uint32_t channel0Address) { return StreamChannel(channel0Address, channel); };
     const uint32_t sourcePortAccess = channel == 0 ? R : RW;
-    bool ok = tree.AddRegister(std::make_shared<UIntReg>(b + 0x00, 0, RW));              // SCP
-    ok = tree.AddRegister(std::make_shared<SCPSReg>(b + 0x04, 0x400005DC, RW)) && ok;    // SCPS: DF, 1500
-    ok = tree.AddRegister(std::make_shared<UIntReg>(b + 0x08, 0, RW)) && ok;             // SCPD
-    ok = tree.AddRegister(std::make_shared<UIntReg>(b + 0x18, 0, RW)) && ok;             // SCDA
-    ok = tree.AddRegister(std::make_shared<UIntReg>(b + 0x1C, 0, sourcePortAccess)) && ok;  // SCSP
+    bool ok = tree.AddRegister(std::make_shared<UIntReg>(at(kStreamChannelPort0), 0, RW));
+    ok = tree.AddRegister(std::make_shared<SCPSReg>(at(kStreamChannelPacketSize0), 0x400005DC, RW)) && ok;  // DF, 1500
+    ok = tree.AddRegister(std::make_shared<UIntReg>(at(kStreamChannelPacketDelay0), 0, RW)) && ok;
+    ok = tree.AddRegister(std::make_shared<UIntReg>(at(kStreamChannelDestinationAddress0), 0, RW)) && ok;
+    ok = tree.AddRegister(std::make_shared<UIntReg>(at(kStreamChannelSourcePort0), 0, sourcePortAccess)) && ok;
     return ok;
 }
 
@@ -141,21 +143,21 @@ RegisterMap::RegisterMap(std::shared_ptr<RegTree> tree) : m_Tree(std::move(tree)
     for (const auto& reg : m_Registers)
         m_Tree->AddRegister(reg);
 
-    const auto channels = UInt(0x0904);
+    const auto channels = UInt(Bootstrap::kNumberOfStreamChannels);
     for (uint32_t n = 0; n < channels->GetValue(); ++n)
         AddStreamChannelBlock(*m_Tree, n);
 
-    UInt(0x093C)->SetValue(0);
-    UInt(0x0940)->SetValue(1000000000);  // 1 GHz
+    UInt(Bootstrap::kTimestampTickFrequencyHigh)->SetValue(0);
+    UInt(Bootstrap::kTimestampTickFrequencyLow)->SetValue(1000000000);  // 1 GHz
 
     const HostInfo host = QueryHostInfo();
-    UInt(0xA004)->SetValue(host.processorCount);
-    UInt(0xA008)->SetValue(host.processorArchitecture);
-    UInt(0xA00C)->SetValue(host.pageSize);
-    UInt(0xA010)->SetValue(host.allocationGranularity);
-    UInt(0xA014)->SetValue(host.osMajor);
-    UInt(0xA018)->SetValue(host.osMinor);
-    UInt(0xA01C)->SetValue(host.osBuild);
+    UInt(Manufacturer::kHostProcessorCount)->SetValue(host.processorCount);
+    UInt(Manufacturer::kHostProcessorArchitecture)->SetValue(host.processorArchitecture);
+    UInt(Manufacturer::kHostPageSize)->SetValue(host.pageSize);
+    UInt(Manufacturer::kHostAllocationGranularity)->SetValue(host.allocationGranularity);
+    UInt(Manufacturer::kHostOsMajor)->SetValue(host.osMajor);
+    UInt(Manufacturer::kHostOsMinor)->SetValue(host.osMinor);
+    UInt(Manufacturer::kHostOsBuild)->SetValue(host.osBuild);
 }
 
 RegisterMap::~RegisterMap()
@@ -186,7 +188,7 @@ std::shared_ptr<StringReg> RegisterMap::String(uint32_t address) const
 
 std::shared_ptr<CCPReg> RegisterMap::CCP() const
 {
-    return std::dynamic_pointer_cast<CCPReg>(find(0x0A00));
+    return std::dynamic_pointer_cast<CCPReg>(find(Bootstrap::kControlChannelPrivilege));
 }
 
 }  // namespace Kivu

@@ -1,5 +1,6 @@
 #pragma once
 // The device's default registers: GigE Vision bootstrap, manufacturer and stream-channel registers.
+#include "gev/model/bootstrap_registers.h"
 #include "gev/model/reg_tree.h"
 #include "gev/model/registers.h"
 
@@ -11,9 +12,6 @@ namespace Kivu {
 
 constexpr uint32_t kRegTreeBase = 0;
 constexpr uint32_t kRegTreeSize = 0x80000000;
-
-constexpr uint32_t kStreamChannelBlockBase = 0x0D00;
-constexpr uint32_t kStreamChannelBlockStride = 0x40;
 
 // Builds the default registers into a tree and keeps a reference to each one
 // (the stream-channel blocks are held by the tree only). References are
@@ -43,8 +41,8 @@ private:
     std::shared_ptr<EventEmitter> m_Events;
 };
 
-// Adds the five registers of stream channel n (SCP, SCPS, SCPD, SCDA, SCSP) at
-// 0x0D00 + 0x40 * n; false when one of them could not be added.
+// Adds the five registers of stream channel n (port, packet size and delay,
+// destination address, source port); false when one of them could not be added.
 bool AddStreamChannelBlock(RegTree& tree, uint32_t channel);
 
 }  // namespace Kivu

@@ -2,6 +2,7 @@
 #include "gev/server/camera.h"
 #include "gev/server/camera_guard.h"
 
+#include "gev/model/bootstrap_registers.h"
 #include "gev/server/netif_text.h"
 
 #include <arpa/inet.h>
@@ -71,25 +72,25 @@ uint32_t Camera::SetPersistentIp(const char* ip, const char* mask, const char* g
         if ((ip != nullptr && !ParseIpv4(ip, ipValue)) || (mask != nullptr && !ParseIpv4(mask, maskValue)) ||
             (gateway != nullptr && !ParseIpv4(gateway, gatewayValue)))
             return GevResult::InvalidArgument;
-        auto config = uintReg(0x0014);
+        auto config = uintReg(Bootstrap::kCurrentIpConfiguration);
         const bool enabled = (config->GetValue() & 1) != 0;
         if (enabled) {
             if (ip == nullptr) {
                 config->SetValue(config->GetValue() & ~1u);
                 return GevResult::Ok;
             }
-            setUIntReg(0x064C, ipValue);
+            setUIntReg(Bootstrap::kPersistentIpAddress, ipValue);
             if (mask != nullptr)
-                setUIntReg(0x065C, maskValue);
+                setUIntReg(Bootstrap::kPersistentSubnetMask, maskValue);
         } else {
             if (ip == nullptr || mask == nullptr)
                 return GevResult::Ok;
             config->SetValue(config->GetValue() | 1u);
-            setUIntReg(0x064C, ipValue);
-            setUIntReg(0x065C, maskValue);
+            setUIntReg(Bootstrap::kPersistentIpAddress, ipValue);
+            setUIntReg(Bootstrap::kPersistentSubnetMask, maskValue);
         }
         if (gateway != nullptr)
-            setUIntReg(0x066C, gatewayValue);
+            setUIntReg(Bootstrap::kPersistentDefaultGateway, gatewayValue);
         return GevResult::Ok;
     });
 }
@@ -99,9 +100,9 @@ uint32_t Camera::GetCurrentIp(char ip[16], char mask[16], char gateway[16])
     return guarded(__func__, [&]() -> uint32_t {
         if (ip == nullptr || mask == nullptr || gateway == nullptr)
             return GevResult::InvalidArgument;
-        const bool ok = FormatIpv4(uintReg(0x0024)->GetValue(), ip, 16) &&
-                        FormatIpv4(uintReg(0x0034)->GetValue(), mask, 16) &&
-                        FormatIpv4(uintReg(0x0044)->GetValue(), gateway, 16);
+        const bool ok = FormatIpv4(uintReg(Bootstrap::kCurrentIpAddress)->GetValue(), ip, 16) &&
+                        FormatIpv4(uintReg(Bootstrap::kCurrentSubnetMask)->GetValue(), mask, 16) &&
+                        FormatIpv4(uintReg(Bootstrap::kCurrentDefaultGateway)->GetValue(), gateway, 16);
         return ok ? GevResult::Ok : GevResult::Fail;
     });
 }
@@ -116,8 +117,9 @@ uint32_t Camera::SetMacAddress(const char* text)
         uint8_t mac[6];
         if (!ParseMac(text, mac))
             return GevResult::Fail;
-        setUIntReg(0x0008, (uint32_t{mac[0]} << 8) | mac[1]);
-        setUIntReg(0x000C, (uint32_t{mac[2]} << 24) | (uint32_t{mac[3]} << 16) | (uint32_t{mac[4]} << 8) | mac[5]);
+        setUIntReg(Bootstrap::kDeviceMacHigh, (uint32_t{mac[0]} << 8) | mac[1]);
+        setUIntReg(Bootstrap::kDeviceMacLow,
+                   (uint32_t{mac[2]} << 24) | (uint32_t{mac[3]} << 16) | (uint32_t{mac[4]} << 8) | mac[5]);
         return GevResult::Ok;
     });
 }
@@ -128,7 +130,8 @@ uint32_t Camera::GetMacAddress(char out[13])
         if (out == nullptr)
             return GevResult::InvalidArgument;
         // The address is 48 bits: only the low half of the high register belongs to it.
-        const uint64_t mac = (uint64_t{uintReg(0x0008)->GetValue() & 0xFFFFu} << 32) | uintReg(0x000C)->GetValue();
+        const uint64_t mac = (uint64_t{uintReg(Bootstrap::kDeviceMacHigh)->GetValue() & 0xFFFFu} << 32) |
+                             uintReg(Bootstrap::kDeviceMacLow)->GetValue();
         std::snprintf(out, 13, "%llX", static_cast<unsigned long long>(mac));
         return GevResult::Ok;
     });
@@ -141,14 +144,17 @@ uint32_t Camera::SetDeviceIdentity(const char* manufacturer, const char* model, 
         if (running())
             return GevResult::Running;
         const std::pair<uint32_t, const char*> texts[] = {
-            {0x0048, manufacturer}, {0x0068, model}, {0x0088, deviceVersion}, {0x00A8, manufacturerInfo},
-            {0x00D8, serialNumber}};
+            {Bootstrap::kManufacturerName, manufacturer},
+            {Bootstrap::kModelName, model},
+            {Bootstrap::kDeviceVersion, deviceVersion},
+            {Bootstrap::kManufacturerInfo, manufacturerInfo},
+            {Bootstrap::kSerialNumber, serialNumber}};
         uint32_t result = GevResult::Ok;
         for (const auto& [address, text] : texts) {
             if (text == nullptr)
                 continue;
             auto reg = m_Registers->String(address);
-            if (!reg || !reg->SetValue(cleanIdentity(text, address <= 0x0088).c_str()))
+            if (!reg || !reg->SetValue(cleanIdentity(text, address <= Bootstrap::kDeviceVersion).c_str()))
                 result = GevResult::Fail;
         }
         return result;
@@ -162,7 +168,7 @@ uint32_t Camera::SetUserDefinedName(const char* text)
             return GevResult::Running;
         if (text == nullptr)
             return GevResult::Ok;
-        auto reg = m_Registers->String(0x00E8);
+        auto reg = m_Registers->String(Bootstrap::kUserDefinedName);
         return reg && reg->SetValue(cleanIdentity(text, false).c_str()) ? GevResult::Ok : GevResult::Fail;
     });
 }

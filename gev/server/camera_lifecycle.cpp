@@ -2,6 +2,7 @@
 #include "gev/server/camera.h"
 #include "gev/server/camera_guard.h"
 
+#include "gev/model/bootstrap_registers.h"
 #include "gev/server/netif_adapters.h"
 #include "gev/server/netif_linux.h"
 #include "gev/server/netif_text.h"
@@ -265,12 +266,12 @@ uint32_t Camera::setUIntReg(uint32_t address, uint32_t value)
 
 void Camera::writeAdapterRegisters(const AdapterRecord& adapter, uint32_t served)
 {
-    setUIntReg(0xA020, adapter.ifIndex);
-    setUIntReg(0xA024, served);
-    setUIntReg(0xA028, adapter.maskSys);
-    setUIntReg(0xA02C, adapter.ifType);
-    setUIntReg(0xA030, std::min<uint32_t>(adapter.mtu, 0xFFFF));
-    setUIntReg(0x0670, adapter.speedMbps);
+    setUIntReg(Manufacturer::kAdapterIndex, adapter.ifIndex);
+    setUIntReg(Manufacturer::kAdapterAddress, served);
+    setUIntReg(Manufacturer::kAdapterMask, adapter.maskSys);
+    setUIntReg(Manufacturer::kAdapterType, adapter.ifType);
+    setUIntReg(Manufacturer::kAdapterMtu, std::min<uint32_t>(adapter.mtu, 0xFFFF));
+    setUIntReg(Bootstrap::kLinkSpeed, adapter.speedMbps);
 }
 
 bool Camera::publishXml()
@@ -285,7 +286,7 @@ bool Camera::publishXml()
     if (!m_Tree->AddRegister(reg))
         return false;
     m_PublishedXml = std::move(reg);
-    if (auto second = m_Registers->String(0x0400))
+    if (auto second = m_Registers->String(Bootstrap::kSecondUrl))
         second->SetValue("");
     return writeFirstUrl(xml->length);
 }
@@ -296,11 +297,12 @@ bool Camera::writeFirstUrl(uint32_t length)
         auto reg = m_Registers->String(address);
         return reg ? urlName(reg->GetValue()) : std::string();
     };
-    const std::string manufacturer = text(0x0048), model = text(0x0068), version = text(0x0088);
+    const std::string manufacturer = text(Bootstrap::kManufacturerName), model = text(Bootstrap::kModelName),
+                      version = text(Bootstrap::kDeviceVersion);
     char url[kMaxUrl + 1];
     std::snprintf(url, sizeof url, "Local:%s_%s_%s.xml;%X;%X", manufacturer.c_str(), model.c_str(),
                   version.c_str(), kXmlAddress, length);
-    auto first = m_Registers->String(0x0200);
+    auto first = m_Registers->String(Bootstrap::kFirstUrl);
     return first && first->SetValue(url);
 }
 
@@ -355,8 +357,8 @@ uint32_t Camera::Start(const char* ipv4)
         writeAdapterRegisters(*adapter, served);
         if (!publishXml())
             return GevResult::Fail;
-        setUIntReg(0x0024, served);
-        setUIntReg(0x0034, adapter->maskSys);
+        setUIntReg(Bootstrap::kCurrentIpAddress, served);
+        setUIntReg(Bootstrap::kCurrentSubnetMask, adapter->maskSys);
         m_Streams->Setup(adapter->mtu);
         for (uint32_t n = 0; n < m_Streams->Count(); ++n)
             rebuild(static_cast<int32_t>(n), false);
@@ -420,9 +422,9 @@ uint32_t Camera::SetGevMode(uint16_t mode)
             return GevResult::InvalidArgument;
         m_GevMode.store(mode);
         const Triple& t = kModes[mode];
-        const uint32_t s1 = m_Tree->WriteRegister(0x0000, htonl(t.version), Origin::Local);
-        const uint32_t s2 = m_Tree->WriteRegister(0x0934, htonl(t.capability), Origin::Local);
-        const uint32_t s3 = m_Tree->WriteRegister(0x0960, htonl(t.gvsp), Origin::Local);
+        const uint32_t s1 = m_Tree->WriteRegister(Bootstrap::kVersion, htonl(t.version), Origin::Local);
+        const uint32_t s2 = m_Tree->WriteRegister(Bootstrap::kGvcpCapability, htonl(t.capability), Origin::Local);
+        const uint32_t s3 = m_Tree->WriteRegister(Bootstrap::kGvspConfiguration, htonl(t.gvsp), Origin::Local);
         return s1 == 0 && s2 == 0 && s3 == 0 ? GevResult::Ok : GevResult::Fail;
     });
 }

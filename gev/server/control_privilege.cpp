@@ -1,13 +1,14 @@
 // Control privilege (CCP), the primary application and the heartbeat.
 #include "gev/server/control_protocol.h"
 
+#include "gev/model/bootstrap_registers.h"
+
 #include <chrono>
 
 namespace Kivu {
 
 namespace {
 
-constexpr uint32_t kCcpAddress = 0x0A00;
 constexpr uint32_t kMinHeartbeatMs = 500;
 constexpr uint16_t kSwitchoverEventId = 0x0007;
 
@@ -42,10 +43,10 @@ bool ControlProtocol::CheckPrivilege(uint32_t address, bool isRead)
     if (isRead)
         return mode != Mode::Exclusive || RequesterIsPrimary();
     switch (mode) {
-    case Mode::None: return address == kCcpAddress;
+    case Mode::None: return address == Bootstrap::kControlChannelPrivilege;
     case Mode::Control:
     case Mode::Exclusive: return RequesterIsPrimary();
-    case Mode::Switchover: return address == kCcpAddress || RequesterIsPrimary();
+    case Mode::Switchover: return address == Bootstrap::kControlChannelPrivilege || RequesterIsPrimary();
     case Mode::Invalid: return false;
     }
     return false;
@@ -169,8 +170,9 @@ void ControlProtocol::ResetOnRelease()
     m_Scda0->SetValue(0);
     const uint32_t channels = m_StreamChannels->GetValue();
     for (uint32_t i = 1; i < channels && i < 512; ++i) {
-        m_Tree->WriteRegister(0x0D00 + 0x40 * i, 0, Origin::Remote);
-        m_Tree->WriteRegister(0x0D18 + 0x40 * i, 0, Origin::Remote);
+        m_Tree->WriteRegister(Bootstrap::StreamChannel(Bootstrap::kStreamChannelPort0, i), 0, Origin::Remote);
+        m_Tree->WriteRegister(Bootstrap::StreamChannel(Bootstrap::kStreamChannelDestinationAddress0, i), 0,
+                              Origin::Remote);
     }
     m_Mcp->SetValue(0);
     m_Mcda->SetValue(0);

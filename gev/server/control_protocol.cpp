@@ -1,5 +1,7 @@
 #include "gev/server/control_protocol.h"
 
+#include "gev/model/bootstrap_registers.h"
+
 #include "platform/debug_output.h"
 
 #include <cstdio>
@@ -10,7 +12,9 @@ namespace Kivu {
 
 namespace {
 
-constexpr uint32_t kStringAddresses[6] = {0x0048, 0x0068, 0x0088, 0x00A8, 0x00D8, 0x00E8};
+constexpr uint32_t kStringAddresses[6] = {Bootstrap::kManufacturerName, Bootstrap::kModelName,
+                                          Bootstrap::kDeviceVersion,    Bootstrap::kManufacturerInfo,
+                                          Bootstrap::kSerialNumber,     Bootstrap::kUserDefinedName};
 constexpr uint32_t kMaxActionSignals = 128;
 constexpr uint32_t kActionSignalBase = 0x9800;
 
@@ -33,37 +37,37 @@ ControlProtocol::ControlProtocol(std::shared_ptr<RegTree> tree, std::shared_ptr<
 {
     if (!m_Tree)
         throw std::runtime_error("No register tree");
-    m_Version = reg(0x0000);
-    m_DeviceMode = reg(0x0004);
-    m_MacHigh = reg(0x0008);
-    m_MacLow = reg(0x000C);
-    m_IpConfigOptions = reg(0x0010);
-    m_IpConfigCurrent = reg(0x0014);
-    m_CurrentIp = reg(0x0024);
-    m_CurrentMask = reg(0x0034);
-    m_CurrentGateway = reg(0x0044);
-    m_PersistentIp = reg(0x064C);
-    m_PersistentMask = reg(0x065C);
-    m_PersistentGateway = reg(0x066C);
-    m_StreamChannels = reg(0x0904);
-    m_ActionSignals = reg(0x0908);
-    m_HeartbeatTimeout = reg(0x0938);
-    m_TickHigh = reg(0x093C);
-    m_TickLow = reg(0x0940);
-    m_SwitchoverKey = reg(0x095C);
-    m_PrimaryPort = reg(0x0A04);
-    m_PrimaryIp = reg(0x0A14);
-    m_Mcp = reg(0x0B00);
-    m_Mcda = reg(0x0B10);
-    m_Scp0 = reg(0x0D00);
-    m_Scda0 = reg(0x0D18);
-    m_AdapterIndex = reg(0xA020);
-    m_AdapterIp = reg(0xA024);
-    m_AdapterMask = reg(0xA028);
-    m_SourceIp = reg(0xA040);
-    m_SourcePort = reg(0xA044);
-    m_AcquisitionStop = reg(0xA050);
-    m_Ccp = std::dynamic_pointer_cast<CCPReg>(m_Tree->Find(0x0A00));
+    m_Version = reg(Bootstrap::kVersion);
+    m_DeviceMode = reg(Bootstrap::kDeviceMode);
+    m_MacHigh = reg(Bootstrap::kDeviceMacHigh);
+    m_MacLow = reg(Bootstrap::kDeviceMacLow);
+    m_IpConfigOptions = reg(Bootstrap::kSupportedIpConfiguration);
+    m_IpConfigCurrent = reg(Bootstrap::kCurrentIpConfiguration);
+    m_CurrentIp = reg(Bootstrap::kCurrentIpAddress);
+    m_CurrentMask = reg(Bootstrap::kCurrentSubnetMask);
+    m_CurrentGateway = reg(Bootstrap::kCurrentDefaultGateway);
+    m_PersistentIp = reg(Bootstrap::kPersistentIpAddress);
+    m_PersistentMask = reg(Bootstrap::kPersistentSubnetMask);
+    m_PersistentGateway = reg(Bootstrap::kPersistentDefaultGateway);
+    m_StreamChannels = reg(Bootstrap::kNumberOfStreamChannels);
+    m_ActionSignals = reg(Bootstrap::kNumberOfActionSignals);
+    m_HeartbeatTimeout = reg(Bootstrap::kHeartbeatTimeout);
+    m_TickHigh = reg(Bootstrap::kTimestampTickFrequencyHigh);
+    m_TickLow = reg(Bootstrap::kTimestampTickFrequencyLow);
+    m_SwitchoverKey = reg(Bootstrap::kControlSwitchoverKey);
+    m_PrimaryPort = reg(Bootstrap::kPrimaryApplicationPort);
+    m_PrimaryIp = reg(Bootstrap::kPrimaryApplicationIpAddress);
+    m_Mcp = reg(Bootstrap::kMessageChannelPort);
+    m_Mcda = reg(Bootstrap::kMessageChannelDestinationAddress);
+    m_Scp0 = reg(Bootstrap::kStreamChannelPort0);
+    m_Scda0 = reg(Bootstrap::kStreamChannelDestinationAddress0);
+    m_AdapterIndex = reg(Manufacturer::kAdapterIndex);
+    m_AdapterIp = reg(Manufacturer::kAdapterAddress);
+    m_AdapterMask = reg(Manufacturer::kAdapterMask);
+    m_SourceIp = reg(Manufacturer::kRequestSourceIp);
+    m_SourcePort = reg(Manufacturer::kRequestSourcePort);
+    m_AcquisitionStop = reg(Manufacturer::kAcquisitionStop);
+    m_Ccp = std::dynamic_pointer_cast<CCPReg>(m_Tree->Find(Bootstrap::kControlChannelPrivilege));
     m_Resend = m_Tree->FindResendCmd();
     m_Events = m_Tree->FindEventEmitter();
     if (!m_Ccp || !m_Resend || !m_Events)

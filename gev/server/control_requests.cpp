@@ -2,6 +2,8 @@
 // discovery and register access commands.
 #include "gev/server/control_protocol.h"
 
+#include "gev/model/bootstrap_registers.h"
+
 #include "platform/bytes.h"
 
 #include <chrono>
@@ -17,7 +19,6 @@ enum Knob { DiscoveryKnob = 0, ReadKnob = 1, WriteKnob = 2 };
 
 // Privilege checks of block accesses use an address that is never CCP.
 constexpr uint32_t kNotCcp = 0xFFFFFFFF;
-constexpr uint32_t kCcpAddress = 0x0A00;
 
 bool isRegisterCommand(uint16_t command)
 {
@@ -208,14 +209,14 @@ void ControlProtocol::HandleDiscovery(const Datagram& request, const Gvcp::Reque
         return platform::loadBE32(bytes);
     };
     info.version = m_Version->GetValue();
-    info.deviceMode = word(0x0004);
-    info.macHigh = word(0x0008);
-    info.macLow = word(0x000C);
-    info.ipConfigOptions = word(0x0010);
-    info.ipConfigCurrent = word(0x0014);
-    info.ip = word(0x0024);
-    info.mask = word(0x0034);
-    info.gateway = word(0x0044);
+    info.deviceMode = word(Bootstrap::kDeviceMode);
+    info.macHigh = word(Bootstrap::kDeviceMacHigh);
+    info.macLow = word(Bootstrap::kDeviceMacLow);
+    info.ipConfigOptions = word(Bootstrap::kSupportedIpConfiguration);
+    info.ipConfigCurrent = word(Bootstrap::kCurrentIpConfiguration);
+    info.ip = word(Bootstrap::kCurrentIpAddress);
+    info.mask = word(Bootstrap::kCurrentSubnetMask);
+    info.gateway = word(Bootstrap::kCurrentDefaultGateway);
     uint8_t* fields[6] = {info.manufacturer, info.model, info.deviceVersion, info.manufacturerInfo,
                           info.serialNumber, info.userName};
     const size_t sizes[6] = {32, 32, 32, 48, 16, 16};
@@ -304,7 +305,7 @@ void ControlProtocol::HandleWriteReg(const Datagram& request, const Gvcp::Reques
     for (; done < wr->count; ++done) {
         const uint32_t address = wr->Address(done);
         const uint32_t value = wr->Value(done);
-        if (!CheckPrivilege(address, false) || (address == kCcpAddress && !switchoverKeyMatches(value))) {
+        if (!CheckPrivilege(address, false) || (address == Bootstrap::kControlChannelPrivilege && !switchoverKeyMatches(value))) {
             status = GevStatus::AccessDenied;
             break;
         }

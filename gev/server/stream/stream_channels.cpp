@@ -1,5 +1,6 @@
 #include "gev/server/stream/stream_channels.h"
 
+#include "gev/model/bootstrap_registers.h"
 #include "gev/model/register_map.h"
 
 #include <stdexcept>
@@ -20,9 +21,9 @@ std::shared_ptr<UIntReg> must(const std::shared_ptr<RegTree>& tree, uint32_t add
 
 StreamChannels::StreamChannels(std::shared_ptr<RegTree> tree) : m_Tree(std::move(tree))
 {
-    m_AcqStart = must(m_Tree, 0xA04C);
-    m_AcqStop = must(m_Tree, 0xA050);
-    m_ChannelCount = must(m_Tree, 0x0904);
+    m_AcqStart = must(m_Tree, Manufacturer::kAcquisitionStart);
+    m_AcqStop = must(m_Tree, Manufacturer::kAcquisitionStop);
+    m_ChannelCount = must(m_Tree, Bootstrap::kNumberOfStreamChannels);
     RebuildChannelRegisters(1);
     m_Channels.push_back(std::make_unique<StreamProtocol>(m_Tree, 0, std::make_unique<StreamSocket>(), m_Sources));
 }
@@ -98,7 +99,7 @@ void StreamChannels::Setup(uint32_t mtu)
     const uint32_t size = mtu > 0xFFFF ? 0xFFFF : mtu;
     for (uint32_t n = 0; n < Count(); ++n) {
         auto scps = std::dynamic_pointer_cast<UIntReg>(
-            m_Tree->Find(kStreamChannelBlockBase + kStreamChannelBlockStride * n + 4));
+            m_Tree->Find(Bootstrap::StreamChannel(Bootstrap::kStreamChannelPacketSize0, n)));
         if (scps)
             scps->SetValue((scps->GetValue() & 0xE0000000) | size);
     }
@@ -148,9 +149,10 @@ void StreamChannels::RebuildChannelRegisters(uint32_t n)
 {
     const uint32_t c = m_ChannelCount->GetValue();
     for (uint32_t k = n; k < c; ++k) {
-        const uint32_t b = kStreamChannelBlockBase + kStreamChannelBlockStride * k;
-        for (uint32_t off : {0x00u, 0x04u, 0x08u, 0x18u, 0x1Cu})
-            m_Tree->RemoveRegister(b + off);
+        using namespace Bootstrap;
+        for (uint32_t address : {kStreamChannelPort0, kStreamChannelPacketSize0, kStreamChannelPacketDelay0,
+                                 kStreamChannelDestinationAddress0, kStreamChannelSourcePort0})
+            m_Tree->RemoveRegister(StreamChannel(address, k));
     }
     for (uint32_t k = c; k < n; ++k)
         AddStreamChannelBlock(*m_Tree, k);

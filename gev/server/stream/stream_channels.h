@@ -1,6 +1,6 @@
 #pragma once
 // The device's stream channels: one StreamProtocol each, their register blocks
-// at 0x0D00 + 0x40 n, set-up and stop of all channels, and the acquisition commands.
+// (Bootstrap::StreamChannel), set-up and stop of all channels, and the acquisition commands.
 #include "gev_camera.h"
 
 #include "gev/model/base.h"

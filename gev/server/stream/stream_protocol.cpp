@@ -1,5 +1,6 @@
 #include "gev/server/stream/stream_protocol.h"
 
+#include "gev/model/bootstrap_registers.h"
 #include "gev/model/register_map.h"
 #include "gev/server/stream/stream_clock.h"
 
@@ -14,21 +15,21 @@ StreamProtocol::StreamProtocol(std::shared_ptr<RegTree> tree, uint32_t channel, 
       m_Sources(sources ? std::move(sources) : std::make_shared<StreamSources>(channel + 1)),
       m_Socket(std::move(socket)), m_Random(std::random_device{}())
 {
-    const uint32_t b = kStreamChannelBlockBase + kStreamChannelBlockStride * channel;
-    m_Scp = reg(b + 0x00);
-    m_Scps = reg(b + 0x04);
-    m_Scpd = reg(b + 0x08);
-    m_Scda = reg(b + 0x18);
-    m_Scsp = reg(b + 0x1C);
-    m_CurrentIp = reg(0x0024);
-    m_TickHigh = reg(0x093C);
-    m_TickLow = reg(0x0940);
-    m_TsControl = reg(0x0944);
-    m_TsHigh = reg(0x0948);
-    m_TsLow = reg(0x094C);
-    m_MaxPacket = reg(0xA030);
-    m_AcqStart = reg(0xA04C);
-    m_AcqStop = reg(0xA050);
+    using Bootstrap::StreamChannel;
+    m_Scp = reg(StreamChannel(Bootstrap::kStreamChannelPort0, channel));
+    m_Scps = reg(StreamChannel(Bootstrap::kStreamChannelPacketSize0, channel));
+    m_Scpd = reg(StreamChannel(Bootstrap::kStreamChannelPacketDelay0, channel));
+    m_Scda = reg(StreamChannel(Bootstrap::kStreamChannelDestinationAddress0, channel));
+    m_Scsp = reg(StreamChannel(Bootstrap::kStreamChannelSourcePort0, channel));
+    m_CurrentIp = reg(Bootstrap::kCurrentIpAddress);
+    m_TickHigh = reg(Bootstrap::kTimestampTickFrequencyHigh);
+    m_TickLow = reg(Bootstrap::kTimestampTickFrequencyLow);
+    m_TsControl = reg(Bootstrap::kTimestampControl);
+    m_TsHigh = reg(Bootstrap::kTimestampValueHigh);
+    m_TsLow = reg(Bootstrap::kTimestampValueLow);
+    m_MaxPacket = reg(Manufacturer::kAdapterMtu);
+    m_AcqStart = reg(Manufacturer::kAcquisitionStart);
+    m_AcqStop = reg(Manufacturer::kAcquisitionStop);
     m_Resend = m_Tree->FindResendCmd();
     if (!m_Resend)
         throw std::runtime_error("Missing resend mailbox\n");
