@@ -4,37 +4,37 @@
 
 namespace platform {
 
-Event::Event(bool manualReset, bool initialState) : manualReset_(manualReset), signaled_(initialState) {}
+Event::Event(bool manualReset, bool initialState) : m_ManualReset(manualReset), m_Signaled(initialState) {}
 
 void Event::set()
 {
     {
-        std::lock_guard lock(mutex_);
-        signaled_ = true;
+        std::lock_guard lock(m_Mutex);
+        m_Signaled = true;
     }
-    if (manualReset_)
-        cond_.notify_all();
+    if (m_ManualReset)
+        m_Cond.notify_all();
     else
-        cond_.notify_one();
+        m_Cond.notify_one();
 }
 
 void Event::reset()
 {
-    std::lock_guard lock(mutex_);
-    signaled_ = false;
+    std::lock_guard lock(m_Mutex);
+    m_Signaled = false;
 }
 
 WaitResult Event::wait(uint64_t timeoutMs)
 {
-    std::unique_lock lock(mutex_);
-    auto ready = [this] { return signaled_; };
+    std::unique_lock lock(m_Mutex);
+    auto ready = [this] { return m_Signaled; };
     if (timeoutMs == kWaitInfinite) {
-        cond_.wait(lock, ready);
-    } else if (!cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+        m_Cond.wait(lock, ready);
+    } else if (!m_Cond.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
         return WaitResult::TimedOut;
     }
-    if (!manualReset_)
-        signaled_ = false;
+    if (!m_ManualReset)
+        m_Signaled = false;
     return WaitResult::Signaled;
 }
 

@@ -6,9 +6,9 @@ namespace platform {
 
 void UniqueFD::reset(int fd)
 {
-    if (fd_ >= 0 && fd_ != fd)
-        ::close(fd_);
-    fd_ = fd;
+    if (m_Fd >= 0 && m_Fd != fd)
+        ::close(m_Fd);
+    m_Fd = fd;
 }
 
 }  // namespace platform

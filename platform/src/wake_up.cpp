@@ -11,18 +11,18 @@
 
 namespace platform {
 
-WakeUp::WakeUp() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+WakeUp::WakeUp() : m_Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 void WakeUp::signal() const
 {
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fd_.get(), &one, sizeof(one));
+    [[maybe_unused]] const ssize_t n = ::write(m_Fd.get(), &one, sizeof(one));
 }
 
 void WakeUp::clear() const
 {
     uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_.get(), &count, sizeof(count));
+    [[maybe_unused]] const ssize_t n = ::read(m_Fd.get(), &count, sizeof(count));
 }
 
 PollResult WakeUp::wait(std::span<pollfd> fds, int timeoutMs) const
@@ -35,7 +35,7 @@ PollResult WakeUp::wait(std::span<pollfd> fds, int timeoutMs) const
         heapSet.resize(fds.size() + 1);
         set = heapSet.data();
     }
-    set[0] = {fd_.get(), POLLIN, 0};
+    set[0] = {m_Fd.get(), POLLIN, 0};
     std::copy(fds.begin(), fds.end(), set + 1);
 
     using Clock = std::chrono::steady_clock;

@@ -6,9 +6,9 @@ bool WorkerThread::start(std::function<void(std::stop_token)> body)
 {
     if (!stop())
         return false;
-    wake_.clear();
-    thread_ = std::jthread([this, body = std::move(body)](std::stop_token stop) {
-        id_.store(std::this_thread::get_id());
+    m_Wake.clear();
+    m_Thread = std::jthread([this, body = std::move(body)](std::stop_token stop) {
+        m_Id.store(std::this_thread::get_id());
         body(std::move(stop));
     });
     return true;
@@ -20,10 +20,10 @@ bool WorkerThread::stop()
         return false;
     if (!running())
         return true;
-    thread_.request_stop();
-    wake_.signal();
-    thread_.join();
-    id_.store(std::thread::id{});
+    m_Thread.request_stop();
+    m_Wake.signal();
+    m_Thread.join();
+    m_Id.store(std::thread::id{});
     return true;
 }
 

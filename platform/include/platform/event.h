@@ -23,10 +23,10 @@ public:
     WaitResult wait(uint64_t timeoutMs = kWaitInfinite);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cond_;
-    const bool manualReset_;
-    bool signaled_;
+    std::mutex m_Mutex;
+    std::condition_variable m_Cond;
+    const bool m_ManualReset;
+    bool m_Signaled;
 };
 
 using EventHandle = Event*;

@@ -7,8 +7,8 @@ namespace platform {
 class UniqueFD {
 public:
     UniqueFD() = default;
-    explicit UniqueFD(int fd) : fd_(fd) {}
-    UniqueFD(UniqueFD&& other) noexcept : fd_(other.release()) {}
+    explicit UniqueFD(int fd) : m_Fd(fd) {}
+    UniqueFD(UniqueFD&& other) noexcept : m_Fd(other.release()) {}
     UniqueFD& operator=(UniqueFD&& other) noexcept
     {
         reset(other.release());
@@ -18,13 +18,13 @@ public:
     UniqueFD& operator=(const UniqueFD&) = delete;
     ~UniqueFD() { reset(); }
 
-    int get() const { return fd_; }
-    bool isValid() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
+    int get() const { return m_Fd; }
+    bool isValid() const { return m_Fd >= 0; }
+    int release() { return std::exchange(m_Fd, -1); }
     void reset(int fd = -1);
 
 private:
-    int fd_ = -1;
+    int m_Fd = -1;
 };
 
 }  // namespace platform

@@ -23,8 +23,8 @@ public:
     WakeUp(const WakeUp&) = delete;
     WakeUp& operator=(const WakeUp&) = delete;
 
-    bool isValid() const { return fd_.isValid(); }
-    int fd() const { return fd_.get(); }
+    bool isValid() const { return m_Fd.isValid(); }
+    int fd() const { return m_Fd.get(); }
 
     // Safe from any thread; the wake-up stays signalled until clear().
     void signal() const;
@@ -38,7 +38,7 @@ public:
     PollResult sleep(int timeoutMs) const { return wait({}, timeoutMs); }
 
 private:
-    UniqueFD fd_;
+    UniqueFD m_Fd;
 };
 
 }  // namespace platform

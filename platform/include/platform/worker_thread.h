@@ -25,15 +25,15 @@ public:
     bool stop();
 
     // For the owner's thread: whether a thread was started and not yet stopped.
-    bool running() const { return thread_.joinable(); }
+    bool running() const { return m_Thread.joinable(); }
     // True on the thread itself, from its first instruction on; safe from any thread.
-    bool onThread() const { return id_.load() == std::this_thread::get_id(); }
-    const WakeUp& wakeUp() const { return wake_; }
+    bool onThread() const { return m_Id.load() == std::this_thread::get_id(); }
+    const WakeUp& wakeUp() const { return m_Wake; }
 
 private:
-    WakeUp wake_;
-    std::atomic<std::thread::id> id_{};  // set by the thread itself before its body runs
-    std::jthread thread_;
+    WakeUp m_Wake;
+    std::atomic<std::thread::id> m_Id{};  // set by the thread itself before its body runs
+    std::jthread m_Thread;
 };
 
 }  // namespace platform
