@@ -94,6 +94,14 @@ TEST(DatagramSocket, ShutdownWakesABlockedReceiver)
     EXPECT_FALSE(received.get());
     EXPECT_FALSE(s.TryRecvFrom(*in)) << "stays shut down until closed";
     s.Close();
+
+    // Opened again, it receives: the shutdown's wake-up is gone.
+    ASSERT_TRUE(s.Open(loopback(35), 0));
+    DatagramSocket sender;
+    ASSERT_TRUE(sender.Open(loopback(34), 0));
+    ASSERT_TRUE(sender.SendTo(*makeDatagram(loopback(35), s.GetLocalPort(), {0x42, 0x02})));
+    EXPECT_TRUE(s.RecvFrom(*in));
+    EXPECT_EQ(bytesOf(*in), (std::vector<uint8_t>{0x42, 0x02}));
 }
 
 TEST(DatagramSocket, ListenersShareAnAddressAndReportTheArrivalInterface)
