@@ -6,7 +6,6 @@ add_library(quillan_core STATIC
   src/fifo_readers.cpp
   src/fifo_size_setting.cpp
   src/get_info.cpp
-  src/find_xml_text.cpp
   src/info_strings.cpp
   src/handle_table.cpp
   src/local_command.cpp
@@ -23,6 +22,7 @@ foreach(sub quillan_lin quillan_stream)
     target_link_libraries(quillan_core PUBLIC ${sub})
   endif()
 endforeach()
+target_link_libraries(quillan_core PRIVATE find_xml_text)
 
 add_library(quillan SHARED src/exports.cpp)
 target_link_libraries(quillan PRIVATE quillan_core)

@@ -1,6 +1,6 @@
 lb_add_test(NAME quillan_settings_test
   SOURCES settings_test.cpp descriptor_test.cpp read_data_names_test.cpp
-  LIBS quillan_core)
+  LIBS quillan_core find_xml_text)
 target_include_directories(quillan_settings_test PRIVATE ${PROJECT_SOURCE_DIR}/scanner_client/src)
 
 add_test(NAME quillan_exported_symbols
