@@ -1,7 +1,7 @@
 // READREG round trips per second: this device's control protocol against Aravis's fake camera,
 // both on loopback, measured by the same client in the same run.
-#include "gev/model/register_map.h"
-#include "gev/server/control_protocol.h"
+#include "model/register_map.h"
+#include "server/control_protocol.h"
 
 #include "platform/bytes.h"
 #include "platform/unique_fd.h"

@@ -1,8 +1,8 @@
 // Streams blocks through one stream channel to a loopback receiver and prints
 // blocks/s, Gbit/s and the sending threads' CPU seconds per gigabyte.
-#include "gev/model/register_map.h"
-#include "gev/server/stream/stream_protocol.h"
-#include "gev/server/udp_socket.h"
+#include "model/register_map.h"
+#include "server/stream/stream_protocol.h"
+#include "server/udp_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

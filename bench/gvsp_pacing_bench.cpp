@@ -2,9 +2,9 @@
 // and measures the gaps between consecutive packets of a block from the
 // kernel's receive timestamps (SO_TIMESTAMPNS) on a loopback socket.
 // usage: gvsp_pacing_bench [delay_us ...]   (default 5 20 100)
-#include "gev/model/register_map.h"
-#include "gev/server/stream/stream_protocol.h"
-#include "gev/server/udp_socket.h"
+#include "model/register_map.h"
+#include "server/stream/stream_protocol.h"
+#include "server/udp_socket.h"
 #include "platform/bytes.h"
 
 #include <arpa/inet.h>

@@ -1,5 +1,5 @@
 // Cost of remote 4-byte register accesses through the register tree of the default map.
-#include "gev/model/register_map.h"
+#include "model/register_map.h"
 
 #include <chrono>
 #include <cstdio>

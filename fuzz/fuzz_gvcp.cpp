@@ -1,7 +1,7 @@
 // GVCP requests from arbitrary datagrams, through the codec and the control protocol's handlers.
-#include "gev/server/control_protocol.h"
-#include "gev/server/gvcp_wire.h"
-#include "gev/model/register_map.h"
+#include "server/control_protocol.h"
+#include "server/gvcp_wire.h"
+#include "model/register_map.h"
 
 #include <algorithm>
 #include <cstddef>

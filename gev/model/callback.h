@@ -1,6 +1,6 @@
 #pragma once
 // A callback on a register: a non-owning target and one of its member functions.
-#include "gev/model/base.h"
+#include "model/base.h"
 
 #include <cstring>
 #include <type_traits>

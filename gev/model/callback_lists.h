@@ -1,6 +1,6 @@
 #pragma once
 // The callback lists of one register and their dispatch.
-#include "gev/model/callback.h"
+#include "model/callback.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "gev/model/default_features.h"
+#include "model/default_features.h"
 
-#include "gev/model/pixel_formats.h"
+#include "model/pixel_formats.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // The GenICam features every device starts with.
-#include "gev/model/feature_desc.h"
+#include "model/feature_desc.h"
 
 #include <cstdint>
 

@@ -5,7 +5,7 @@
 //     in and of the register node removed with it
 //   4 enumeration entry, 5 "%i", 6 "%lli", 7 "%u", 8 float, 9 text, 10 pValue:
 //     the kind only; the value is always parsed from the element's text
-#include "gev/model/feature_desc.h"
+#include "model/feature_desc.h"
 
 #include <functional>
 #include <memory>

@@ -4,10 +4,10 @@
 // that hand register accesses to the user's feature handlers.
 #include "gev_camera.h"
 
-#include "gev/model/feature_desc_base.h"
-#include "gev/model/reg_tree.h"
-#include "gev/model/registers.h"
-#include "gev/model/rw_lock.h"
+#include "model/feature_desc_base.h"
+#include "model/reg_tree.h"
+#include "model/registers.h"
+#include "model/rw_lock.h"
 
 #include <atomic>
 #include <cstdint>

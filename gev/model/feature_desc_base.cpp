@@ -1,4 +1,4 @@
-#include "gev/model/feature_desc_base.h"
+#include "model/feature_desc_base.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,7 +1,7 @@
 #pragma once
 // The GenICam description document: declaration, root element, dirty flag and
 // the schema order of child elements.
-#include "gev/model/base.h"
+#include "model/base.h"
 
 #include <tinyxml.h>
 

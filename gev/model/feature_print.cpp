@@ -1,7 +1,7 @@
 // Printing the feature description.
-#include "gev/model/feature_contexts.h"
-#include "gev/model/feature_desc.h"
-#include "gev/model/name_uuid.h"
+#include "model/feature_contexts.h"
+#include "model/feature_desc.h"
+#include "model/name_uuid.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Node writers of the feature description.
-#include "gev/model/feature_contexts.h"
-#include "gev/model/feature_desc.h"
-#include "gev/model/xml_text.h"
+#include "model/feature_contexts.h"
+#include "model/feature_desc.h"
+#include "model/xml_text.h"
 
 #include <cstring>
 #include <string>

@@ -1,4 +1,4 @@
-#include "gev/model/four_bytes_register.h"
+#include "model/four_bytes_register.h"
 
 #include "platform/bytes.h"
 

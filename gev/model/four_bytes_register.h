@@ -1,7 +1,7 @@
 #pragma once
 // Registers holding one number: 32-bit signed, 64-bit signed, 32-bit unsigned or float.
-#include "gev/model/callback_lists.h"
-#include "gev/model/register.h"
+#include "model/callback_lists.h"
+#include "model/register.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "gev/model/host_info.h"
+#include "model/host_info.h"
 
 #include <sys/utsname.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 #pragma once
 // In-process mailboxes found through the register tree: no data access, one listener list.
-#include "gev/model/callback_lists.h"
-#include "gev/model/register.h"
+#include "model/callback_lists.h"
+#include "model/register.h"
 
 #include <cstdint>
 

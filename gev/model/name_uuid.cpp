@@ -1,4 +1,4 @@
-#include "gev/model/name_uuid.h"
+#include "model/name_uuid.h"
 
 #include "platform/bytes.h"
 #include "platform/hex.h"

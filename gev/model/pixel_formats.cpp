@@ -1,4 +1,4 @@
-#include "gev/model/pixel_formats.h"
+#include "model/pixel_formats.h"
 
 namespace Kivu {
 

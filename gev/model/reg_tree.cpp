@@ -1,4 +1,4 @@
-#include "gev/model/reg_tree.h"
+#include "model/reg_tree.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 // The device's address space: registers by start address within one window.
-#include "gev/model/mailboxes.h"
-#include "gev/model/register.h"
-#include "gev/model/rw_lock.h"
+#include "model/mailboxes.h"
+#include "model/register.h"
+#include "model/rw_lock.h"
 
 #include <cstdint>
 #include <map>

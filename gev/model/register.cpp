@@ -1,4 +1,4 @@
-#include "gev/model/register.h"
+#include "model/register.h"
 
 #include <utility>
 

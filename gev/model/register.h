@@ -1,7 +1,7 @@
 #pragma once
 // The register: one piece of device state at an address of the device's 32-bit space.
-#include "gev/model/base.h"
-#include "gev/model/rw_lock.h"
+#include "model/base.h"
+#include "model/rw_lock.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "gev/model/register_map.h"
+#include "model/register_map.h"
 
-#include "gev/model/bootstrap_registers.h"
-#include "gev/model/host_info.h"
+#include "model/bootstrap_registers.h"
+#include "model/host_info.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 #pragma once
 // The device's default registers: GigE Vision bootstrap, manufacturer and stream-channel registers.
-#include "gev/model/bootstrap_registers.h"
-#include "gev/model/reg_tree.h"
-#include "gev/model/registers.h"
+#include "model/bootstrap_registers.h"
+#include "model/reg_tree.h"
+#include "model/registers.h"
 
 #include <cstdint>
 #include <memory>

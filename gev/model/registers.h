@@ -1,9 +1,9 @@
 #pragma once
 // The device's register classes.
-#include "gev/model/base.h"
-#include "gev/model/callback.h"
-#include "gev/model/callback_lists.h"
-#include "gev/model/four_bytes_register.h"
-#include "gev/model/mailboxes.h"
-#include "gev/model/register.h"
-#include "gev/model/string_reg.h"
+#include "model/base.h"
+#include "model/callback.h"
+#include "model/callback_lists.h"
+#include "model/four_bytes_register.h"
+#include "model/mailboxes.h"
+#include "model/register.h"
+#include "model/string_reg.h"

@@ -1,4 +1,4 @@
-#include "gev/model/string_reg.h"
+#include "model/string_reg.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 // A register holding a fixed-length, zero-padded text.
-#include "gev/model/callback_lists.h"
-#include "gev/model/register.h"
+#include "model/callback_lists.h"
+#include "model/register.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "gev/model/xml_text.h"
+#include "model/xml_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,13 +1,13 @@
 #pragma once
 // The camera: the CGevCamera operations over the device's registers, feature
 // description, control protocol and host adapters.
-#include "gev/server/camera_base.h"
-#include "gev/server/camera_channel.h"
-#include "gev/server/camera_geometry.h"
-#include "gev/server/control_protocol.h"
-#include "gev/server/netif.h"
-#include "gev/server/stream/gvsp_chunks.h"
-#include "gev/server/stream/stream_channels.h"
+#include "server/camera_base.h"
+#include "server/camera_channel.h"
+#include "server/camera_geometry.h"
+#include "server/control_protocol.h"
+#include "server/netif.h"
+#include "server/stream/gvsp_chunks.h"
+#include "server/stream/stream_channels.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,6 +1,6 @@
-#include "gev/server/camera_base.h"
+#include "server/camera_base.h"
 
-#include "gev/model/default_features.h"
+#include "model/default_features.h"
 
 namespace Kivu {
 

@@ -3,8 +3,8 @@
 // feature description, pixel-format tables and the GigE Vision mode.
 #include "gev_camera.h"
 
-#include "gev/model/feature_desc.h"
-#include "gev/model/register_map.h"
+#include "model/feature_desc.h"
+#include "model/register_map.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Chunk description builders: the chunk selector group, chunks with one value
 // per block and chunks with one 32-bit value per scan line.
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
 #include <cstdio>
 #include <mutex>

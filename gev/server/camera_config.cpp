@@ -1,9 +1,9 @@
 // Device and stream configuration, the per-region geometry maps, and the
 // operations of the event path, which this build does not serve.
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
-#include "gev/server/camera_pixel_formats.h"
+#include "server/camera_pixel_formats.h"
 #include "platform/debug_output.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 // Description building: thin forwards into the feature description, the
 // composite integer, float, string, boolean, command and enumeration features,
 // and the PixelFormat entries.
-#include "gev/server/camera.h"
-#include "gev/server/camera_feature_text.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_feature_text.h"
+#include "server/camera_guard.h"
 
-#include "gev/server/camera_pixel_formats.h"
+#include "server/camera_pixel_formats.h"
 
 #include <memory>
 #include <mutex>

@@ -1,5 +1,5 @@
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
 // A constructor that throws frees the memory; the caller gets null.
 extern "C" CGevCamera* createCamera()

@@ -1,4 +1,4 @@
-#include "gev/server/camera_feature_text.h"
+#include "server/camera_feature_text.h"
 
 #include <cerrno>
 #include <cstdlib>

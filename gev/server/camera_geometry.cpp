@@ -1,8 +1,8 @@
-#include "gev/server/camera_geometry.h"
+#include "server/camera_geometry.h"
 
-#include "gev/model/default_features.h"
-#include "gev/model/reg_tree.h"
-#include "gev/server/camera.h"
+#include "model/default_features.h"
+#include "model/reg_tree.h"
+#include "server/camera.h"
 
 #include <mutex>
 #include <shared_mutex>

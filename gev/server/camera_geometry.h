@@ -3,9 +3,9 @@
 // stream's geometry: a write stores the value under the register's key of each
 // channel and resizes it; a read shows the value stored under that key. A
 // channel taking another source at acquisition start takes its geometry.
-#include "gev/model/base.h"
-#include "gev/model/four_bytes_register.h"
-#include "gev/server/camera_channel.h"
+#include "model/base.h"
+#include "model/four_bytes_register.h"
+#include "server/camera_channel.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "gev/server/camera_guard.h"
+#include "server/camera_guard.h"
 
 #include "platform/debug_output.h"
 

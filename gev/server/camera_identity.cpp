@@ -1,9 +1,9 @@
 // Host adapters, the device's network identity and its identity strings.
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
-#include "gev/model/bootstrap_registers.h"
-#include "gev/server/netif_text.h"
+#include "model/bootstrap_registers.h"
+#include "server/netif_text.h"
 
 #include <arpa/inet.h>
 

@@ -1,11 +1,11 @@
 // Construction, Start, Stop, destruction, the GigE Vision mode and the handlers.
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
-#include "gev/model/bootstrap_registers.h"
-#include "gev/server/netif_adapters.h"
-#include "gev/server/netif_linux.h"
-#include "gev/server/netif_text.h"
+#include "model/bootstrap_registers.h"
+#include "server/netif_adapters.h"
+#include "server/netif_linux.h"
+#include "server/netif_text.h"
 
 #include <arpa/inet.h>
 #include <time.h>

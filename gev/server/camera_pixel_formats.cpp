@@ -1,6 +1,6 @@
-#include "gev/server/camera_pixel_formats.h"
+#include "server/camera_pixel_formats.h"
 
-#include "gev/model/pixel_formats.h"
+#include "model/pixel_formats.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The Min, Max and Inc children of integer and float features.
-#include "gev/server/camera.h"
-#include "gev/server/camera_feature_text.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_feature_text.h"
+#include "server/camera_guard.h"
 
 #include <limits>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 // Raw register and memory access of the host, in network byte order.
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
 namespace Kivu {
 

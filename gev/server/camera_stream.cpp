@@ -1,10 +1,10 @@
 // The producer side of the stream: frames, parts, chunk data and the channel
 // count, forwarded to the stream channels.
-#include "gev/server/camera.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_guard.h"
 
-#include "gev/model/default_features.h"
-#include "gev/server/camera_pixel_formats.h"
+#include "model/default_features.h"
+#include "server/camera_pixel_formats.h"
 
 #include <algorithm>
 #include <mutex>

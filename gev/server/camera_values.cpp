@@ -1,8 +1,8 @@
 // Feature values: integers by the shape of their "reg" node, floats, strings
 // and enumerations through the feature description.
-#include "gev/server/camera.h"
-#include "gev/server/camera_feature_text.h"
-#include "gev/server/camera_guard.h"
+#include "server/camera.h"
+#include "server/camera_feature_text.h"
+#include "server/camera_guard.h"
 
 #include <cctype>
 #include <cstring>

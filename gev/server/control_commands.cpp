@@ -1,7 +1,7 @@
 // PACKETRESEND, ACTION and FORCEIP, and the IP configuration worker.
-#include "gev/server/control_protocol.h"
+#include "server/control_protocol.h"
 
-#include "gev/server/resend_request.h"
+#include "model/resend_request.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Control privilege (CCP), the primary application and the heartbeat.
-#include "gev/server/control_protocol.h"
+#include "server/control_protocol.h"
 
-#include "gev/model/bootstrap_registers.h"
+#include "model/bootstrap_registers.h"
 
 #include <chrono>
 

@@ -1,6 +1,6 @@
-#include "gev/server/control_protocol.h"
+#include "server/control_protocol.h"
 
-#include "gev/model/bootstrap_registers.h"
+#include "model/bootstrap_registers.h"
 
 #include "platform/debug_output.h"
 

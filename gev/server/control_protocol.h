@@ -4,12 +4,12 @@
 // served on one receive thread over a register tree.
 #include "gev_camera.h"
 
-#include "gev/model/reg_tree.h"
-#include "gev/model/registers.h"
-#include "gev/server/datagram.h"
-#include "gev/server/gvcp_endpoint.h"
-#include "gev/server/gvcp_wire.h"
-#include "gev/server/netif.h"
+#include "model/reg_tree.h"
+#include "model/registers.h"
+#include "server/datagram.h"
+#include "server/gvcp_endpoint.h"
+#include "server/gvcp_wire.h"
+#include "server/netif.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,8 +1,8 @@
 // The request side of the control protocol: header checks, dispatch and the
 // discovery and register access commands.
-#include "gev/server/control_protocol.h"
+#include "server/control_protocol.h"
 
-#include "gev/model/bootstrap_registers.h"
+#include "model/bootstrap_registers.h"
 
 #include "platform/bytes.h"
 

@@ -4,7 +4,7 @@
 // Receives end either with a datagram or when Shutdown is called from another
 // thread; Close releases the descriptor and must only run once no thread is
 // inside RecvFrom any more.
-#include "gev/server/datagram.h"
+#include "server/datagram.h"
 #include "platform/unique_fd.h"
 #include "platform/wake_up.h"
 

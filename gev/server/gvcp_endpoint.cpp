@@ -1,4 +1,4 @@
-#include "gev/server/gvcp_endpoint.h"
+#include "server/gvcp_endpoint.h"
 
 namespace Kivu {
 

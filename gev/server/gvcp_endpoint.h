@@ -2,7 +2,7 @@
 // The control channel's sockets: one bound to the served address, which sends
 // every answer, and listeners for the limited and the subnet broadcast, which a
 // socket bound to a unicast address never receives on Linux.
-#include "gev/server/datagram_socket.h"
+#include "server/datagram_socket.h"
 #include "platform/wake_up.h"
 
 #include <atomic>

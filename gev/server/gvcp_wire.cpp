@@ -1,4 +1,4 @@
-#include "gev/server/gvcp_wire.h"
+#include "server/gvcp_wire.h"
 
 #include "platform/bytes.h"
 

@@ -1,6 +1,6 @@
-#include "gev/server/netif_adapters.h"
+#include "server/netif_adapters.h"
 
-#include "gev/server/netif_linux.h"
+#include "server/netif_linux.h"
 
 #include <deque>
 

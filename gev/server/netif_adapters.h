@@ -1,6 +1,6 @@
 #pragma once
 // The order in which the device prefers the host's adapters.
-#include "gev/server/netif.h"
+#include "server/netif.h"
 
 #include <vector>
 

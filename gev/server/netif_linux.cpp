@@ -1,4 +1,4 @@
-#include "gev/server/netif_linux.h"
+#include "server/netif_linux.h"
 
 #include "platform/unique_fd.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // The host's IPv4 adapters through rtnetlink and interface ioctls.
-#include "gev/server/netif.h"
+#include "server/netif.h"
 
 namespace Kivu {
 

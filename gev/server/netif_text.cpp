@@ -1,4 +1,4 @@
-#include "gev/server/netif_text.h"
+#include "server/netif_text.h"
 
 #include "platform/hex.h"
 

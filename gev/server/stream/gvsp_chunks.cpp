@@ -1,4 +1,4 @@
-#include "gev/server/stream/gvsp_chunks.h"
+#include "server/stream/gvsp_chunks.h"
 
 #include "platform/bytes.h"
 

@@ -1,6 +1,6 @@
-#include "gev/server/stream/stream_protocol.h"
+#include "server/stream/stream_protocol.h"
 
-#include "gev/server/stream/gvsp_chunks.h"
+#include "server/stream/gvsp_chunks.h"
 #include "platform/bytes.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "gev/server/stream/stream_channels.h"
+#include "server/stream/stream_channels.h"
 
-#include "gev/model/bootstrap_registers.h"
-#include "gev/model/register_map.h"
+#include "model/bootstrap_registers.h"
+#include "model/register_map.h"
 
 #include <stdexcept>
 

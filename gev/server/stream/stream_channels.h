@@ -3,10 +3,10 @@
 // (Bootstrap::StreamChannel), set-up and stop of all channels, and the acquisition commands.
 #include "gev_camera.h"
 
-#include "gev/model/base.h"
-#include "gev/model/four_bytes_register.h"
-#include "gev/model/reg_tree.h"
-#include "gev/server/stream/stream_protocol.h"
+#include "model/base.h"
+#include "model/four_bytes_register.h"
+#include "model/reg_tree.h"
+#include "server/stream/stream_protocol.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "gev/server/stream/stream_protocol.h"
+#include "server/stream/stream_protocol.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "gev/server/stream/stream_protocol.h"
+#include "server/stream/stream_protocol.h"
 
-#include "gev/model/bootstrap_registers.h"
-#include "gev/model/register_map.h"
-#include "gev/server/stream/stream_clock.h"
+#include "model/bootstrap_registers.h"
+#include "model/register_map.h"
+#include "server/stream/stream_clock.h"
 
 #include <algorithm>
 #include <stdexcept>

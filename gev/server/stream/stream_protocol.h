@@ -4,13 +4,13 @@
 // Lifecycle, configuration, test knobs and timestamps are in stream_protocol.cpp;
 // the hooks in stream_registers.cpp, the buffers, stream thread and resend in
 // stream_sender.cpp, block queuing in stream_blocks.cpp, the part list in stream_parts.cpp.
-#include "gev/model/base.h"
-#include "gev/model/four_bytes_register.h"
-#include "gev/model/mailboxes.h"
-#include "gev/model/reg_tree.h"
-#include "gev/server/stream/gvsp_packets.h"
-#include "gev/server/stream/stream_socket.h"
-#include "gev/server/stream/stream_sources.h"
+#include "model/base.h"
+#include "model/four_bytes_register.h"
+#include "model/mailboxes.h"
+#include "model/reg_tree.h"
+#include "server/stream/gvsp_packets.h"
+#include "server/stream/stream_socket.h"
+#include "server/stream/stream_sources.h"
 
 #include <sys/uio.h>
 

@@ -1,6 +1,6 @@
-#include "gev/server/stream/stream_protocol.h"
+#include "server/stream/stream_protocol.h"
 
-#include "gev/server/stream/stream_clock.h"
+#include "server/stream/stream_clock.h"
 
 #include <cstdio>
 #include <stdexcept>

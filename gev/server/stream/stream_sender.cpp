@@ -1,7 +1,7 @@
-#include "gev/server/stream/stream_protocol.h"
+#include "server/stream/stream_protocol.h"
 
-#include "gev/server/resend_request.h"
-#include "gev/server/stream/stream_clock.h"
+#include "model/resend_request.h"
+#include "server/stream/stream_clock.h"
 
 #include <sys/prctl.h>
 #include <sys/resource.h>

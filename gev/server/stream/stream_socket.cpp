@@ -1,5 +1,5 @@
-#include "gev/server/stream/stream_socket.h"
-#include "gev/server/udp_socket.h"
+#include "server/stream/stream_socket.h"
+#include "server/udp_socket.h"
 #include "platform/socket_options.h"
 
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
-#include "gev/server/stream/stream_sources.h"
+#include "server/stream/stream_sources.h"
 
-#include "gev/model/four_bytes_register.h"
+#include "model/four_bytes_register.h"
 
 #include <algorithm>
 

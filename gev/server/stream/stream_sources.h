@@ -2,7 +2,7 @@
 // The device's video sources as its stream channels see them: the selected
 // source (the SourceSelector register), the channel each source streams on
 // (SourceStreamChannel) and the source each channel serves.
-#include "gev/model/register.h"
+#include "model/register.h"
 
 #include <cstdint>
 #include <functional>

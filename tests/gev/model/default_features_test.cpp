@@ -1,5 +1,5 @@
-#include "gev/model/default_features.h"
-#include "gev/model/pixel_formats.h"
+#include "model/default_features.h"
+#include "model/pixel_formats.h"
 
 #include "feature_test_support.h"
 #include "feature_xml.h"

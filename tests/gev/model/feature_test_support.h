@@ -1,7 +1,7 @@
 #pragma once
 // A feature description over its own register tree, and its printed text.
-#include "gev/model/feature_desc.h"
-#include "gev/model/reg_tree.h"
+#include "model/feature_desc.h"
+#include "model/reg_tree.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "gev/model/feature_desc.h"
+#include "model/feature_desc.h"
 
 #include "feature_test_support.h"
 #include "feature_xml.h"

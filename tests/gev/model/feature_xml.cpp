@@ -1,6 +1,6 @@
 #include "feature_xml.h"
 
-#include "gev/model/feature_desc_base.h"
+#include "model/feature_desc_base.h"
 
 #include <tinyxml2.h>
 #include <unistd.h>

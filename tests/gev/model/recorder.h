@@ -1,6 +1,6 @@
 #pragma once
 // A callback target that records its calls and answers as told.
-#include "gev/model/registers.h"
+#include "model/registers.h"
 
 #include <functional>
 #include <string>

@@ -1,5 +1,5 @@
-#include "gev/model/reg_tree.h"
-#include "gev/model/registers.h"
+#include "model/reg_tree.h"
+#include "model/registers.h"
 
 #include "platform/bytes.h"
 #include "recorder.h"

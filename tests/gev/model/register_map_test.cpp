@@ -1,6 +1,6 @@
-#include "gev/model/register_map.h"
+#include "model/register_map.h"
 
-#include "gev/model/host_info.h"
+#include "model/host_info.h"
 #include "platform/bytes.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "gev/model/registers.h"
+#include "model/registers.h"
 
 #include "recorder.h"
 #include "watchdog.h"

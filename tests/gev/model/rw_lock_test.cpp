@@ -1,4 +1,4 @@
-#include "gev/model/rw_lock.h"
+#include "model/rw_lock.h"
 
 #include "watchdog.h"
 

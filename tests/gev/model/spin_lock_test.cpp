@@ -1,5 +1,5 @@
-#include "gev/model/spin_lock.h"
-#include "gev/model/sync_critical_section.h"
+#include "model/spin_lock.h"
+#include "model/sync_critical_section.h"
 
 #include "watchdog.h"
 

@@ -1,5 +1,5 @@
-#include "gev/model/name_uuid.h"
-#include "gev/model/xml_text.h"
+#include "model/name_uuid.h"
+#include "model/xml_text.h"
 
 #include <gtest/gtest.h>
 

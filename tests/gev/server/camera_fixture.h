@@ -1,7 +1,7 @@
 #pragma once
 // A camera over a fake host: scripted adapters and recorded address changes.
-#include "gev/server/camera.h"
-#include "gev/server/netif.h"
+#include "server/camera.h"
+#include "server/netif.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "camera_fixture.h"
 #include "gvcp_client.h"
 
-#include "gev/server/camera_guard.h"
+#include "server/camera_guard.h"
 
 #include <functional>
 #include <new>

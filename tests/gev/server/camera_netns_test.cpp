@@ -1,7 +1,7 @@
 // The camera on a veth pair between two network namespaces: the served address
 // is added to the device side and removed again, and a client on the other
 // side reaches the device on it.
-#include "gev/server/camera.h"
+#include "server/camera.h"
 #include "netns.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "camera_fixture.h"
 #include "stream/gvsp_reassembler.h"
 #include "stream/stream_fixture.h"
-#include "tests/gev/model/watchdog.h"
+#include "../model/watchdog.h"
 
 #include <arpa/inet.h>
 

@@ -1,5 +1,5 @@
 #include "control_fixture.h"
-#include "gev/server/resend_request.h"
+#include "model/resend_request.h"
 
 #include <chrono>
 #include <thread>

@@ -1,8 +1,8 @@
 #pragma once
 // A control protocol over the default register map, serving on a loopback
 // address with an ephemeral port, and two clients.
-#include "gev/model/register_map.h"
-#include "gev/server/control_protocol.h"
+#include "model/register_map.h"
+#include "server/control_protocol.h"
 #include "gvcp_client.h"
 
 #include <gtest/gtest.h>

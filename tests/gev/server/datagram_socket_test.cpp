@@ -1,4 +1,4 @@
-#include "gev/server/datagram_socket.h"
+#include "server/datagram_socket.h"
 #include "socket_helpers.h"
 
 #include <gtest/gtest.h>

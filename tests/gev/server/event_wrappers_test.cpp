@@ -1,4 +1,4 @@
-#include "gev/server/event_wrappers.h"
+#include "server/event_wrappers.h"
 
 #include <gtest/gtest.h>
 

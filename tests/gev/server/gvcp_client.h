@@ -1,7 +1,7 @@
 #pragma once
 // A loopback GVCP client for the control protocol tests: sends command bytes
 // and waits a bounded time for an answer.
-#include "gev/server/datagram_socket.h"
+#include "server/datagram_socket.h"
 #include "platform/bytes.h"
 #include "socket_helpers.h"
 

@@ -1,5 +1,5 @@
-#include "gev/server/netif_adapters.h"
-#include "gev/server/netif_linux.h"
+#include "server/netif_adapters.h"
+#include "server/netif_linux.h"
 #include "netns.h"
 
 #include <gtest/gtest.h>

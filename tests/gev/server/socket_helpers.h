@@ -1,6 +1,6 @@
 #pragma once
 // Loopback addresses and small datagram helpers for the socket tests.
-#include "gev/server/datagram.h"
+#include "server/datagram.h"
 
 #include <cstdint>
 #include <cstring>

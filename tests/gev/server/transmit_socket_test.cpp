@@ -1,5 +1,5 @@
-#include "gev/server/datagram_socket.h"
-#include "gev/server/transmit_socket.h"
+#include "server/datagram_socket.h"
+#include "server/transmit_socket.h"
 #include "socket_helpers.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "gev/server/stream/gvsp_packets.h"
+#include "server/stream/gvsp_packets.h"
 
 #include <gtest/gtest.h>
 

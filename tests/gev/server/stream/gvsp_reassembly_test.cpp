@@ -1,6 +1,6 @@
 // Blocks laid out by the codec and put back together the way clients do it.
-#include "gev/server/stream/gvsp_chunks.h"
-#include "gev/server/stream/gvsp_packets.h"
+#include "server/stream/gvsp_chunks.h"
+#include "server/stream/gvsp_packets.h"
 #include "gvsp_pcap.h"
 #include "gvsp_reassembler.h"
 #include "platform/bytes.h"

@@ -1,8 +1,8 @@
 #pragma once
 // A register map with stream channels, a loopback receiver and a recording socket.
-#include "gev/model/register_map.h"
-#include "gev/server/stream/stream_channels.h"
-#include "gev/server/udp_socket.h"
+#include "model/register_map.h"
+#include "server/stream/stream_channels.h"
+#include "server/udp_socket.h"
 #include "gvsp_reassembler.h"
 
 #include <arpa/inet.h>

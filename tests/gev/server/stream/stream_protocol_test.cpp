@@ -1,7 +1,7 @@
-#include "gev/server/stream/gvsp_chunks.h"
+#include "server/stream/gvsp_chunks.h"
 #include "platform/bytes.h"
 #include "stream_fixture.h"
-#include "tests/gev/model/watchdog.h"
+#include "../../model/watchdog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // How a packet resend request travels through the ResendCmd mailbox:
 // first = block id, second = first packet id (high half) and last packet id (low half).
-#include "gev/model/mailboxes.h"
+#include "model/mailboxes.h"
 
 #include <cstdint>
 
