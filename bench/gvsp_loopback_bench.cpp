@@ -2,7 +2,7 @@
 // blocks/s, Gbit/s and the sending threads' CPU seconds per gigabyte.
 #include "model/register_map.h"
 #include "server/stream/stream_protocol.h"
-#include "server/udp_socket.h"
+#include "udp/udp_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -4,7 +4,7 @@
 // usage: gvsp_pacing_bench [delay_us ...]   (default 5 20 100)
 #include "model/register_map.h"
 #include "server/stream/stream_protocol.h"
-#include "server/udp_socket.h"
+#include "udp/udp_socket.h"
 #include "platform/bytes.h"
 
 #include <arpa/inet.h>

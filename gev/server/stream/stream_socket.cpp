@@ -1,5 +1,5 @@
 #include "server/stream/stream_socket.h"
-#include "server/udp_socket.h"
+#include "udp/udp_socket.h"
 #include "platform/socket_options.h"
 
 #include <arpa/inet.h>

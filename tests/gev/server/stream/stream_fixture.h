@@ -2,7 +2,7 @@
 // A register map with stream channels, a loopback receiver and a recording socket.
 #include "model/register_map.h"
 #include "server/stream/stream_channels.h"
-#include "server/udp_socket.h"
+#include "udp/udp_socket.h"
 #include "gvsp_reassembler.h"
 
 #include <arpa/inet.h>
