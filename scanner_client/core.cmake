@@ -15,7 +15,7 @@ add_library(quillan_core STATIC
   src/send_command.cpp
   src/tcp_client.cpp
   src/xml_exchange.cpp)
-target_include_directories(quillan_core PUBLIC include PRIVATE src)
+target_link_libraries(quillan_core PUBLIC quillan_internal quillan_headers)
 target_link_libraries(quillan_core PUBLIC platform Threads::Threads PkgConfig::TINYXML2)
 foreach(sub quillan_lin quillan_stream)
   if(TARGET ${sub})
@@ -26,6 +26,6 @@ target_link_libraries(quillan_core PRIVATE find_xml_text)
 
 add_library(quillan SHARED src/exports.cpp)
 target_link_libraries(quillan PRIVATE quillan_core)
-target_include_directories(quillan PUBLIC include)
+target_link_libraries(quillan PUBLIC quillan_headers)
 target_link_options(quillan PRIVATE -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/exports.map -Wl,--no-undefined)
 set_target_properties(quillan PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/exports.map)

@@ -1,7 +1,7 @@
-#include "cquillan.h"
+#include "src/cquillan.h"
 
-#include "debug_options.h"
-#include "version.h"
+#include "src/debug_options.h"
+#include "src/version.h"
 
 #include "platform/clock.h"
 #include "platform/debug_output.h"

@@ -2,10 +2,10 @@
 // One scanner connection: the TCP client, the stream parser and frame FIFO fed by it,
 // the linearization data and descriptor received from the scanner, the events that wake
 // readers, and the connection's debug output.
-#include "debug_log.h"
-#include "info_strings.h"
-#include "tcp_client.h"
-#include "xml_exchange.h"
+#include "src/debug_log.h"
+#include "src/info_strings.h"
+#include "src/tcp_client.h"
+#include "src/xml_exchange.h"
 
 #include "lin/decoded_profile.h"
 #include "lin/lin_store.h"

@@ -1,4 +1,4 @@
-#include "debug_log.h"
+#include "src/debug_log.h"
 
 #include "platform/clock.h"
 #include "platform/debug_output.h"

@@ -1,4 +1,4 @@
-#include "debug_options.h"
+#include "src/debug_options.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 // The readers of a connection's frame FIFO: profiles, raw frames and images.
-#include "cquillan.h"
+#include "src/cquillan.h"
 
 #include "lin/legacy_profile.h"
 #include "lin/profile_points.h"

@@ -1,4 +1,4 @@
-#include "fifo_size_setting.h"
+#include "src/fifo_size_setting.h"
 
 #include <cctype>
 #include <cerrno>

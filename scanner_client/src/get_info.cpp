@@ -1,7 +1,7 @@
 // GetInfo: the descriptor, settings sets, sync acknowledgement and the linearization summary.
-#include "cquillan.h"
+#include "src/cquillan.h"
 
-#include "local_command.h"
+#include "src/local_command.h"
 
 #include <algorithm>
 #include <chrono>

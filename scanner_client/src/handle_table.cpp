@@ -1,4 +1,4 @@
-#include "handle_table.h"
+#include "src/handle_table.h"
 
 CScannerHandleTable& CScannerHandleTable::instance()
 {

@@ -1,6 +1,6 @@
 #pragma once
 // The process-wide table of up to 100 scanner connections and their per-operation locks.
-#include "fifo_size_setting.h"
+#include "src/fifo_size_setting.h"
 
 #include <array>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "info_strings.h"
+#include "src/info_strings.h"
 
 #include "find_xml_text.h"
 

@@ -1,4 +1,4 @@
-#include "local_command.h"
+#include "src/local_command.h"
 
 #include <string_view>
 

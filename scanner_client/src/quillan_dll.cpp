@@ -1,10 +1,10 @@
 #include "quillan.h"
 
-#include "cquillan.h"
-#include "fifo_size_setting.h"
-#include "handle_table.h"
+#include "src/cquillan.h"
+#include "src/fifo_size_setting.h"
+#include "src/handle_table.h"
 #include "lin/lin_data.h"
-#include "version.h"
+#include "src/version.h"
 
 #include "platform/clock.h"
 #include "platform/debug_output.h"

@@ -1,7 +1,7 @@
 // ReadData: one named value as text, from the status record, the descriptor or the library.
-#include "cquillan.h"
+#include "src/cquillan.h"
 
-#include "read_data_names.h"
+#include "src/read_data_names.h"
 
 #include "platform/bytes.h"
 #include "platform/clock.h"

@@ -1,6 +1,6 @@
-#include "read_data_names.h"
+#include "src/read_data_names.h"
 
-#include "info_strings.h"
+#include "src/info_strings.h"
 
 #include "stream/status_container.h"
 

@@ -1,6 +1,6 @@
 // The WriteData path of a connection.
-#include "cquillan.h"
-#include "local_command.h"
+#include "src/cquillan.h"
+#include "src/local_command.h"
 
 #include <cstring>
 

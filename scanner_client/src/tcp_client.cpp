@@ -1,4 +1,4 @@
-#include "tcp_client.h"
+#include "src/tcp_client.h"
 
 #include "platform/socket_options.h"
 #include "platform/system_error.h"

@@ -1,7 +1,7 @@
 #pragma once
 // TCP connection to one scanner with its own receive thread: connects, retries every second,
 // receives in chunks, drops the link on silence longer than the time-out, and reconnects.
-#include "debug_log.h"
+#include "src/debug_log.h"
 
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"

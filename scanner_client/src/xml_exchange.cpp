@@ -1,4 +1,4 @@
-#include "xml_exchange.h"
+#include "src/xml_exchange.h"
 
 namespace quillan {
 

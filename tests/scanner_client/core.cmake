@@ -1,7 +1,6 @@
 lb_add_test(NAME quillan_settings_test
   SOURCES settings_test.cpp descriptor_test.cpp read_data_names_test.cpp
   LIBS quillan_core find_xml_text)
-target_include_directories(quillan_settings_test PRIVATE ${PROJECT_SOURCE_DIR}/scanner_client/src)
 
 add_test(NAME quillan_exported_symbols
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/exported_symbols.sh $<TARGET_FILE:quillan>)
@@ -14,4 +13,3 @@ endif()
 lb_add_test(NAME quillan_xml_exchange_test THREADS
   SOURCES xml_exchange_test.cpp
   LIBS quillan_core)
-target_include_directories(quillan_xml_exchange_test PRIVATE ${PROJECT_SOURCE_DIR}/scanner_client/src)

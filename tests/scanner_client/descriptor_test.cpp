@@ -1,6 +1,6 @@
 // The XML path resolver and the descriptor's text slots.
 #include "find_xml_text.h"
-#include "info_strings.h"
+#include "src/info_strings.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml2.h>

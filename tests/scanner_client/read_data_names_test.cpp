@@ -1,4 +1,4 @@
-#include "read_data_names.h"
+#include "src/read_data_names.h"
 
 #include "stream/status_container.h"
 

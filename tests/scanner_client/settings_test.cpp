@@ -1,7 +1,7 @@
 // Pure parsers of the scanner client: FIFO-size settings, local commands, debug options.
-#include "debug_options.h"
-#include "fifo_size_setting.h"
-#include "local_command.h"
+#include "src/debug_options.h"
+#include "src/fifo_size_setting.h"
+#include "src/local_command.h"
 
 #include <gtest/gtest.h>
 

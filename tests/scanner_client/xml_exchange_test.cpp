@@ -1,5 +1,5 @@
 // Matching of the scanner's XML answers to the requests waiting for them.
-#include "xml_exchange.h"
+#include "src/xml_exchange.h"
 
 #include <gtest/gtest.h>
 
