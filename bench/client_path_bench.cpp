@@ -13,8 +13,8 @@
 // Options: --seconds=S (2), --runs=N (3), --rates=6000,20000,50000,0 (0 = unpaced),
 // --readers=decode,raw.
 #include "quillan.h"
-#include "tools/scanner_sim/lin1dd.h"
-#include "tools/scanner_sim/profile_container.h"
+#include "scanner_sim/lin1dd.h"
+#include "scanner_sim/profile_container.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

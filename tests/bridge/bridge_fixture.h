@@ -16,7 +16,7 @@
 #include "bridge_probe.h"
 #include "fake_camera.h"
 #include "fake_scanner.h"
-#include "tools/scanner_sim/settings_model.h"
+#include "scanner_sim/settings_model.h"
 
 namespace lumabridge::test {
 

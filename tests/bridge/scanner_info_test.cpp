@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fake_scanner.h"
-#include "tools/scanner_sim/settings_model.h"
+#include "scanner_sim/settings_model.h"
 
 namespace lumabridge {
 namespace {

@@ -1,7 +1,7 @@
 // The library as a host program sees it: only quillan.h, linked against libquillan.so,
 // talking to the scanner simulator.
 #include "quillan.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include "eventually.h"
 

@@ -4,7 +4,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include "quillan.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include "platform/process.h"
 

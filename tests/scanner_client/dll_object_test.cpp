@@ -1,6 +1,6 @@
 // QuillanDLL objects share one connection table.
 #include "quillan.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Linearization data loaded from a file, and what the exported functions derive from it.
 #include "quillan.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Profiles from the simulator's stream through Quillan_GetXZIExtended, checked against what it sent.
 #include "eventually.h"
 #include "quillan.h"
-#include "tools/scanner_sim/profile_container.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/profile_container.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <gtest/gtest.h>
 

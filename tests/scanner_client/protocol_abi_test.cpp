@@ -1,6 +1,6 @@
 // The scanner protocol end to end: the library through its exported functions against the simulator.
 #include "quillan.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include "eventually.h"
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/command_log.h"
+#include "scanner_sim/command_log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "platform/system_error.h"
-#include "tools/scanner_sim/command_text.h"
+#include "scanner_sim/command_text.h"
 
 namespace scanner_sim {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/unique_fd.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 namespace scanner_sim {
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/command_text.h"
+#include "scanner_sim/command_text.h"
 
 #include <cstdio>
 #include <stdexcept>

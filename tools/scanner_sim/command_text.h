@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 namespace scanner_sim {
 

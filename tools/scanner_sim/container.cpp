@@ -1,9 +1,9 @@
-#include "tools/scanner_sim/container.h"
+#include "scanner_sim/container.h"
 
 #include <stdexcept>
 
-#include "tools/scanner_sim/byte_buffer.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/byte_buffer.h"
+#include "scanner_sim/crc32_mpeg2.h"
 
 namespace scanner_sim {
 

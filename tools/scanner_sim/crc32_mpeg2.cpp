@@ -1,8 +1,8 @@
-#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/crc32_mpeg2.h"
 
 #include <array>
 
-#include "tools/scanner_sim/byte_buffer.h"
+#include "scanner_sim/byte_buffer.h"
 
 namespace scanner_sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/free_run.h"
+#include "scanner_sim/free_run.h"
 
 #include <algorithm>
 

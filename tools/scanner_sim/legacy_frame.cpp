@@ -1,7 +1,7 @@
-#include "tools/scanner_sim/legacy_frame.h"
+#include "scanner_sim/legacy_frame.h"
 
-#include "tools/scanner_sim/byte_buffer.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/byte_buffer.h"
+#include "scanner_sim/crc32_mpeg2.h"
 
 namespace scanner_sim {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/scanner_sim/profile_container.h"
+#include "scanner_sim/profile_container.h"
 
 namespace scanner_sim {
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/library_local.h"
+#include "scanner_sim/library_local.h"
 
 namespace scanner_sim {
 

@@ -1,11 +1,11 @@
-#include "tools/scanner_sim/lin1dd.h"
+#include "scanner_sim/lin1dd.h"
 
 #include <bit>
 #include <limits>
 #include <stdexcept>
 
-#include "tools/scanner_sim/byte_buffer.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/byte_buffer.h"
+#include "scanner_sim/crc32_mpeg2.h"
 
 namespace scanner_sim {
 namespace {

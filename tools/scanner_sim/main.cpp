@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/scanner_sim/command_text.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/command_text.h"
+#include "scanner_sim/scanner_sim.h"
 
 namespace {
 

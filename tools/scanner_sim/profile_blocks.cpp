@@ -1,9 +1,9 @@
-#include "tools/scanner_sim/profile_blocks.h"
+#include "scanner_sim/profile_blocks.h"
 
 #include <bit>
 #include <stdexcept>
 
-#include "tools/scanner_sim/byte_buffer.h"
+#include "scanner_sim/byte_buffer.h"
 
 namespace scanner_sim {
 namespace {

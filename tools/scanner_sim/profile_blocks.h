@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/scanner_sim/container.h"
-#include "tools/scanner_sim/profile_surface.h"
+#include "scanner_sim/container.h"
+#include "scanner_sim/profile_surface.h"
 
 namespace scanner_sim {
 

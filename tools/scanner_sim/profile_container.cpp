@@ -1,9 +1,9 @@
-#include "tools/scanner_sim/profile_container.h"
+#include "scanner_sim/profile_container.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "tools/scanner_sim/container.h"
+#include "scanner_sim/container.h"
 
 namespace scanner_sim {
 namespace {

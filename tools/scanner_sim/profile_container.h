@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/scanner_sim/lin1dd.h"
-#include "tools/scanner_sim/profile_blocks.h"
-#include "tools/scanner_sim/status_blocks.h"
+#include "scanner_sim/lin1dd.h"
+#include "scanner_sim/profile_blocks.h"
+#include "scanner_sim/status_blocks.h"
 
 namespace scanner_sim {
 

@@ -1,10 +1,10 @@
-#include "tools/scanner_sim/profile_producer.h"
+#include "scanner_sim/profile_producer.h"
 
 #include <algorithm>
 
-#include "tools/scanner_sim/byte_buffer.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
-#include "tools/scanner_sim/legacy_frame.h"
+#include "scanner_sim/byte_buffer.h"
+#include "scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/legacy_frame.h"
 
 namespace scanner_sim {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/scanner_sim/profile_container.h"
+#include "scanner_sim/profile_container.h"
 
 namespace scanner_sim {
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/profile_surface.h"
+#include "scanner_sim/profile_surface.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // analytic linearization tables.
 #include <cstdint>
 
-#include "tools/scanner_sim/lin1dd.h"
+#include "scanner_sim/lin1dd.h"
 
 namespace scanner_sim {
 

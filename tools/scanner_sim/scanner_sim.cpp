@@ -1,12 +1,12 @@
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <stdexcept>
 #include <system_error>
 
-#include "tools/scanner_sim/library_local.h"
-#include "tools/scanner_sim/lin1dd.h"
-#include "tools/scanner_sim/scanner_sim_impl.h"
-#include "tools/scanner_sim/socket_io.h"
+#include "scanner_sim/library_local.h"
+#include "scanner_sim/lin1dd.h"
+#include "scanner_sim/scanner_sim_impl.h"
+#include "scanner_sim/socket_io.h"
 
 namespace scanner_sim {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/scanner_sim/profile_producer.h"
-#include "tools/scanner_sim/settings_model.h"
+#include "scanner_sim/profile_producer.h"
+#include "scanner_sim/settings_model.h"
 
 namespace scanner_sim {
 

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "tools/scanner_sim/container.h"
-#include "tools/scanner_sim/scanner_sim_impl.h"
+#include "scanner_sim/container.h"
+#include "scanner_sim/scanner_sim_impl.h"
 
 namespace scanner_sim {
 namespace {

@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "platform/socket_options.h"
-#include "tools/scanner_sim/container.h"
-#include "tools/scanner_sim/scanner_sim_impl.h"
-#include "tools/scanner_sim/socket_io.h"
+#include "scanner_sim/container.h"
+#include "scanner_sim/scanner_sim_impl.h"
+#include "scanner_sim/socket_io.h"
 
 namespace scanner_sim {
 namespace {

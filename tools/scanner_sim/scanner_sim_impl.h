@@ -17,10 +17,10 @@
 
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"
-#include "tools/scanner_sim/command_log.h"
-#include "tools/scanner_sim/free_run.h"
-#include "tools/scanner_sim/inbound_tokenizer.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/command_log.h"
+#include "scanner_sim/free_run.h"
+#include "scanner_sim/inbound_tokenizer.h"
+#include "scanner_sim/scanner_sim.h"
 
 namespace scanner_sim {
 

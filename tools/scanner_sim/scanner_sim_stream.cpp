@@ -2,9 +2,9 @@
 // them, and following the model's acquisition state.
 #include <algorithm>
 
-#include "tools/scanner_sim/container.h"
-#include "tools/scanner_sim/scanner_sim_impl.h"
-#include "tools/scanner_sim/status_blocks.h"
+#include "scanner_sim/container.h"
+#include "scanner_sim/scanner_sim_impl.h"
+#include "scanner_sim/status_blocks.h"
 
 namespace scanner_sim {
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/settings_model.h"
+#include "scanner_sim/settings_model.h"
 
 #include <algorithm>
 #include <cerrno>

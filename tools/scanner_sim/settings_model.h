@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "tools/scanner_sim/lin1dd.h"
-#include "tools/scanner_sim/status_blocks.h"
+#include "scanner_sim/lin1dd.h"
+#include "scanner_sim/status_blocks.h"
 
 namespace scanner_sim {
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/socket_io.h"
+#include "scanner_sim/socket_io.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
-#include "tools/scanner_sim/status_blocks.h"
+#include "scanner_sim/status_blocks.h"
 
-#include "tools/scanner_sim/byte_buffer.h"
+#include "scanner_sim/byte_buffer.h"
 
 namespace scanner_sim {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/scanner_sim/container.h"
+#include "scanner_sim/container.h"
 
 namespace scanner_sim {
 

@@ -1,11 +1,11 @@
-#include "tools/scanner_sim/command_text.h"
+#include "scanner_sim/command_text.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string_view>
 
-#include "tools/scanner_sim/command_log.h"
+#include "scanner_sim/command_log.h"
 
 namespace scanner_sim {
 namespace {

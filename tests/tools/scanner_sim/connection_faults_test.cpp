@@ -1,5 +1,5 @@
 // Connection faults set by options, and the command log file, seen by a plain socket client.
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

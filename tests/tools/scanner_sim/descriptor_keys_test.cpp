@@ -1,6 +1,6 @@
 // The descriptor as its two readers see it: every key the bridge and the client library look up,
 // resolved with a colon-path walk of our own over the parsed document.
-#include "tools/scanner_sim/settings_model.h"
+#include "scanner_sim/settings_model.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml2.h>

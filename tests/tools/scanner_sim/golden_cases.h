@@ -4,12 +4,12 @@
 #include <utility>
 #include <vector>
 
-#include "tools/scanner_sim/container.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
-#include "tools/scanner_sim/legacy_frame.h"
-#include "tools/scanner_sim/lin1dd.h"
-#include "tools/scanner_sim/profile_container.h"
-#include "tools/scanner_sim/status_blocks.h"
+#include "scanner_sim/container.h"
+#include "scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/legacy_frame.h"
+#include "scanner_sim/lin1dd.h"
+#include "scanner_sim/profile_container.h"
+#include "scanner_sim/status_blocks.h"
 
 namespace scanner_sim::test {
 

@@ -1,4 +1,4 @@
-#include "tools/scanner_sim/inbound_tokenizer.h"
+#include "scanner_sim/inbound_tokenizer.h"
 
 #include <gtest/gtest.h>
 

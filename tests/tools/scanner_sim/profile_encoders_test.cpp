@@ -7,9 +7,9 @@
 
 #include "golden_cases.h"
 #include "platform/bytes.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
-#include "tools/scanner_sim/legacy_frame.h"
-#include "tools/scanner_sim/profile_container.h"
+#include "scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/legacy_frame.h"
+#include "scanner_sim/profile_container.h"
 
 namespace scanner_sim {
 namespace {

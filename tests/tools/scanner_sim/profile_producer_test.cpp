@@ -1,11 +1,11 @@
 // The streamed profile sequence: counters, injected faults and write boundaries.
-#include "tools/scanner_sim/profile_producer.h"
+#include "scanner_sim/profile_producer.h"
 
 #include <gtest/gtest.h>
 
 #include "golden_cases.h"
 #include "platform/bytes.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/crc32_mpeg2.h"
 
 namespace scanner_sim {
 namespace {

@@ -1,5 +1,5 @@
 // The simulator's side of the connection sequence, seen by a plain socket client.
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml2.h>

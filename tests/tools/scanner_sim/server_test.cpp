@@ -1,5 +1,5 @@
 // The simulator's server: accept order, recording, faults. Nothing here depends on answers.
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/scanner_sim.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "tools/scanner_sim/settings_model.h"
+#include "scanner_sim/settings_model.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
 #include <string>
 
-#include "tools/scanner_sim/library_local.h"
+#include "scanner_sim/library_local.h"
 
 namespace scanner_sim {
 namespace {

@@ -8,8 +8,8 @@
 #include "golden_cases.h"
 #include "platform/bytes.h"
 #include "test_client.h"
-#include "tools/scanner_sim/crc32_mpeg2.h"
-#include "tools/scanner_sim/scanner_sim.h"
+#include "scanner_sim/crc32_mpeg2.h"
+#include "scanner_sim/scanner_sim.h"
 
 namespace scanner_sim {
 namespace {
