@@ -1,0 +1,2 @@
+// Vantocam's camera behind CGevCamera, through its internal include root.
+#include "server/camera.h"
