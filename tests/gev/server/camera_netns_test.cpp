@@ -44,6 +44,10 @@ TEST(CameraNetns, ServedAddressComesAndGoesWithTheCamera)
         std::ifstream(pidFile) >> client;
         std::remove(pidFile.c_str());
         ASSERT_GT(client, 0);
+        // The pid is known before unshare has left this namespace: wait until it has.
+        const std::string clientNs = "$(readlink /proc/" + std::to_string(client) + "/ns/net)";
+        ASSERT_TRUE(nstest::Shell("for i in $(seq 1000); do [ \"" + clientNs +
+                                  "\" != \"$(readlink /proc/self/ns/net)\" ] && exit 0; sleep 0.01; done; exit 1"));
         const std::string in = "nsenter -t " + std::to_string(client) + " -n ";
         ASSERT_TRUE(nstest::Shell("ip link set vcli netns " + std::to_string(client)));
         ASSERT_TRUE(nstest::Shell(in + "sh -c 'ip link set lo up && ip addr add 10.77.0.2/24 dev vcli && "
