@@ -5,6 +5,7 @@
 set -eu
 host=$1
 command -v arv-tool-0.8 >/dev/null || { echo "arv-tool-0.8 missing"; exit 77; }
+. "$(dirname "$0")/aravis_netns.sh"
 dir=$(mktemp -d)
 trap 'kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true; rm -rf "$dir"' EXIT
 mkfifo "$dir/in"

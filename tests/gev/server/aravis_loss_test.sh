@@ -10,17 +10,18 @@ host=$1
 check=$2
 resend_check=$3
 if [ "${LB_IN_NETNS:-}" != 1 ]; then
-    [ "$(id -u)" = 0 ] || { echo "needs root"; exit 77; }
     for tool in nft unshare ip dumpcap tshark; do
         command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }
     done
     /usr/bin/python3 -c 'import gi; gi.require_version("Aravis", "0.8"); from gi.repository import Aravis' \
         2>/dev/null || { echo "Aravis for Python missing"; exit 77; }
-    exec env LB_IN_NETNS=1 timeout 120 unshare --net sh "$0" "$@"
 fi
+# The drop rule and the MTU need a namespace of their own.
+lb_netns_required=1
+. "$(dirname "$0")/aravis_netns.sh"
 
 address=127.0.0.41
-ip link set lo mtu 1500 up
+ip link set lo mtu 1500
 # 5% of the first copies of GVSP packets (neither end on the GVCP port) are
 # dropped on lo's ingress: after the capture has seen them, before Aravis's
 # socket (a packet socket too) gets them. Resent copies, known by their
