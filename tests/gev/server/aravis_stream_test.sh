@@ -84,13 +84,22 @@ if command -v tshark >/dev/null && [ "$(id -u)" = 0 ]; then
     [ -s "$dir/bad.txt" ] && { head "$dir/bad.txt"; fail "malformed GVSP packets"; }
 fi
 
-# Stop while a client acquires.
+# Stop while a client acquires. The marker, made before the host is told to
+# stop, tells the client from when its device reads may fail and the stream may
+# end; every block it received is still checked in full.
 start_host --gev 2.0 --stream parts3 --chunks --rate 200 --width 96 --lines 24
-timeout 30 /usr/bin/python3 "$check" "$address" parts3 96 24 1 1000000 >"$dir/client.out" 2>&1 3>&- &
+timeout 60 /usr/bin/python3 "$check" --stop-marker "$dir/stopping" "$address" parts3 96 24 1 1000000 \
+    >"$dir/client.out" 2>&1 3>&- &
 client=$!
-sleep 2
+for _ in $(seq 300); do grep -q "first block" "$dir/client.out" && break; sleep 0.1; done
+grep -q "first block" "$dir/client.out" || { cat "$dir/client.out"; fail "client received no block"; }
+sleep 1.5
+: >"$dir/stopping"
 stop_host
-wait "$client" 2>/dev/null || true
-grep -q "no block" "$dir/client.out" || { cat "$dir/client.out"; fail "client did not see the end of the stream"; }
+status=0
+wait "$client" || status=$?
+cat "$dir/client.out"
 grep -q "block .* status" "$dir/client.out" && fail "incomplete block before the stop"
+[ "$status" = 0 ] || fail "client (status $status)"
+grep -q "stream ended after the stop" "$dir/client.out" || fail "client did not see the end of the stream"
 echo ok
