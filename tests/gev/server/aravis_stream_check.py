@@ -51,8 +51,10 @@ END_WAIT_US = 3000000
 BUFFERS = 512
 
 stream = None
-# The longest selector write and value read of a line, in s.
-slowest_line = 0.0
+# --stop-marker FILE
+marker = None
+# The longest selector write and value read of a line: seconds, which line.
+slowest_line = (0.0, "")
 
 
 def statistics():
@@ -67,10 +69,14 @@ def print_statistics(infos):
     print("stream statistics: " + ", ".join("%s %d" % kv for kv in sorted(infos.items())))
 
 
+def stopping():
+    return marker is not None and os.path.exists(marker)
+
+
 def summary(blocks, last_id, most_waiting):
     text = "%d blocks, last id %s, at most %d waiting" % (blocks, last_id, most_waiting)
-    if slowest_line > 0:
-        text += ", slowest line read %.1f ms" % (1000 * slowest_line)
+    if slowest_line[1]:
+        text += ", slowest line read %.1f ms (%s)" % (1000 * slowest_line[0], slowest_line[1])
     return text
 
 
@@ -124,13 +130,14 @@ def check_parsed_chunks(camera, parsers, buffer, k, timestamp, lines, n, line_re
             value = line_parser.get_integer_value(buffer, "ChunkLineValue")
         except GLib.Error as e:
             raise ControlLost("line %d of frame %d: %s" % (line, k, e.message))
-        slowest_line = max(slowest_line, time.monotonic() - start)
+        slowest_line = max(slowest_line, (time.monotonic() - start, "line %d of frame %d%s"
+                                          % (line, k, ", after the stop" if stopping() else "")))
         if value != k * 1000 + line:
             fail("parsed line %d value %d of frame %d" % (line, value, k))
 
 
 def main():
-    global stream
+    global stream, marker
     args = sys.argv[1:]
     resize = None
     if args[:1] == ["--resize"]:
@@ -140,14 +147,9 @@ def main():
     if args[:1] == ["--no-line-reads"]:
         line_reads = False
         args = args[1:]
-    marker = None
     if args[:1] == ["--stop-marker"]:
         marker = args[1]
         args = args[2:]
-
-    def stopping():
-        return marker is not None and os.path.exists(marker)
-
     address, kind, width, lines, chunks, blocks = args[:6]
     width, lines, chunks, blocks = int(width), int(lines), chunks == "1", int(blocks)
     parts = {"image": 1, "parts2": 2, "parts3": 3}[kind]
