@@ -20,13 +20,17 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; cat "$dir/host.out"; exit 1; }
 
+# Waits for a process to be ready are long: on a loaded machine one may take
+# seconds to start. A capture has started once its file holds a header.
 capture=0
 if command -v tshark >/dev/null && [ "$(id -u)" -eq 0 ]; then
   tshark -q -i lo -f "udp port 3956" -w "$dir/gvcp.pcap" >"$dir/tshark.out" 2>&1 &
   tpid=$!
   pids="$pids $tpid"
   capture=1
-  sleep 1
+  for _ in $(seq 300); do [ -s "$dir/gvcp.pcap" ] && break; sleep 0.1; done
+  [ -s "$dir/gvcp.pcap" ] || { cat "$dir/tshark.out"; fail "capture did not start"; }
+  sleep 0.5
 fi
 
 mkfifo "$dir/in"
@@ -34,7 +38,8 @@ mkfifo "$dir/in"
 pids="$pids $!"
 hpid=$!
 exec 3>"$dir/in"
-for _ in 1 2 3 4 5 6 7 8 9 10; do grep -q serving "$dir/host.out" && break; sleep 0.2; done
+for _ in $(seq 300); do grep -q serving "$dir/host.out" && break; sleep 0.1; done
+grep -q serving "$dir/host.out" || fail "host did not start"
 
 timeout 10 arv-tool-0.8 >"$dir/discovered" 2>&1 || true
 grep -q "($addr)" "$dir/discovered" || { cat "$dir/discovered"; fail "not discovered"; }
@@ -45,14 +50,14 @@ grep -q "R\[0x00000934\] = 0x" "$dir/regs" || { cat "$dir/regs"; fail "capabilit
 /usr/bin/python3 "$privilege" "$addr" holder >"$dir/holder" 2>&1 &
 holder=$!
 pids="$pids $holder"
-for _ in 1 2 3 4 5 6 7 8 9 10; do grep -q holding "$dir/holder" && break; sleep 0.2; done
+for _ in $(seq 300); do grep -q holding "$dir/holder" && break; sleep 0.1; done
 grep -q holding "$dir/holder" || { cat "$dir/holder"; fail "holder"; }
 mkfifo "$dir/go"
 /usr/bin/python3 "$privilege" "$addr" contender <"$dir/go" >"$dir/contender" 2>&1 &
 contender=$!
 pids="$pids $contender"
 exec 4>"$dir/go"
-for _ in 1 2 3 4 5 6 7 8 9 10; do grep -q -E 'refused|FAIL' "$dir/contender" && break; sleep 0.2; done
+for _ in $(seq 300); do grep -q -E 'refused|FAIL' "$dir/contender" && break; sleep 0.1; done
 grep -q refused "$dir/contender" || { cat "$dir/contender"; fail "second client was not refused"; }
 kill -9 "$holder"   # no release: only the heartbeat time-out frees control
 echo go >&4

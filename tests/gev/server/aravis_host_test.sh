@@ -12,9 +12,11 @@ mkfifo "$dir/in"
 "$host" --xml "$dir/camera.xml" 127.0.0.2 <"$dir/in" >"$dir/host.out" 2>&1 &
 pid=$!
 exec 3>"$dir/in"
-for _ in 1 2 3 4 5 6 7 8 9 10; do grep -q serving "$dir/host.out" && break; sleep 0.2; done
+# Waits for a process to be ready are long: on a loaded machine one may take seconds to start.
+for _ in $(seq 300); do grep -q serving "$dir/host.out" && break; sleep 0.1; done
 arv() { timeout 10 arv-tool-0.8 -a 127.0.0.2 "$@"; }
 fail() { echo "FAIL: $*"; cat "$dir/host.out"; exit 1; }
+grep -q serving "$dir/host.out" || fail "host did not start"
 
 # arv-tool prints the description followed by one line break.
 arv genicam >"$dir/arv.xml"

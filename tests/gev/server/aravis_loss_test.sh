@@ -51,14 +51,17 @@ fail() { echo "FAIL: $*"; cat "$dir/host.out"; exit 1; }
 dumpcap -q -P -B 64 -i lo -f "udp and src host $address and not port 3956" -w "$dir/stream.pcap" \
     >"$dir/dumpcap.out" 2>&1 &
 capture=$!
-for _ in $(seq 50); do [ -s "$dir/stream.pcap" ] && break; sleep 0.1; done
+# Waits for a process to be ready are long: on a loaded machine one may take
+# seconds to start.
+for _ in $(seq 300); do [ -s "$dir/stream.pcap" ] && break; sleep 0.1; done
 [ -s "$dir/stream.pcap" ] || { cat "$dir/dumpcap.out"; fail "capture did not start"; }
 
 mkfifo "$dir/in"
 "$host" --gev 2.0 --stream parts3 --chunks --rate 20 --width 128 --lines 32 $address <"$dir/in" >"$dir/host.out" 2>&1 &
 pid=$!
 exec 3>"$dir/in"
-for _ in $(seq 50); do grep -q serving "$dir/host.out" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q serving "$dir/host.out" && break; sleep 0.1; done
+grep -q serving "$dir/host.out" || fail "host did not start"
 timeout 90 /usr/bin/python3 "$check" --no-line-reads $address parts3 128 32 1 100 500000 3>&- >"$dir/check.out" 2>&1 ||
     { cat "$dir/check.out"; fail "blocks lost"; }
 cat "$dir/check.out"

@@ -21,13 +21,15 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; cat "$dir/host.out"; exit 1; }
 
+# Waits for a process to be ready are long: on a loaded machine one may take
+# seconds to start.
 start_host() {
     rm -f "$dir/in"
     mkfifo "$dir/in"
     "$host" "$@" "$address" <"$dir/in" >"$dir/host.out" 2>&1 &
     pid=$!
     exec 3>"$dir/in"
-    for _ in $(seq 50); do grep -q serving "$dir/host.out" && return 0; sleep 0.1; done
+    for _ in $(seq 300); do grep -q serving "$dir/host.out" && return 0; sleep 0.1; done
     fail "host did not start: $*"
 }
 
@@ -68,7 +70,7 @@ done
 if command -v tshark >/dev/null && [ "$(id -u)" = 0 ]; then
     tshark -i lo -f "udp and host $address" -w "$dir/stream.pcap" >/dev/null 2>&1 &
     capture=$!
-    for _ in $(seq 50); do [ -s "$dir/stream.pcap" ] && break; sleep 0.1; done
+    for _ in $(seq 300); do [ -s "$dir/stream.pcap" ] && break; sleep 0.1; done
     sleep 0.5
     run_case 2.0 parts3 1
     sleep 0.5
