@@ -17,7 +17,8 @@ a device read may fail and the stream may end: the blocks already received are
 still checked in full, and the client then ends with "stream ended after the
 stop" (status 0). Before it exists (and without the option) a failed device
 read or a missing block fails at once.
-RETENTION_US: how long Aravis keeps an incomplete block asking for resends.
+RETENTION_US: how long Aravis keeps an incomplete block asking for resends
+(default 1 s).
 """
 import os
 import struct
@@ -46,9 +47,13 @@ TS_BASE = 1000000000000
 #   END_WAIT_US once the host was told to stop.
 # - Buffers: a held-up client falls behind the stream; BUFFERS blocks can wait
 #   for it (a block that finds none is an underrun and a gap in the block ids).
+# - An incomplete block: Aravis waits RETENTION_US (its own default: 100 ms) for
+#   the rest of its packets, as a loaded machine may hold up the host's sender
+#   between two packets; then the block fails.
 BLOCK_WAIT_US = 10000000
 END_WAIT_US = 3000000
 BUFFERS = 512
+RETENTION_US = 1000000
 
 stream = None
 # --stop-marker FILE
@@ -174,8 +179,7 @@ def main():
     if chunks:
         parsers = (camera.create_chunk_parser(), Aravis.ChunkParser(genicam=camera.get_device().get_genicam()))
     stream = camera.create_stream(None, None)
-    if len(args) > 6:
-        stream.set_property("frame-retention", int(args[6]))
+    stream.set_property("frame-retention", int(args[6]) if len(args) > 6 else RETENTION_US)
     for _ in range(min(blocks, BUFFERS)):
         stream.push_buffer(Aravis.Buffer.new_allocate(expected_payload))
     camera.start_acquisition()
