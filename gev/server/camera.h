@@ -5,6 +5,7 @@
 #include "server/camera_channel.h"
 #include "server/camera_geometry.h"
 #include "server/control_protocol.h"
+#include "server/message_protocol.h"
 #include "server/netif.h"
 #include "server/stream/gvsp_chunks.h"
 #include "server/stream/stream_channels.h"
@@ -138,6 +139,7 @@ public:
     // Internal: the control protocol, for serving options in tests.
     ControlProtocol& Control() { return m_Control; }
     StreamChannels& Streams() { return *m_Streams; }
+    MessageProtocol& Messages() { return *m_Messages; }
     const std::vector<AdapterRecord>& Adapters() const { return m_Adapters; }
 
 private:
@@ -199,9 +201,12 @@ private:
     uint32_t selectionKey(int32_t ch);
     uint32_t registerKey(int32_t ch, int map);
     uint32_t mapValue(int32_t ch, int map);
+    template <class Send>
+    uint32_t sendEvent(uint16_t channel, Send&& send);
 
     std::shared_ptr<INetPlatform> m_Net;
     ControlProtocol m_Control;
+    std::unique_ptr<MessageProtocol> m_Messages;  // after the control protocol: closed and destroyed first
     std::vector<std::unique_ptr<ChannelSettings>> m_Channels;
     std::unique_ptr<StreamChannels> m_Streams;  // after the control protocol: stopped and destroyed first
     std::vector<Gvsp::ChunkArea> m_ChunkAreas;  // per channel, the producer's
@@ -230,6 +235,8 @@ private:
 
     std::mutex m_ChunkMutex;      // one chunk builder at a time
     uint32_t m_ChunkCounter = 0;  // the next ChunkSelector value
+    std::mutex m_EventMutex;      // one event builder at a time
+    uint32_t m_EventCounter = 0;  // the next EventSelector value
     std::unique_ptr<ImageRegisterHooks> m_ImageHooks;  // last: unsubscribed first
 };
 

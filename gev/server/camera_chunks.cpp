@@ -1,9 +1,9 @@
 // Chunk description builders: the chunk selector group, chunks with one value
 // per block and chunks with one 32-bit value per scan line.
 #include "server/camera.h"
+#include "server/camera_feature_text.h"
 #include "server/camera_guard.h"
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -17,13 +17,6 @@ constexpr uint16_t kReadWrite = 3;
 constexpr uint32_t kMaxStringChunk = 128;
 constexpr const char* kChunkCategory = "ChunkDataControl";  // home of the per-line address nodes
 constexpr const char* kScanLineSelector = "regChunkScanLineSelector";
-
-std::string hex(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%x", value);
-    return text;
-}
 
 // Removes, in reverse order, what a builder created unless the builder
 // completed. Only nodes the builder itself created are listed, so a name that
@@ -117,7 +110,7 @@ uint32_t addChunkPort(FeatureDesc& features, Undo& undo, const std::string& port
     if (st != GevResult::Ok)
         return st;
     undo.Node(port, nullptr);
-    st = features.SetFeatureChildText(port.c_str(), "ChunkID", hex(chunkId).c_str(), false);
+    st = features.SetFeatureChildText(port.c_str(), "ChunkID", hexText(chunkId).c_str(), false);
     if (st != GevResult::Ok)
         return st;
     undo.Done();

@@ -468,28 +468,9 @@ uint32_t Camera::LatchTimestamp()
     });
 }
 
-// Not served by this build: composite event builders, events and pixel
-// conversion. The constant answers cannot throw; a body that does more runs
-// through guarded.
+// Not served by this build: pixel conversion. The constant answer cannot
+// throw; a body that does more runs through guarded.
 
-uint32_t Camera::AddEventSelectorFeatures(const char*) { return GevResult::Fail; }
-uint32_t Camera::AddEvent(uint16_t, const char*, const char*, bool, bool, bool) { return GevResult::Fail; }
-uint32_t Camera::AddEventDataFeature(const char*, const char*, uint16_t, uint32_t, uint32_t, const char*)
-{
-    return GevResult::Fail;
-}
-uint32_t Camera::SendEvent(uint16_t, uint16_t, bool)
-{
-    return guarded(__func__, [&] { return running() ? GevResult::Fail : GevResult::NotRunning; });
-}
-uint32_t Camera::SendEvents(uint32_t, const uint16_t*, uint16_t, bool)
-{
-    return guarded(__func__, [&] { return running() ? GevResult::Fail : GevResult::NotRunning; });
-}
-uint32_t Camera::SendEventData(uint16_t, const void*, uint32_t, uint16_t, bool)
-{
-    return guarded(__func__, [&] { return running() ? GevResult::Fail : GevResult::NotRunning; });
-}
 uint32_t Camera::ConvertPixels(const void*, void*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                                uint32_t)
 {

@@ -1,6 +1,8 @@
 #include "server/camera_feature_text.h"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -36,6 +38,13 @@ bool parseFloat(const std::string& text, float& value)
         return false;
     value = v;
     return true;
+}
+
+std::string hexText(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%" PRIx64, value);
+    return text;
 }
 
 }  // namespace Kivu

@@ -13,6 +13,9 @@ const char* keepText(std::string text);
 bool parseInt64(const std::string& text, int64_t& value);
 bool parseFloat(const std::string& text, float& value);
 
+// Lowercase hexadecimal without prefix ("%x"), as port ids and addresses are written.
+std::string hexText(uint64_t value);
+
 // What the integer operations raise for a register that is neither 4 nor 8 bytes long.
 inline constexpr const char* kUnknownRegisterLength = "Error: Unknown register length!";
 

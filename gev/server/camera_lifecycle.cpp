@@ -51,7 +51,9 @@ std::string urlName(const std::string& text)
 }  // namespace
 
 Camera::Camera(std::shared_ptr<INetPlatform> net)
-    : m_Net(platformOrLinux(std::move(net))), m_Control(Tree(), m_Net), m_StartTime(monotonicNs())
+    : m_Net(platformOrLinux(std::move(net))), m_Control(Tree(), m_Net),
+      m_Messages(std::make_unique<MessageProtocol>(Tree())),
+      m_StartTime(monotonicNs())
 {
     m_Streams = std::make_unique<StreamChannels>(Tree());
     declareAcquisitionCommands();
@@ -396,6 +398,7 @@ uint32_t Camera::Stop()
         } unlock{m_Lock};
         m_Streams->StopAll();
         m_Control.Stop();
+        m_Messages->Close();  // also when MCP was opened without a client holding control
         return GevResult::Ok;
     });
 }

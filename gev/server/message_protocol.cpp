@@ -1,6 +1,6 @@
-#include "gev/server/message_protocol.h"
+#include "server/message_protocol.h"
 
-#include "gev/server/message_wire.h"
+#include "server/message_wire.h"
 #include "gev_camera.h"
 
 #include <cstring>

@@ -4,10 +4,10 @@
 // (MCTT apart, MCRC transmissions in all). Opens when a client writes a
 // non-zero MCP and closes when MCP becomes 0; sends what the control channel
 // posts to the event mailbox.
-#include "gev/model/reg_tree.h"
-#include "gev/model/registers.h"
-#include "gev/server/datagram_socket.h"
-#include "gev/server/message_resend.h"
+#include "model/reg_tree.h"
+#include "model/registers.h"
+#include "server/datagram_socket.h"
+#include "server/message_resend.h"
 
 #include <cstdint>
 #include <memory>

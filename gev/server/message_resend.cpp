@@ -1,4 +1,4 @@
-#include "gev/server/message_resend.h"
+#include "server/message_resend.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "gev/server/message_wire.h"
+#include "server/message_wire.h"
 
 #include "platform/bytes.h"
 
