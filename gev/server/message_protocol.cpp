@@ -49,6 +49,9 @@ MessageProtocol::MessageProtocol(std::shared_ptr<RegTree> tree)
     m_Mailbox = std::dynamic_pointer_cast<EventEmitter>(tree->Find(kEventEmitterAddress));
     if (!m_Mailbox)
         throw std::runtime_error("message channel: event mailbox missing");
+    // One bind attempt: the MCP hook runs on the GVCP receive thread, which a
+    // retrying bind would keep from serving for seconds.
+    m_Socket.SetBindRetry(BindRetry{1, std::chrono::milliseconds(0)});
     m_Mcp->Subscribe(CallbackList::BeforeWrite, MakeCallback(this, &MessageProtocol::OnChannelPortWrite));
     m_Mailbox->Subscribe(MakeCallback(this, &MessageProtocol::OnEventPosted));
 }
