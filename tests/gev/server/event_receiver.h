@@ -6,6 +6,8 @@
 #include "platform/bytes.h"
 #include "socket_helpers.h"
 
+#include <gtest/gtest.h>
+
 #include <poll.h>
 
 #include <chrono>
@@ -132,6 +134,7 @@ public:
     }
 
     uint32_t lastSender() const { return m_From; }
+    uint16_t lastSenderPort() const { return m_FromPort; }
 
 private:
     Kivu::DatagramSocket m_Socket;
