@@ -92,6 +92,8 @@ public:
                                         const char* description, uint16_t standardNamespace) = 0;
     virtual uint32_t AddFeatureNode(const char* elementType, const char* name, const char* category,
                                     uint16_t nameSpace) = 0;
+    // Event features read the event record as the GigE Vision mode set when
+    // they are added sends it; set the mode first.
     virtual uint32_t AddEventSelectorFeatures(const char* category) = 0;
     virtual uint32_t AddEvent(uint16_t eventId, const char* eventName, const char* category, bool withTimestamp,
                               bool withStreamChannelId, bool withFrameId) = 0;
@@ -143,7 +145,12 @@ public:
     virtual uint32_t WriteMemory(uint32_t address, const void* data, uint32_t length) = 0;
     virtual uint32_t ReadMemory(uint32_t address, void* data, uint32_t length) = 0;
 
-    // Events; streamChannel 0xFFFF means none.
+    // Events to the client's message channel, stamped with the stream
+    // channel's clock (channel 0 for 0xFFFF, none) and sent in the form of the
+    // GigE Vision mode. 0x80004001 while not running or while no client has
+    // opened the channel; 0x80070057 for more than 33 ids, more than 540 data
+    // bytes or a stream channel that does not exist. An acknowledged event is
+    // resent every MCTT ms until it went out MCRC times (0: once).
     virtual uint32_t SendEvent(uint16_t eventId, uint16_t streamChannel, bool requestAck) = 0;
     virtual uint32_t SendEvents(uint32_t count, const uint16_t* eventIds, uint16_t streamChannel,
                                 bool requestAck) = 0;
