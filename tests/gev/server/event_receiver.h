@@ -2,7 +2,7 @@
 // The client's end of the message channel for the tests: a UDP socket on
 // loopback that receives EVENT and EVENTDATA packets, decodes them on its own
 // (independently of the device's encoder) and acknowledges on request.
-#include "gev/server/datagram_socket.h"
+#include "server/datagram_socket.h"
 #include "platform/bytes.h"
 #include "socket_helpers.h"
 

@@ -1,6 +1,6 @@
 // The message channel against a receiver on loopback playing the client at MCDA:MCP.
-#include "gev/model/register_map.h"
-#include "gev/server/message_protocol.h"
+#include "model/register_map.h"
+#include "server/message_protocol.h"
 
 #include "control_fixture.h"
 #include "event_receiver.h"

@@ -1,6 +1,6 @@
 // tshark's GVCP dissector reads the EVENT packets the message channel sends.
-#include "gev/model/register_map.h"
-#include "gev/server/message_protocol.h"
+#include "model/register_map.h"
+#include "server/message_protocol.h"
 
 #include "event_receiver.h"
 

@@ -1,5 +1,5 @@
 // The message channel's packets byte by byte.
-#include "gev/server/message_wire.h"
+#include "server/message_wire.h"
 
 #include <gtest/gtest.h>
 
