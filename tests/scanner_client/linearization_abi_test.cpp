@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "eventually.h"
 #include "lin/lin1dd_builder.h"
 #include "lin/lin1dd_golden.inc"  // serial 12345678, zs 100, zr 200, xs 60, xe 120, 2048 x 1088
 
@@ -90,6 +91,21 @@ TEST_F(LinearizationAbi, FileDataConvertsAnalytically)
     ASSERT_EQ(n, static_cast<int>(expected.size()));
     EXPECT_EQ(std::string(text), expected);
     EXPECT_EQ(Quillan_GetInfo(h, text, n, const_cast<char*>("text")), -3);  // no room for the NUL
+}
+
+// A reconnection after the file was loaded keeps the file's data: its summary and conversions stay.
+TEST_F(LinearizationAbi, FileDataOutlivesAReconnection)
+{
+    // The silent simulator never makes the connection ready: its received hellos show each connection.
+    ASSERT_TRUE(eventually([&] { return !sim.ReceivedBytes(0).empty(); }, std::chrono::seconds(5)));
+    ASSERT_EQ(load(), 0);
+    sim.CloseClient();
+    ASSERT_TRUE(eventually([&] { return !sim.ReceivedBytes(1).empty(); }, std::chrono::seconds(10)));
+
+    char text[256];
+    EXPECT_GT(Quillan_GetInfo(h, text, sizeof(text), const_cast<char*>("text")), 0);
+    double x = 0, z = 0;
+    EXPECT_EQ(Quillan_Linearize(h, 1024, 544, &x, &z), 0);
 }
 
 // The summary needs the parameter record only: a load whose table record is broken after it still
