@@ -54,7 +54,12 @@ void LinStore::clearParametersLoaded()
 std::shared_ptr<const Linearization> LinStore::parameterData() const
 {
     std::lock_guard lock(m_Mutex);
-    return m_ParameterData;
+    if (m_ParameterData)
+        return m_ParameterData;
+    // A (re)connection forgets a partial record, not the active data, which is complete.
+    if (m_Active && m_Active->parametersLoaded())
+        return m_Active;
+    return nullptr;
 }
 
 void LinStore::clear()

@@ -37,7 +37,8 @@ public:
     bool parametersLoaded() const { return m_ParametersLoaded.load(); }
     void clearParametersLoaded();
     // The data of the last load while parametersLoaded holds: its serial number and parameters
-    // are complete even when a later record failed (its tables are then not to be used).
+    // are complete even when a later record failed (its tables are then not to be used). After a
+    // (re)connection cleared that, the active data when it has its parameters.
     std::shared_ptr<const Linearization> parameterData() const;
 
     // The linearization-mode flag of the last load (a record of tag 7).

@@ -90,13 +90,7 @@ int CQuillan::GetInfo(char* buf, int len, const char* kind)
     }
     if (k == "text") {
         // The parameter record is enough: a load that failed after it still read these values whole.
-        // A (re)connection forgets that partial record, not the active data, which is complete.
         auto lin = m_Lin.parameterData();
-        if (!lin) {
-            auto active = m_Lin.active();
-            if (active && active->parametersLoaded())
-                lin = std::move(active);
-        }
         if (!lin)
             return -3;
         std::string text = "[general]\r\n";
