@@ -104,8 +104,11 @@ TEST(MessageChannelTshark, EventPacketsDissectWithoutMalformedFrames)
         std::string timestamp;
     };
     std::string all33;
-    for (uint16_t id : ids)
-        all33 += (all33.empty() ? "" : ",") + std::to_string(id);
+    for (uint16_t id : ids) {
+        if (!all33.empty())
+            all33 += ',';
+        all33 += std::to_string(id);
+    }
     const Case cases[] = {
         {[&] { return channel.SendEvent(0x0007, 0x0102030405060708, 0xFFFF, true); }, "7", "0x0102030405060708"},
         {[&] { return channel.SendEventExt(0x000A, 0x0102030405060708, 0, true); }, "10", "0x0102030405060708"},
@@ -148,8 +151,11 @@ TEST(MessageChannelTshark, EventPacketsDissectWithoutMalformedFrames)
         std::getline(columns, timestamps, '\t');
         std::string listed;
         std::istringstream items(standard.empty() ? specific : standard);
-        for (std::string item; std::getline(items, item, ',');)
-            listed += (listed.empty() ? "" : ",") + std::to_string(std::stoul(item, nullptr, 0));
+        for (std::string item; std::getline(items, item, ',');) {
+            if (!listed.empty())
+                listed += ',';
+            listed += std::to_string(std::stoul(item, nullptr, 0));
+        }
         EXPECT_EQ(listed, c.ids) << line;
         EXPECT_EQ(timestamps.substr(0, timestamps.find(',')), c.timestamp) << line;
     }
