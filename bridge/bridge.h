@@ -15,6 +15,7 @@
 
 #include "bridge_console.h"
 #include "pixel_formats.h"
+#include "profile_ring.h"
 #include "scanner_info.h"
 #include "platform/event.h"
 #include "scanner_api.h"
@@ -142,8 +143,27 @@ private:
     int32_t m_LineSelector = 0;
     int32_t m_ComponentSelector = 0;
     int32_t m_Scan3dCoordinateSelector = 0;
+    int32_t m_DeviceTemperatureSelector = 0;
     int32_t m_ChunkPayloadBytes = 0;
     int32_t m_ChunkCount = 0;
+    int32_t m_LinesPerImage = 1;  // 1..10000
+    bool m_PartsChanged = false;
+
+    // The profiles between the scanner thread and the image thread (allocated by Connect).
+    std::unique_ptr<ProfileRing> m_Ring;
+    std::atomic<bool> m_ProfileTimeout{false};
+    std::atomic<uint32_t> m_ScannerRate{0};  // profiles in the last window of about 990 ms
+
+    // Point-cloud file state, written by the feature write handler.
+    std::atomic<bool> m_SavePointCloud{false};
+    std::atomic<int32_t> m_SavedScans{0};
+
+    // Software trigger time (steady-clock ns) and ticks per millisecond.
+    std::atomic<int64_t> m_SoftwareTriggerTime{0};
+    static constexpr double m_TicksPerMs = 1e6;
+    std::atomic<bool> m_UpdateFeatures{false};
+    // Set at each AcquisitionStart; a block begun in an older run is never sent.
+    std::atomic<uint32_t> m_RunNumber{0};
 
     // Hand-overs and flags.
     platform::Event m_NewProfileEvent{true, false};
