@@ -83,6 +83,16 @@ public:
     bool UpdateScannerInfo();
     bool IsDeviceResetRunning() const { return m_ResetRunning; }
 
+    // The most the part buffers hold: pixels per line and lines per image.
+    static constexpr int32_t kMaxImageWidth = 4096;
+    static constexpr int32_t kMaxLinesPerImage = 10000;
+    // The image geometry from the cached scanner values into the parts and the camera's region
+    // maps: region 0 is the sensor ROI, region 1 the streamed image. Width reads and writes use
+    // the first, Height reads and writes the second (lines per image, chunk payload). While
+    // acquiring they change nothing; pending part changes are applied at the next call after.
+    void UpdateRegionWidth();
+    void UpdateLinesPerImage();
+
 private:
     friend class BridgeProbe;  // tests read the records
 
@@ -98,6 +108,8 @@ private:
     bool interrupted(const std::stop_token& stop) const;
     bool startCamera(const std::string& serverIp, int interfaceIndex);
     ScannerInfo info() const;
+    // The streamed width W1 by the cached signal enable; lastWidth for an enable outside 1..3.
+    static int32_t imageWidth(const ScannerInfo& scanner, int32_t lastWidth);
 
     ScannerApi& m_Scanner;
     Clock& m_Clock;

@@ -14,9 +14,6 @@ namespace {
 
 constexpr uint32_t kStopSettleMs = 1500;
 constexpr uint32_t kHeartBeatMs = 3000;
-// The bridge's buffers hold at most this many pixels per line and lines per block.
-constexpr int kMaxWidth = 4096;
-constexpr int kMaxLines = 10000;
 constexpr size_t kChunkValues = 160000 / sizeof(uint32_t);
 
 uint16_t bounded(int value, int max)
@@ -108,8 +105,8 @@ void Bridge::ConfigureScanner(std::stop_token stop)
         m_ChunkPayloadBytes = 0;
         m_ChunkCount = 0;
 
-        const uint16_t width = bounded(scanner.m_Regions[0].m_Width, kMaxWidth);
-        const uint16_t lines = bounded(scanner.m_Regions[1].m_Height, kMaxLines);
+        const uint16_t width = bounded(scanner.m_Regions[0].m_Width, kMaxImageWidth);
+        const uint16_t lines = bounded(scanner.m_Regions[1].m_Height, kMaxLinesPerImage);
         m_Components[0].m_Part = part(0, 1, "Mono10Packed", width, lines);
         m_Components[1].m_Part = part(1, 2, "Coord3D_ABC32f", width, lines);
         m_Components[1].m_Enabled = true;

@@ -31,6 +31,13 @@ public:
         m_Bridge.m_AcquisitionEvent.set();
     }
 
+    // Geometry and feature-read state, set by tests while no other thread runs.
+    void SetAcquisitionStopped(bool stopped) { m_Bridge.m_AcquisitionStopped = stopped; }
+    bool& PartsChanged() { return m_Bridge.m_PartsChanged; }
+    int32_t& ChunkCount() { return m_Bridge.m_ChunkCount; }
+    int32_t ChunkPayloadBytes() const { return m_Bridge.m_ChunkPayloadBytes; }
+    int32_t& LinesPerImage() { return m_Bridge.m_LinesPerImage; }
+
 private:
     Bridge& m_Bridge;
 };
