@@ -197,11 +197,6 @@ void Bridge::OnClientConnection(void* context, bool connected)
     });
 }
 
-bool Bridge::OnFeatureRead(const std::string&)
-{
-    return true;
-}
-
 bool Bridge::OnFeatureWrite(const std::string& featureName)
 {
     if (featureName == "DeviceReset")

@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -110,6 +111,10 @@ private:
     ScannerInfo info() const;
     // The streamed width W1 by the cached signal enable; lastWidth for an enable outside 1..3.
     static int32_t imageWidth(const ScannerInfo& scanner, int32_t lastWidth);
+    // Feature reads: the refresh of stale scanner information, and the value a read writes into
+    // the camera, as logged (nothing for a feature that is only logged).
+    void refreshBeforeRead(const std::string& featureName);
+    std::optional<std::string> readValue(const std::string& featureName);
 
     ScannerApi& m_Scanner;
     Clock& m_Clock;
@@ -160,6 +165,8 @@ private:
     int32_t m_ChunkCount = 0;
     int32_t m_LinesPerImage = 1;  // 1..10000
     bool m_PartsChanged = false;
+    // Scan3dCoordinate ScaleMin, ScaleMax, OffsetMin, OffsetMax as last read.
+    std::array<double, 4> m_Scan3dLimits{};
 
     // The profiles between the scanner thread and the image thread (allocated by Connect).
     std::unique_ptr<ProfileRing> m_Ring;

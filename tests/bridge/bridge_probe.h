@@ -37,6 +37,15 @@ public:
     int32_t& ChunkCount() { return m_Bridge.m_ChunkCount; }
     int32_t ChunkPayloadBytes() const { return m_Bridge.m_ChunkPayloadBytes; }
     int32_t& LinesPerImage() { return m_Bridge.m_LinesPerImage; }
+    int32_t& MutableRegionSelector() { return m_Bridge.m_RegionSelector; }
+    int32_t& MutableComponentSelector() { return m_Bridge.m_ComponentSelector; }
+    int32_t& MutableTriggerSelector() { return m_Bridge.m_TriggerSelector; }
+    int32_t& MutableLineSelector() { return m_Bridge.m_LineSelector; }
+    int32_t& MutableEncoderSelector() { return m_Bridge.m_EncoderSelector; }
+    int32_t& MutableScan3dCoordinateSelector() { return m_Bridge.m_Scan3dCoordinateSelector; }
+    int32_t& MutableChunkSelector() { return m_Bridge.m_ChunkSelector; }
+    ChunkRecord& MutableChunk(size_t i) { return m_Bridge.m_Chunks[i]; }
+    void SetScannerRate(uint32_t rate) { m_Bridge.m_ScannerRate = rate; }
 
 private:
     Bridge& m_Bridge;

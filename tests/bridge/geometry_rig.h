@@ -13,11 +13,13 @@ namespace lumabridge::test {
 struct GeometryRig : BridgeRig {
     GeometryRig() : BridgeRig(true), probe(bridge) {}
 
-    // The descriptor values (full paths) the bridge caches, then the working configuration.
+    // The descriptor values (full paths) the bridge caches, then the working configuration;
+    // the information is fresh when this returns.
     void SetUp(const std::vector<std::pair<std::string, std::string>>& values = {})
     {
         Describe(values);
         bridge.ConfigureScanner();
+        Describe({});
     }
     // New descriptor values, parsed into the cache as a refresh would.
     void Describe(const std::vector<std::pair<std::string, std::string>>& values)
@@ -33,6 +35,12 @@ struct GeometryRig : BridgeRig {
     {
         const std::vector<std::string> all = cameraLog->Calls();
         return {all.begin() + static_cast<std::ptrdiff_t>(std::min(m_Mark, all.size())), all.end()};
+    }
+
+    size_t InfoRequests()
+    {
+        auto lock = scanner.Lock();
+        return scanner.infoKinds.size();
     }
 
     scanner_sim::SettingsModel model;
