@@ -1,0 +1,54 @@
+// Geometry reads against the device library's camera: PayloadSize follows at once.
+#include <gtest/gtest.h>
+
+#include "bridge.h"
+#include "bridge_probe.h"
+#include "fake_scanner.h"
+#include "gev_camera.h"
+#include "scanner_sim/settings_model.h"
+
+namespace lumabridge::test {
+namespace {
+
+// A client reads PayloadSize right after Width or Height to size its buffers: parts
+// (W1 x L x bytes per pixel) plus the chunk area (4L per chunk, 8 per chunk, 8).
+TEST(FeatureReadCamera, PayloadSizeFollowsWidthAndHeightReads)
+{
+    scanner_sim::SettingsModel model;
+    FakeScanner scanner;
+    const auto describe = [&](const char* path, const char* value) {
+        model.Set(path, value);
+        scanner.descriptor = model.DescriptorXml();
+    };
+    describe("device:settings:roi:x1:width:current", "640");
+    describe("device:settings:amountprofilesy:current", "10");
+    ManualClock clock;
+    CGevCamera* camera = createCamera();
+    ASSERT_NE(camera, nullptr);
+    Bridge bridge(scanner, clock, camera);
+    BridgeProbe probe(bridge);
+    ASSERT_TRUE(bridge.UpdateScannerInfo());
+    bridge.ConfigureScanner();
+    bridge.OnFeatureRead("Width");
+    bridge.OnFeatureRead("Height");
+    EXPECT_EQ(camera->GetPayloadSize(0), 640u * 10 * 12);
+
+    describe("device:settings:amountprofilesy:current", "200");
+    ASSERT_TRUE(bridge.UpdateScannerInfo());
+    probe.ChunkCount() = 2;
+    bridge.OnFeatureRead("Height");
+    const uint32_t chunkArea = 2 * 200 * 4 + 2 * 8 + 8;
+    EXPECT_EQ(camera->GetPayloadSize(0), 640u * 200 * 12 + chunkArea);
+
+    describe("device:settings:protocol:profile:signal:enable:current", "3");
+    ASSERT_TRUE(bridge.UpdateScannerInfo());
+    bridge.OnFeatureRead("Width");
+    EXPECT_EQ(camera->GetPayloadSize(0), 1280u * 200 * 12 + chunkArea);
+
+    probe.MutableComponent(0).m_Enabled = true;  // the intensity part joins, as Mono10Packed
+    bridge.OnFeatureRead("Width");
+    EXPECT_EQ(camera->GetPayloadSize(0), 1280u * 200 * 12 + 1280u * 200 * 3 / 2 + chunkArea);
+}
+
+}  // namespace
+}  // namespace lumabridge::test
