@@ -1,6 +1,8 @@
 // Geometry reads against the device library's camera: PayloadSize follows at once.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "bridge.h"
 #include "bridge_probe.h"
 #include "fake_scanner.h"
@@ -48,6 +50,44 @@ TEST(FeatureReadCamera, PayloadSizeFollowsWidthAndHeightReads)
     probe.MutableComponent(0).m_Enabled = true;  // the intensity part joins, as Mono10Packed
     bridge.OnFeatureRead("Width");
     EXPECT_EQ(camera->GetPayloadSize(0), 1280u * 200 * 12 + 1280u * 200 * 3 / 2 + chunkArea);
+}
+
+// The camera calls the handler on the reader's thread with the register locked: a local
+// getter gets the scanner's current value, refreshed when stale.
+TEST(FeatureReadCamera, LocalGettersReadTheScannersValues)
+{
+    scanner_sim::SettingsModel model;
+    FakeScanner scanner;
+    const auto describe = [&](const char* path, const char* value) {
+        model.Set(path, value);
+        auto lock = scanner.Lock();
+        scanner.descriptor = model.DescriptorXml();
+    };
+    describe("device:settings:roi:x1:width:current", "640");
+    describe("device:settings:amountprofilesy:current", "10");
+    ManualClock clock;
+    std::ostringstream out, err;
+    CGevCamera* camera = createCamera();
+    ASSERT_NE(camera, nullptr);
+    Bridge bridge(scanner, clock, camera);
+    bridge.SetConsoleStreams(out, err);
+    bridge.EnableConsoleDebug();
+    ASSERT_TRUE(bridge.UpdateScannerInfo());
+    bridge.ConfigureScanner();
+    ASSERT_EQ(camera->Start("127.0.5.21"), GevResult::Ok);
+
+    int64_t value = -1;
+    ASSERT_EQ(camera->GetIntegerValue("Width", &value), GevResult::Ok);
+    EXPECT_EQ(value, 640);  // the camera's region 0, the ROI
+
+    describe("device:settings:roi:x1:width:current", "800");
+    clock.Advance(1001);
+    ASSERT_EQ(camera->GetIntegerValue("Width", &value), GevResult::Ok);
+    EXPECT_EQ(value, 800);
+    ASSERT_EQ(camera->GetIntegerValue("PayloadSize", &value), GevResult::Ok);
+    EXPECT_EQ(value, 800 * 10 * 12);
+    bridge.Shutdown();
+    EXPECT_NE(out.str().find("Updating Data\nRead Width = 800\n"), std::string::npos) << out.str();
 }
 
 }  // namespace
