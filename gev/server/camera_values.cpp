@@ -39,7 +39,9 @@ uint32_t Camera::SetIntegerValue(const char* name, int64_t value)
         if (GetIntegerRange(name, &min, &max, nullptr) == GevResult::Ok && (value < min || value > max))
             return GevResult::InvalidArgument;
         uint32_t type = 0;
-        if (m_Features->GetFeatureType(name, type) != GevResult::Ok || type != FeatureType::Integer)
+        // Booleans and enumerations hold their value in an integer register as well.
+        if (m_Features->GetFeatureType(name, type) != GevResult::Ok ||
+            (type != FeatureType::Integer && type != FeatureType::Boolean && type != FeatureType::Enumeration))
             return GevResult::Fail;
         RegShape shape;
         if (!regShape(name, shape))

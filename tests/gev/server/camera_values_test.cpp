@@ -112,6 +112,9 @@ protected:
         ASSERT_EQ(camera->AddRegisterFeature(1, "Unsigned", "C", 3, nullptr, 0), 0u);
         ASSERT_EQ(camera->AddRegisterFeature(0, "Wide", "C", 3, nullptr, 0), 0u);
         ASSERT_EQ(camera->AddFeatureNode("Integer", "Plain", "C", 1), 0u);
+        ASSERT_EQ(camera->AddRegisterFeature(7, "Choice", "C", 3, nullptr, 0), 0u);
+        ASSERT_EQ(camera->AddRegisterFeature(5, "Flag", "C", 3, nullptr, 0), 0u);
+        ASSERT_EQ(camera->AddRegisterFeature(3, "Real", "C", 3, nullptr, 0), 0u);
     }
 };
 
@@ -133,6 +136,9 @@ TEST_F(IntegerFeatureTest, SetAndGetByRegisterShape)
         {"Wide", -(int64_t{1} << 40), 0},
         {"Plain", 5, GevResult::NoRegister},
         {"Missing", 5, GevResult::Fail},
+        {"Choice", 2, 0},
+        {"Flag", 1, 0},
+        {"Real", 1, GevResult::Fail},
     };
     for (const Case& c : cases) {
         int64_t before = 0;
