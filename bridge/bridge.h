@@ -104,6 +104,9 @@ private:
     bool startDeviceReset();
     void sendLostEvent();
     void InitChunkEntry(size_t index, uint32_t chunkId, const char* name, const char* displayName);
+    // The camera's feature tree and its per-line chunk features, before the server is online.
+    void DeclareFeatureTree(const ScannerInfo& scanner);
+    void RegisterChunkFeatures();
     // Sleeps ms in short steps; false when stop or the exit flag ended it early.
     bool pause(uint32_t ms, const std::stop_token& stop);
     bool interrupted(const std::stop_token& stop) const;

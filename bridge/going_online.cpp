@@ -53,6 +53,8 @@ bool Bridge::BuildDescription(const std::string& serverIp, int interfaceIndex, c
                                     scanner.m_Description.c_str(), scanner.m_SerialNumber.c_str());
         m_Camera->SetMacAddress(scanner.m_MacAddress.c_str());
         m_Camera->SetUserDefinedName(scanner.m_UserString.c_str());
+        DeclareFeatureTree(scanner);
+        RegisterChunkFeatures();
     }
     return startCamera(serverIp, interfaceIndex);
 }

@@ -36,10 +36,14 @@ text "SetSignalContentReserved=0\r"
 text "get_xmldescriptor\r"
 EOF
 commands 0 | cmp -s - "$dir/expected" || { commands 0; fail "online: set-up sequence"; }
-arv 127.0.0.71 control DeviceVendorName DeviceModelName DeviceVersion >"$dir/arv.out" 2>&1 || fail "online: Aravis"
+# The DeviceVersion feature is the scanner's product version; the bootstrap's device version
+# (0x0088) the program's.
+arv 127.0.0.71 control DeviceVendorName DeviceModelName DeviceVersion 'R[0x88]' >"$dir/arv.out" 2>&1 ||
+  fail "online: Aravis"
 grep -qx "DeviceVendorName = Lumabridge" "$dir/arv.out" || fail "online: vendor"
 grep -qx "DeviceModelName = KTRB-2048" "$dir/arv.out" || fail "online: model"
-grep -qx "DeviceVersion = 2.0.0" "$dir/arv.out" || fail "online: version"
+grep -qx "DeviceVersion = 2.1" "$dir/arv.out" || fail "online: version"
+grep -qix "R\[0x00000088\] = 0x322e302e" "$dir/arv.out" || fail "online: bootstrap version"
 printf '\n' >&3
 finish_bridge online 0
 printf 'Scanner connected\nStarting scanner monitor thread\nScanner monitor thread has started\n' |
