@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "bridge.h"
+#include "bridge_fixture.h"
 #include "fake_scanner.h"
 #include "feature_description.h"
 #include "gev_camera.h"
@@ -488,6 +490,45 @@ TEST(Description, OrbalisVariant)
         if (c.node(e->Attribute("Name")) == nullptr)
             onlyStandard.insert(e->Attribute("Name"));
     EXPECT_EQ(onlyStandard, (std::set<std::string>{"Scan3DSortX", "regScan3DSortX"}));
+}
+
+// The tree only with a scanner, complete before Start: categories first, chunk features after
+// the features, in record order with the encoder value signed.
+TEST(Description, DeclaredBeforeStartOnlyWithAScanner)
+{
+    BridgeRig without(true);
+    EXPECT_TRUE(without.bridge.BuildDescription("127.0.0.75", -1, ""));
+    EXPECT_EQ(without.cameraLog->Count("AddRegisterFeature") + without.cameraLog->Count("AddChunkFeature") +
+                  without.cameraLog->Count("AddCategory"),
+              0u);
+
+    BridgeRig with(true);
+    scanner_sim::SettingsModel model;
+    with.scanner.descriptor = model.DescriptorXml();
+    ASSERT_TRUE(with.bridge.Connect("127.0.0.1", "", 32001));
+    ASSERT_TRUE(with.bridge.BuildDescription("127.0.0.75", -1, ""));
+    const std::vector<std::string> calls = with.cameraLog->Calls();
+    auto first = [&](const std::string& prefix) {
+        return std::find_if(calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    };
+    auto last = [&](const std::string& prefix) {
+        const auto found =
+            std::find_if(calls.rbegin(), calls.rend(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+        return found == calls.rend() ? calls.end() : std::prev(found.base());
+    };
+    EXPECT_LT(first("SetUserDefinedName"), first("AddCategory"));
+    EXPECT_LT(last("AddCategory"), first("AddRegisterFeature"));
+    EXPECT_LT(last("AddRegisterFeature"), first("AddChunkFeature"));
+    EXPECT_LT(last("SetFeatureChildValue"), first("Start"));
+    EXPECT_EQ(with.cameraLog->Matching("AddChunkFeature"),
+              (std::vector<std::string>{"AddChunkFeature 16777200 ChunkPictureCounter 1 4",
+                                        "AddChunkFeature 16777201 ChunkTimestamp 1 4",
+                                        "AddChunkFeature 16777202 ChunkDeviceTemperature 1 4",
+                                        "AddChunkFeature 16777203 ChunkLineStatusAll 1 4",
+                                        "AddChunkFeature 16777204 ChunkEncoderValue 2 4",
+                                        "AddChunkFeature 16777205 ChunkScannerStatus 1 4"}));
+    EXPECT_EQ(with.cameraLog->Matching("SetFeatureChildValue ChunkEncoderValue"),
+              std::vector<std::string>{"SetFeatureChildValue ChunkEncoderValue DisplayName Chunk Encoder Value +"});
 }
 
 }  // namespace
