@@ -227,6 +227,11 @@ void Bridge::Shutdown()
     m_NewProfileEvent.set();
     m_AcquisitionEvent.set();
 
+    // The scanner thread reads through the handle: it ends before the handle is closed.
+    if (m_ScannerThread.joinable()) {
+        m_ScannerThread.request_stop();
+        m_ScannerThread.join();
+    }
     // The monitor sends camera events: it ends before the camera is deleted.
     if (m_MonitorThread.joinable()) {
         m_MonitorThread.request_stop();

@@ -119,6 +119,18 @@ private:
     void refreshBeforeRead(const std::string& featureName);
     std::optional<std::string> readValue(const std::string& featureName);
 
+    // The scanner thread: profiles from the scanner into the ring, the rate, the time-out and
+    // the point-cloud file.
+    void ScannerThread(std::stop_token stop);
+    // Fills slot's chunk record from the last status container; a value that cannot be read
+    // keeps the slot's previous one, the picture counter included.
+    void ReadChunkValues(int32_t slot, char (&text)[100], uint32_t& pictureCounter);
+    // The overflow guard: true after a warning and its pause.
+    bool overflowPause();
+    // The ring (a slot per scanner line of points, at most the staging size) and the staging
+    // area; false when they cannot be allocated.
+    bool allocateRing();
+
     ScannerApi& m_Scanner;
     Clock& m_Clock;
     CGevCamera* m_Camera;
@@ -173,6 +185,7 @@ private:
 
     // The profiles between the scanner thread and the image thread (allocated by Connect).
     std::unique_ptr<ProfileRing> m_Ring;
+    std::unique_ptr<ProfileStaging> m_Staging;  // the scanner thread's
     std::atomic<bool> m_ProfileTimeout{false};
     std::atomic<uint32_t> m_ScannerRate{0};  // profiles in the last window of about 990 ms
 
@@ -197,6 +210,7 @@ private:
 
     // Threads. A device reset runs at most once at a time; Shutdown refuses new ones.
     std::jthread m_MonitorThread;
+    std::jthread m_ScannerThread;
     mutable std::mutex m_ResetMutex;
     std::jthread m_ResetThread;
     std::atomic<bool> m_ResetRunning{false};

@@ -35,6 +35,26 @@ int32_t ProfileRing::Unread() const
 void ProfileRing::AdvanceWrite()
 {
     std::lock_guard lock(m_RingMutex);
+    advanceWrite();
+}
+
+bool ProfileRing::CommitWrite(int32_t slot)
+{
+    std::lock_guard lock(m_RingMutex);
+    if (m_ScanCnt.load() != slot)
+        return false;
+    advanceWrite();
+    return true;
+}
+
+ProfileRing::Counters ProfileRing::Snapshot() const
+{
+    std::lock_guard lock(m_RingMutex);
+    return {m_ScanCnt.load(), m_ReadOutCnt.load(), m_ScanOverflow.load()};
+}
+
+void ProfileRing::advanceWrite()
+{
     int32_t w = m_ScanCnt.load() + 1;
     if (w >= kSlots) {
         w = 0;

@@ -48,6 +48,16 @@ public:
     // Profiles written and not yet read (a lapped reader sees at most kSlots).
     int32_t Unread() const;
     void AdvanceWrite();  // wraps to 0 and sets the overflow flag
+    // AdvanceWrite() when the write index is still slot; false (nothing changed) when a reset
+    // came after the slot was chosen, which drops the profile written there.
+    bool CommitWrite(int32_t slot);
+    // The two indices and the flag, read together.
+    struct Counters {
+        int32_t write = 0;
+        int32_t read = 0;
+        bool overflow = false;
+    };
+    Counters Snapshot() const;
     // Returns true when the read index wrapped (and the overflow flag was cleared).
     bool AdvanceRead();
     // Both indices to 0 and the flag cleared: profiles stored before are dropped.
@@ -56,6 +66,7 @@ public:
     void ResetWrite();
 
 private:
+    void advanceWrite();  // under m_RingMutex
     size_t offset(int32_t slot) const { return static_cast<size_t>(slot) * m_Capacity; }
 
     size_t m_Capacity;
@@ -69,6 +80,16 @@ private:
     std::atomic<int32_t> m_ScanCnt{0};
     std::atomic<int32_t> m_ReadOutCnt{0};
     std::atomic<bool> m_ScanOverflow{false};
+};
+
+// The scanner thread's staging area: the latest profile as the client library returned it.
+struct ProfileStaging {
+    static constexpr int kMaxPoints = 4096;
+    double m_X[kMaxPoints];
+    double m_Z[kMaxPoints];
+    int32_t m_Intensity[kMaxPoints];
+    uint32_t m_Encoder = 0;
+    int32_t m_PointCount = 0;
 };
 
 }  // namespace lumabridge

@@ -96,8 +96,13 @@ bool Bridge::Connect(const std::string& scannerIp, const std::string& userName, 
         return false;
     }
 
+    if (!allocateRing())
+        return false;
+
     m_Console.Message("Starting scanner monitor thread\n");
     m_MonitorThread = std::jthread([this](std::stop_token stop) { ScannerMonitorThread(stop); });
+    m_Console.Message("Starting scanner thread\n");
+    m_ScannerThread = std::jthread([this](std::stop_token stop) { ScannerThread(stop); });
     {
         std::lock_guard lock(m_InfoMutex);
         m_Info.m_LastRefreshMs = m_Clock.NowMs();

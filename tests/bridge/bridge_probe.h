@@ -47,6 +47,20 @@ public:
     ChunkRecord& MutableChunk(size_t i) { return m_Bridge.m_Chunks[i]; }
     void SetScannerRate(uint32_t rate) { m_Bridge.m_ScannerRate = rate; }
 
+    // The profile ring and the scanner thread's flags.
+    ProfileRing& Ring() { return *m_Bridge.m_Ring; }
+    bool HasRing() const { return m_Bridge.m_Ring != nullptr; }
+    // Reads and clears the time-out flag.
+    bool TakeProfileTimeout() { return m_Bridge.m_ProfileTimeout.exchange(false); }
+    uint32_t ScannerRate() const { return m_Bridge.m_ScannerRate; }
+    // What the AcquisitionStart write does for the point-cloud file.
+    void StartPointCloud()
+    {
+        m_Bridge.m_SavedScans = 0;
+        m_Bridge.m_SavePointCloud = true;
+    }
+    bool SavingPointCloud() const { return m_Bridge.m_SavePointCloud; }
+
 private:
     Bridge& m_Bridge;
 };

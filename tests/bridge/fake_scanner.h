@@ -1,6 +1,7 @@
 #pragma once
 // A scripted scanner for the bridge's unit tests: records every command, answers from scripts,
 // and a manual clock whose sleeps advance time at once.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -27,6 +28,20 @@ public:
     std::function<void(const std::string& command)> onWrite;  // after a command is recorded
     std::function<void()> onGetInfo;  // before a descriptor is answered
 
+    // Profiles that GetXZIExtended gives in order; with none left a read answers emptyResult.
+    struct Profile {
+        std::vector<double> x, z;
+        std::vector<int> intensity;
+        unsigned encoder = 0;
+        std::map<std::string, std::string> status;  // the ReadData answers from this profile on
+    };
+    std::deque<Profile> profiles;
+    int emptyResult = -1;
+    std::atomic<int> fifoState{0};
+    // Set before the code under test runs; called without the lock at every GetXZIExtended,
+    // before it answers, with whether a profile is there (e.g. to let a clock pass the wait).
+    std::function<void(bool hasProfile)> onRead;
+
     ScannerHandle Connect(const char* ip, const char* port, int timeoutMs) override {
         std::lock_guard lock(m_Mutex);
         connects.push_back({ip, port, timeoutMs});
@@ -42,10 +57,34 @@ public:
         *status = connectStatus(m_StatusCalls++);
         return 0;
     }
-    int GetXZIExtended(ScannerHandle, double*, double*, int*, int* width, int, unsigned*, unsigned char*, int,
-                       unsigned char*, int, int*) override {
+    int GetXZIExtended(ScannerHandle, double* x, double* z, int* intensity, int* width, int maxPoints,
+                       unsigned* encoder, unsigned char*, int, unsigned char*, int, int*) override {
         if (width) *width = 0;
-        return -1;
+        bool hasProfile = false;
+        {
+            std::lock_guard lock(m_Mutex);
+            hasProfile = !profiles.empty();
+        }
+        if (onRead)
+            onRead(hasProfile);
+        std::lock_guard lock(m_Mutex);
+        ++m_ProfileReads;
+        m_Reader = std::this_thread::get_id();
+        m_ReadsAfterDisconnect += disconnects > 0;
+        if (profiles.empty())
+            return emptyResult;
+        const Profile p = std::move(profiles.front());
+        profiles.pop_front();
+        const size_t n = std::min(p.x.size(), static_cast<size_t>(maxPoints));
+        for (size_t i = 0; i < n; ++i) {
+            x[i] = p.x[i];
+            z[i] = i < p.z.size() ? p.z[i] : 0.0;
+            intensity[i] = i < p.intensity.size() ? p.intensity[i] : 0;
+        }
+        if (encoder) *encoder = p.encoder;
+        readData = p.status;
+        m_LastProfileRead = m_ProfileReads;
+        return static_cast<int>(n);
     }
     int GetInfo(ScannerHandle, char* buf, int len, const char* kind) override {
         std::lock_guard lock(m_Mutex);
@@ -74,7 +113,7 @@ public:
         buf[n] = '\0';
         return 0;
     }
-    int GetDllFiFoState(ScannerHandle) override { return 0; }
+    int GetDllFiFoState(ScannerHandle) override { return fifoState; }
     int GetVersion(unsigned char* buf, int len) override {
         static const char version[] = "1.11.0";
         if (len < static_cast<int>(sizeof version)) return -1;
@@ -91,6 +130,29 @@ public:
         return disconnects;
     }
     std::unique_lock<std::mutex> Lock() { return std::unique_lock(m_Mutex); }
+    void AddProfiles(std::vector<Profile> list) {
+        std::lock_guard lock(m_Mutex);
+        for (Profile& p : list)
+            profiles.push_back(std::move(p));
+    }
+    // GetXZIExtended calls answered so far; and those made after a Disconnect.
+    int ProfileReads() {
+        std::lock_guard lock(m_Mutex);
+        return m_ProfileReads;
+    }
+    // Every queued profile was given and the reader has come back for more.
+    bool Drained() {
+        std::lock_guard lock(m_Mutex);
+        return profiles.empty() && m_ProfileReads > m_LastProfileRead;
+    }
+    std::thread::id Reader() {  // the thread that reads profiles
+        std::lock_guard lock(m_Mutex);
+        return m_Reader;
+    }
+    int ReadsAfterDisconnect() {
+        std::lock_guard lock(m_Mutex);
+        return m_ReadsAfterDisconnect;
+    }
 
     struct ConnectCall {
         std::string ip, port;
@@ -105,6 +167,10 @@ private:
     ScannerHandle handle() { return reinterpret_cast<ScannerHandle>(&m_Token); }
     std::mutex m_Mutex;
     int m_StatusCalls = 0;
+    int m_ProfileReads = 0;
+    int m_ReadsAfterDisconnect = 0;
+    int m_LastProfileRead = 0;
+    std::thread::id m_Reader;
     int m_Token = 0;
 };
 
@@ -114,6 +180,10 @@ public:
     uint32_t NowMs() override { return m_Now.load(); }
     void SleepMs(uint32_t ms) override
     {
+        {
+            std::lock_guard lock(m_SleepMutex);
+            m_Sleeps[std::this_thread::get_id()].push_back(ms);
+        }
         if (m_Frozen) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return;
@@ -124,10 +194,18 @@ public:
     void Advance(uint32_t ms) { m_Now += ms; }
     // Time stands still: waits on this clock last until something else ends them.
     void Freeze() { m_Frozen = true; }
+    // The sleeps one thread asked for, in order.
+    std::vector<uint32_t> SleepsOf(std::thread::id thread)
+    {
+        std::lock_guard lock(m_SleepMutex);
+        return m_Sleeps[thread];
+    }
 
 private:
     std::atomic<uint32_t> m_Now{0};
     std::atomic<bool> m_Frozen{false};
+    std::mutex m_SleepMutex;
+    std::map<std::thread::id, std::vector<uint32_t>> m_Sleeps;
 };
 
 }  // namespace lumabridge::test

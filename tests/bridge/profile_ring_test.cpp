@@ -45,5 +45,21 @@ TEST(ProfileRingTest, SlotsHaveAFixedStrideAndTheirOwnCount)
     EXPECT_THROW(ProfileRing(0), std::invalid_argument);
 }
 
+TEST(ProfileRingTest, CommitAfterAResetDropsTheProfile)
+{
+    ProfileRing ring(2);
+    ring.AdvanceWrite();
+    const int32_t slot = ring.WriteIndex();
+    EXPECT_TRUE(ring.CommitWrite(slot));
+    EXPECT_EQ(ring.Snapshot().write, 2);
+    const int32_t chosen = ring.WriteIndex();
+    ring.Reset();  // the reader's acquisition start, while the writer fills its slot
+    EXPECT_FALSE(ring.CommitWrite(chosen));
+    const ProfileRing::Counters c = ring.Snapshot();
+    EXPECT_EQ(c.write, 0);
+    EXPECT_EQ(c.read, 0);
+    EXPECT_FALSE(c.overflow);
+}
+
 }  // namespace
 }  // namespace lumabridge
