@@ -71,7 +71,7 @@ public:
         ++m_ProfileReads;
         m_Reader = std::this_thread::get_id();
         m_ReadsAfterDisconnect += disconnects > 0;
-        if (profiles.empty())
+        if (!hasProfile || profiles.empty())  // as the hook was told, even if one came since
             return emptyResult;
         const Profile p = std::move(profiles.front());
         profiles.pop_front();

@@ -46,14 +46,19 @@ protected:
             scanner.descriptor = model.DescriptorXml();
             clock.Freeze();
             scanner.onRead = [this](bool hasProfile) {
-                if (hasProfile)
-                    return;
-                clock.Advance(500);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (!hasProfile)
+                    PassWait(500);
             };
             bridge.SetConsoleStreams(out, err);
         }
 
+        // A read that waits ms of the manual clock, and a real moment, so that the reader never
+        // spins over the locks the test takes.
+        void PassWait(uint32_t ms)
+        {
+            clock.Advance(ms);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         void Connect() { ASSERT_TRUE(bridge.Connect("127.0.0.1", "", 32001)); }
         // Queues the profiles and waits until the thread has handled them all.
         void Feed(std::vector<Profile> profiles)

@@ -2,8 +2,10 @@
 // ring slots and overflow, the profile time-out, the pause after quick empty reads, the rate.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -186,6 +188,7 @@ TEST_F(ScannerThread, ProfileTimeoutAfterTheLastProfileAndAfterEveryFurtherEmpty
         bool profileSeen = false;
         uint32_t profileMs = 0;
         rig.scanner.onRead = [&](bool hasProfile) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // leaves the test the mutex
             std::lock_guard lock(mutex);
             const bool raised = rig.probe.TakeProfileTimeout();
             const bool signalled = rig.probe.NewProfileEvent().wait(0) == platform::WaitResult::Signaled;
@@ -229,7 +232,7 @@ TEST_F(ScannerThread, QuickEmptyReadsPauseInsteadOfSpinning)
         rig.scanner.emptyResult = c.result;
         rig.scanner.onRead = [&rig, waits = c.waits](bool) {
             if (waits)
-                rig.clock.Advance(500);
+                rig.PassWait(500);
         };
         rig.Connect();
         ASSERT_TRUE(Eventually([&] { return rig.scanner.ProfileReads() >= 20; }));
@@ -254,7 +257,7 @@ TEST_F(ScannerThread, RateOfTheLastWindowWhileAcquiring)
     rig.bridge.SetProfileTimeout(0);
     rig.bridge.EnableConsoleDebug();
     rig.scanner.fifoState = 7;
-    rig.scanner.onRead = [&rig](bool hasProfile) { rig.clock.Advance(hasProfile ? 100 : 500); };
+    rig.scanner.onRead = [&rig](bool hasProfile) { rig.PassWait(hasProfile ? 100 : 500); };
     rig.Connect();
     rig.probe.SetAcquisitionRunning();
     ASSERT_TRUE(Eventually([&] { return rig.scanner.ProfileReads() >= 2; }));  // a second passes
