@@ -47,6 +47,8 @@ public:
     ChunkRecord& MutableChunk(size_t i) { return m_Bridge.m_Chunks[i]; }
     void SetScannerRate(uint32_t rate) { m_Bridge.m_ScannerRate = rate; }
 
+    ScannerHandle Handle() const { return m_Bridge.m_Handle; }
+
     // The profile ring and the scanner thread's flags.
     ProfileRing& Ring() { return *m_Bridge.m_Ring; }
     bool HasRing() const { return m_Bridge.m_Ring != nullptr; }
