@@ -127,7 +127,7 @@ private:
     void ReadChunkValues(int32_t slot, char (&text)[100], uint32_t& pictureCounter);
     // The overflow guard: true after a warning and its pause.
     bool overflowPause();
-    // The ring (a slot per scanner line of points, at most the staging size) and the staging
+    // The ring (slots of pixel_x_max x 2 points, at most the staging size) and the staging
     // area; false when they cannot be allocated.
     bool allocateRing();
 

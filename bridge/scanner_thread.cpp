@@ -56,9 +56,9 @@ void Bridge::ReadChunkValues(int32_t slot, char (&text)[100], uint32_t& pictureC
     ProfileChunkValues& chunk = m_Ring->Chunk(slot);
     const ScannerHandle handle = m_Handle;
     auto read = [&](const char* name, auto& field) {
-        if (m_Scanner.ReadData(handle, name, text, kChunkTextBytes, -1) != 0)
+        if (m_Scanner.ReadData(handle, name, text, sizeof text, -1) != 0)
             return;
-        text[kChunkTextBytes - 1] = '\0';
+        text[sizeof text - 1] = '\0';
         field = static_cast<std::remove_reference_t<decltype(field)>>(std::strtoll(text, nullptr, 10));
     };
     read("ScannerState", chunk.m_ScannerState);
