@@ -58,9 +58,12 @@ grep -qx "Client is connected" "$dir/online.err" || fail "online: Aravis as clie
 
 # -u and the bare word: the user string after the descriptor; a scanner whose check value is 0
 # gets no linearization command.
+# -p and -w: the point-cloud file is created empty at start-up.
 start_sim
-start_bridge user -s 127.0.0.72 -u "Cell 7" activatehardwarelinearization
+printf 'an older run\n' >"$dir/cloud.txt"
+start_bridge user -s 127.0.0.72 -u "Cell 7" -p 3 -w "$dir/cloud.txt" activatehardwarelinearization
 await "$dir/user.out" "Vantocam is online" || fail "user: not online"
+[ -f "$dir/cloud.txt" ] && [ ! -s "$dir/cloud.txt" ] || fail "user: point-cloud file not emptied"
 commands 0 | sed -n 5p | grep -qxF 'text "SetUserString=Cell 7\r"' || fail "user: SetUserString"
 commands 0 | grep -q "Linearization\|SignalContentReserved" && fail "user: linearization commands"
 grep -qx "activate hardware linearization" "$dir/user.out" || fail "user: linearization line"
