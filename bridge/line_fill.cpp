@@ -1,6 +1,7 @@
 #include "line_fill.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -12,6 +13,16 @@ namespace lumabridge {
 namespace {
 
 constexpr int32_t kMono10Max = 1023;
+
+// Little-endian stores; on a little-endian host one plain store each.
+template <typename T>
+void storeLittle(uint8_t* p, T v)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(p, &v, sizeof v);
+    else
+        platform::storeLE(p, std::bit_cast<std::conditional_t<sizeof(T) == 2, uint16_t, uint32_t>>(v));
+}
 
 uint16_t intensityValue(const int32_t* intensity, uint32_t k, uint32_t count, bool zeroLine)
 {
@@ -95,8 +106,9 @@ void fillMono16(uint8_t* out, const double* z, const double* x, uint32_t count, 
         const int64_t column = mono16Column(x[k], m, width);
         if (column < 0)
             continue;
-        const double value = std::trunc((z[k] - m.workingRangeZStart) / m.scaleC);
-        platform::storeLE16(out + column * 2, static_cast<uint16_t>(std::min(value, 65535.0)));
+        // z is at or above the start: the conversion truncates, saturated at 16 bits.
+        const double value = (z[k] - m.workingRangeZStart) / m.scaleC;
+        storeLittle(out + column * 2, static_cast<uint16_t>(std::min(value, 65535.0)));
     }
 }
 
@@ -112,9 +124,9 @@ void fillCoord3D(uint8_t* out, const double* z, const double* x, int32_t yDelta,
 {
     const float y = toFloat(static_cast<double>(yDelta) * m.scaleB + m.offsetB);
     for (uint32_t k = 0; k < count; ++k, out += 12) {
-        platform::storeF32LE(out, toFloat(x[k]));
-        platform::storeF32LE(out + 4, y);
-        platform::storeF32LE(out + 8, toFloat(z[k]));
+        storeLittle(out, toFloat(x[k]));
+        storeLittle(out + 4, y);
+        storeLittle(out + 8, toFloat(z[k]));
     }
 }
 
@@ -134,7 +146,7 @@ bool FillIntensityLine(const int32_t* intensity, std::span<uint8_t> buffer, std:
     if (pixelFormat == "Mono10") {
         uint8_t* out = lineStart(buffer, pixelFormat, line, width);
         for (uint32_t k = 0; k < width; ++k)
-            platform::storeLE16(out + 2 * k, intensityValue(intensity, k, count, zeroLine));
+            storeLittle(out + 2 * k, intensityValue(intensity, k, count, zeroLine));
     } else if (pixelFormat == "Mono10Packed") {
         fillMono10Packed(intensity, buffer.data(), static_cast<uint64_t>(line) * width, count, width, zeroLine);
     } else {
@@ -157,13 +169,15 @@ bool FillRangeLine(std::span<uint8_t> buffer, std::string_view pixelFormat, cons
         fillMono10Packed(nullptr, buffer.data(), static_cast<uint64_t>(line) * width, 0, width, true);
         return true;
     }
-    std::memset(out, 0, end - static_cast<uint64_t>(out - buffer.data()));
-    if (zeroLine)
-        return true;
-    if (pixelFormat == "Mono16")
-        fillMono16(out, z, x, count, width, mapping);
-    else if (pixelFormat == "Coord3D_ABC32f")
+    const uint64_t lineBytes = end - static_cast<uint64_t>(out - buffer.data());
+    if (!zeroLine && pixelFormat == "Coord3D_ABC32f") {  // the points, then zeros after them
         fillCoord3D(out, z, x, yDelta, count, mapping);
+        std::memset(out + size_t{count} * 12, 0, lineBytes - size_t{count} * 12);
+        return true;
+    }
+    std::memset(out, 0, lineBytes);
+    if (!zeroLine && pixelFormat == "Mono16")
+        fillMono16(out, z, x, count, width, mapping);
     return true;
 }
 
