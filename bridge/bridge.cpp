@@ -224,8 +224,11 @@ void Bridge::Shutdown()
     if (m_Camera)
         m_Camera->Stop();
     m_AcquisitionStopped = true;
+    m_ImageThread.request_stop();
     m_NewProfileEvent.set();
     m_AcquisitionEvent.set();
+    if (m_ImageThread.joinable())
+        m_ImageThread.join();
 
     // The scanner thread reads through the handle: it ends before the handle is closed.
     if (m_ScannerThread.joinable()) {

@@ -130,6 +130,21 @@ private:
     // The ring (slots of pixel_x_max x 2 points, at most the staging size) and the staging
     // area; false when they cannot be allocated.
     bool allocateRing();
+    // The image thread (image_thread.cpp): the profiles of the ring become blocks.
+    struct ImageBlock;  // its buffers and the records of the block being built
+    void StartImageThread();
+    void ImageSenderThread(std::stop_token stop);
+    void runAcquisition(ImageBlock& block, const std::stop_token& stop);
+    void takeBlockRecords(ImageBlock& block);
+    bool blockFits(const ImageBlock& block);
+    bool acquisitionEnded(const ImageBlock& block, const std::stop_token& stop) const;
+    uint32_t fillLines(ImageBlock& block, const std::stop_token& stop);  // the lines filled
+    bool waitForProfile(const ImageBlock& block, const std::stop_token& stop);
+    void FillLine(ImageBlock& block, int32_t slot, uint32_t line, bool zeroLine, int32_t yDelta);
+    void FillZeroLine(ImageBlock& block, uint32_t line);
+    void sendBlock(ImageBlock& block, const std::stop_token& stop);
+    void SendChunks(ImageBlock& block, uint32_t lines);
+    void stopAcquisition(uint32_t run);
 
     ScannerApi& m_Scanner;
     Clock& m_Clock;
@@ -211,6 +226,7 @@ private:
     // Threads. A device reset runs at most once at a time; Shutdown refuses new ones.
     std::jthread m_MonitorThread;
     std::jthread m_ScannerThread;
+    std::jthread m_ImageThread;
     mutable std::mutex m_ResetMutex;
     std::jthread m_ResetThread;
     std::atomic<bool> m_ResetRunning{false};

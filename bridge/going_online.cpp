@@ -71,6 +71,7 @@ bool Bridge::startCamera(const std::string& serverIp, int interfaceIndex)
     m_ServedIp = startOn;
     if (m_Camera->Start(startOn.c_str()) == GevResult::Ok) {
         m_Console.Output("Vantocam is online\n");
+        StartImageThread();
         return true;
     }
     m_Console.Output("could not bring the server online\n");

@@ -62,6 +62,84 @@ public:
         m_Bridge.m_SavePointCloud = true;
     }
     bool SavingPointCloud() const { return m_Bridge.m_SavePointCloud; }
+    // The image thread, over a ring the test fills (Connect allocates the program's).
+    ProfileRing& AllocateRing(size_t pointsPerSlot)
+    {
+        m_Bridge.m_Ring = std::make_unique<ProfileRing>(pointsPerSlot);
+        return *m_Bridge.m_Ring;
+    }
+    void StartImageThread() { m_Bridge.StartImageThread(); }
+    void SetComponent(size_t i, bool enabled, PartDescriptor part)
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        m_Bridge.m_Components[i].m_Enabled = enabled;
+        m_Bridge.m_Components[i].m_Part = std::move(part);
+    }
+    // Chunk i on or off with 4-byte values; the chunk count follows.
+    void SetChunk(size_t i, bool enabled, uint32_t id)
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        m_Bridge.m_Chunks[i].m_Enabled = enabled;
+        m_Bridge.m_Chunks[i].m_ChunkId = id;
+        m_Bridge.m_Chunks[i].m_BytesPerValue = 4;
+        m_Bridge.m_ChunkCount = 0;
+        for (const ChunkRecord& chunk : m_Bridge.m_Chunks)
+            m_Bridge.m_ChunkCount += chunk.m_Enabled;
+    }
+    void SetLinesPerImage(int32_t lines)
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        m_Bridge.m_LinesPerImage = lines;
+    }
+    void SetAcquisitionMode(int32_t mode)
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        m_Bridge.m_AcquisitionMode = mode;
+    }
+    void SetCoordinateSource(int32_t source)
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        m_Bridge.m_Scan3dCoordinateSource = source;
+    }
+    void SetScan3d(size_t i, float scale, float offset)
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        m_Bridge.m_Scan3dCoordinates[i].scale = scale;
+        m_Bridge.m_Scan3dCoordinates[i].offset = offset;
+    }
+    void SetGeometry(double zStart, double zRange, double fieldWidthXEnd)
+    {
+        std::lock_guard lock(m_Bridge.m_InfoMutex);
+        m_Bridge.m_Info.m_WorkingRangeZStart = zStart;
+        m_Bridge.m_Info.m_MeasuringRangeZ = zRange;
+        m_Bridge.m_Info.m_FieldWidthXEnd = fieldWidthXEnd;
+    }
+    void SetFrameStartTrigger(bool mode, int32_t source)
+    {
+        std::lock_guard lock(m_Bridge.m_InfoMutex);
+        m_Bridge.m_Info.m_Triggers[kFrameStart].m_Mode = mode;
+        m_Bridge.m_Info.m_Triggers[kFrameStart].m_Source = source;
+    }
+    void SetSoftwareTriggerTime(int64_t ns) { m_Bridge.m_SoftwareTriggerTime = ns; }
+    // What the scanner thread does when no profile came for the time-out.
+    void SignalProfileTimeout()
+    {
+        m_Bridge.m_ProfileTimeout = true;
+        m_Bridge.m_NewProfileEvent.set();
+    }
+    bool ProfileTimeoutPending() const { return m_Bridge.m_ProfileTimeout; }
+    // What the AcquisitionStart and AcquisitionStop writes do.
+    void StartAcquisition()
+    {
+        m_Bridge.m_AcquisitionStopped = false;
+        ++m_Bridge.m_RunNumber;
+        m_Bridge.m_AcquisitionEvent.set();
+    }
+    void StopAcquisition()
+    {
+        m_Bridge.m_AcquisitionStopped = true;
+        m_Bridge.m_NewProfileEvent.set();
+    }
 
 private:
     Bridge& m_Bridge;

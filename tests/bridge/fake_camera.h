@@ -3,6 +3,7 @@
 // a log that outlives the camera (its destructor writes "~"), answers with scripted results.
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,9 +36,29 @@ public:
     }
     size_t Count(const std::string& prefix) const { return Matching(prefix).size(); }
 
+    // A call with a copy of the bytes it was given (the camera copies before it returns).
+    void Add(std::string call, const void* data, size_t length)
+    {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        std::lock_guard lock(m_Mutex);
+        m_Data.emplace_back(m_Calls.size(),
+                            bytes ? std::vector<uint8_t>(bytes, bytes + length) : std::vector<uint8_t>{});
+        m_Calls.push_back(std::move(call));
+    }
+    // The bytes given to call number index (empty when none were kept).
+    std::vector<uint8_t> Data(size_t index) const
+    {
+        std::lock_guard lock(m_Mutex);
+        for (const auto& [call, bytes] : m_Data)
+            if (call == index)
+                return bytes;
+        return {};
+    }
+
 private:
     mutable std::mutex m_Mutex;
     std::vector<std::string> m_Calls;
+    std::vector<std::pair<size_t, std::vector<uint8_t>>> m_Data;
 };
 
 class FakeCamera : public CGevCamera {
@@ -48,6 +69,10 @@ public:
     // Scripts, set before the code under test runs.
     uint32_t startResult = GevResult::Ok;
     std::vector<std::string> interfaces = {"127.0.0.1"};
+    // Part and chunk data are kept in the log (CameraLog::Data) when set.
+    bool keepFrameData = false;
+    // Runs inside BeginFrame, on the caller's thread, as a client would act while it waits.
+    std::function<void()> onBeginFrame;
 
     uint32_t Start(const char* ipv4) override { return rec("Start " + str(ipv4), startResult); }
     uint32_t Stop() override { return rec("Stop"); }
@@ -279,6 +304,8 @@ public:
 
     uint32_t BeginFrame(int32_t channel) override
     {
+        if (onBeginFrame)
+            onBeginFrame();
         return rec("BeginFrame " + std::to_string(channel), GevResult::NotRunning);
     }
     uint32_t SendImage(uint8_t*, uint32_t channel, uint32_t lines) override
@@ -354,9 +381,10 @@ public:
         return rec("SetChannelChangeCallback " + std::to_string(channel));
     }
 
-    uint32_t AddChunkData(uint8_t*, const void*, uint32_t length, uint32_t id, uint32_t channel) override
+    uint32_t AddChunkData(uint8_t*, const void* data, uint32_t length, uint32_t id, uint32_t channel) override
     {
-        return rec("AddChunkData " + std::to_string(length) + " " + hex(id) + " " + std::to_string(channel));
+        return recData("AddChunkData " + std::to_string(length) + " " + hex(id) + " " + std::to_string(channel),
+                       data, length);
     }
 
     uint32_t AddPixelFormatEx(const char* name, const char* implemented, const char* available) override
@@ -480,9 +508,9 @@ public:
     }
 
     uint32_t UpdateImagePart(PartDescriptor part) override { return rec("UpdateImagePart " + describe(part)); }
-    uint32_t SetImagePartData(ImagePartBuffer, uint32_t size, PartDescriptor part) override
+    uint32_t SetImagePartData(ImagePartBuffer data, uint32_t size, PartDescriptor part) override
     {
-        return rec("SetImagePartData " + std::to_string(size) + " " + describe(part));
+        return recData("SetImagePartData " + std::to_string(size) + " " + describe(part), data.get(), size);
     }
     uint32_t RemoveImagePart(PartDescriptor part) override { return rec("RemoveImagePart " + describe(part)); }
     uint32_t SetFrameTimestamp(uint64_t timestamp) override
@@ -508,6 +536,14 @@ private:
     {
         m_Log->Add(std::move(call));
         return result;
+    }
+    uint32_t recData(std::string call, const void* data, size_t length)
+    {
+        if (keepFrameData)
+            m_Log->Add(std::move(call), data, length);
+        else
+            m_Log->Add(std::move(call));
+        return GevResult::Ok;
     }
     static std::string str(const char* s) { return s ? s : "(null)"; }
     static std::string hex(uint32_t v)
