@@ -3,6 +3,7 @@
 // a log that outlives the camera (its destructor writes "~"), answers with scripted results.
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +49,11 @@ public:
     // Scripts, set before the code under test runs.
     uint32_t startResult = GevResult::Ok;
     std::vector<std::string> interfaces = {"127.0.0.1"};
+    // Feature values by name: the getters answer from them (0 or "" when missing), the setters
+    // store into them. GetStringValue fails, as the camera does, when the text does not fit.
+    std::map<std::string, int64_t> integerValues;
+    std::map<std::string, float> floatValues;
+    std::map<std::string, std::string> stringValues;
 
     uint32_t Start(const char* ipv4) override { return rec("Start " + str(ipv4), startResult); }
     uint32_t Stop() override { return rec("Stop"); }
@@ -97,14 +103,17 @@ public:
 
     uint32_t SetIntegerValue(const char* name, int64_t value) override
     {
+        store(integerValues, name, value);
         return rec("SetIntegerValue " + str(name) + " " + std::to_string(value));
     }
     uint32_t SetFloatValue(const char* name, float value) override
     {
+        store(floatValues, name, value);
         return rec("SetFloatValue " + str(name) + " " + std::to_string(value));
     }
     uint32_t SetStringValue(const char* name, const char* text) override
     {
+        store(stringValues, name, str(text));
         return rec("SetStringValue " + str(name) + " " + str(text));
     }
     uint32_t SetEnumValue(const char* name, const char* entry) override
@@ -114,19 +123,21 @@ public:
     uint32_t GetIntegerValue(const char* name, int64_t* out) override
     {
         if (out)
-            *out = 0;
+            *out = lookup(integerValues, name, int64_t{0});
         return rec("GetIntegerValue " + str(name));
     }
     uint32_t GetFloatValue(const char* name, float* out) override
     {
         if (out)
-            *out = 0;
+            *out = lookup(floatValues, name, 0.0f);
         return rec("GetFloatValue " + str(name));
     }
     uint32_t GetStringValue(const char* name, char* buffer, uint32_t size) override
     {
-        if (buffer && size)
-            buffer[0] = '\0';
+        const std::string text = lookup(stringValues, name, std::string());
+        if (!buffer || size < text.size() + 1)
+            return rec("GetStringValue " + str(name), GevResult::Fail);
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
         return rec("GetStringValue " + str(name));
     }
     uint32_t GetFeatureValueText(const char* name, const char** out) override
@@ -510,6 +521,19 @@ private:
         return result;
     }
     static std::string str(const char* s) { return s ? s : "(null)"; }
+    template <class T>
+    void store(std::map<std::string, T>& values, const char* name, T value)
+    {
+        std::lock_guard lock(m_Mutex);
+        values[str(name)] = std::move(value);
+    }
+    template <class T>
+    T lookup(const std::map<std::string, T>& values, const char* name, T missing)
+    {
+        std::lock_guard lock(m_Mutex);
+        auto it = values.find(str(name));
+        return it == values.end() ? missing : it->second;
+    }
     static std::string hex(uint32_t v)
     {
         char text[16];
