@@ -54,6 +54,8 @@ public:
     std::map<std::string, int64_t> integerValues;
     std::map<std::string, float> floatValues;
     std::map<std::string, std::string> stringValues;
+    // While set, the part, chunk-size and region operations are refused as on a streaming camera.
+    bool streaming = false;
 
     uint32_t Start(const char* ipv4) override { return rec("Start " + str(ipv4), startResult); }
     uint32_t Stop() override { return rec("Stop"); }
@@ -387,7 +389,8 @@ public:
     uint32_t SetRegionPixelFormat(const char* name, uint32_t source, uint32_t region, int32_t channel) override
     {
         return rec("SetRegionPixelFormat " + str(name) + " " + std::to_string(source) + " " +
-                   std::to_string(region) + " " + std::to_string(channel));
+                       std::to_string(region) + " " + std::to_string(channel),
+                   streamingResult());
     }
     uint32_t SetPixelFormatValue(uint32_t value, int32_t channel) override
     {
@@ -400,7 +403,8 @@ public:
     uint32_t SetChunkPayloadSize(uint32_t bytes, uint32_t count, int32_t channel) override
     {
         return rec("SetChunkPayloadSize " + std::to_string(bytes) + " " + std::to_string(count) + " " +
-                   std::to_string(channel));
+                       std::to_string(channel),
+                   streamingResult());
     }
     uint32_t GetChunkPayloadSize(uint32_t* out, int32_t channel) override
     {
@@ -490,12 +494,18 @@ public:
         return rec("ApplyRegionSettings " + std::to_string(channel), 1);
     }
 
-    uint32_t UpdateImagePart(PartDescriptor part) override { return rec("UpdateImagePart " + describe(part)); }
+    uint32_t UpdateImagePart(PartDescriptor part) override
+    {
+        return rec("UpdateImagePart " + describe(part), streamingResult());
+    }
     uint32_t SetImagePartData(ImagePartBuffer, uint32_t size, PartDescriptor part) override
     {
         return rec("SetImagePartData " + std::to_string(size) + " " + describe(part));
     }
-    uint32_t RemoveImagePart(PartDescriptor part) override { return rec("RemoveImagePart " + describe(part)); }
+    uint32_t RemoveImagePart(PartDescriptor part) override
+    {
+        return rec("RemoveImagePart " + describe(part), streamingResult());
+    }
     uint32_t SetFrameTimestamp(uint64_t timestamp) override
     {
         return rec("SetFrameTimestamp " + std::to_string(timestamp));
@@ -521,6 +531,7 @@ private:
         return result;
     }
     static std::string str(const char* s) { return s ? s : "(null)"; }
+    uint32_t streamingResult() const { return streaming ? GevResult::Running : GevResult::Ok; }
     template <class T>
     void store(std::map<std::string, T>& values, const char* name, T value)
     {
