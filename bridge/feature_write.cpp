@@ -19,7 +19,6 @@ namespace lumabridge {
 namespace {
 
 constexpr size_t kAsciiCommandBytes = 128;
-constexpr int64_t kMaxLinesPerImage = 10000;
 
 struct PixelFormatCode {
     uint32_t code;
@@ -123,6 +122,8 @@ private:
     // Branches, in dispatch order.
     void pixelFormat();
     void regionSelector() { setSelector(&Bridge::m_RegionSelector); }
+    void width();
+    void height();
     void offsetX();
     void offsetY();
     void componentSelector() { setSelector(&Bridge::m_ComponentSelector); }
@@ -166,6 +167,7 @@ private:
     void scan3dCoordinateOffset() { scan3dCoordinate(&Scan3dCoordinateSettings::offset); }
     void scan3dCoordinate(float Scan3dCoordinateSettings::*field);
     void scan3dCoordinateSource() { setSelector(&Bridge::m_Scan3dCoordinateSource); }
+    void signalEnable();
     void signalSelection();
     void signalWidthMin();
     void signalWidthMax();
@@ -185,6 +187,12 @@ private:
         if (const std::optional<uint32_t> v = toU32(m_Int))
             send(scanner(), handle(), *v);
         refresh();
+    }
+    // The parts follow the scanner's new geometry once the refresh has read it.
+    void refreshGeometry(void (Bridge::*update)())
+    {
+        refresh();
+        m_AfterRefresh = update;
     }
     // A line's setting: the command for line n (selector + 1), then the record.
     template <class Send, class Store>
@@ -212,11 +220,14 @@ private:
     std::string m_ConsoleNote;  // a console line after the write's line
     std::string m_Note;  // a debug line after the write's line
     bool m_Accepted = true;
+    void (Bridge::*m_AfterRefresh)() = nullptr;
 };
 
 const FeatureWriter::Entry FeatureWriter::kEntries[] = {
     {"PixelFormat", Kind::Integer, &FeatureWriter::pixelFormat},
     {"RegionSelector", Kind::Integer, &FeatureWriter::regionSelector},
+    {"Width", Kind::Integer, &FeatureWriter::width},
+    {"Height", Kind::Integer, &FeatureWriter::height},
     {"OffsetX", Kind::Integer, &FeatureWriter::offsetX},
     {"OffsetY", Kind::Integer, &FeatureWriter::offsetY},
     {"ComponentSelector", Kind::Integer, &FeatureWriter::componentSelector},
@@ -257,6 +268,7 @@ const FeatureWriter::Entry FeatureWriter::kEntries[] = {
     {"Scan3dCoordinateScale", Kind::Float, &FeatureWriter::scan3dCoordinateScale},
     {"Scan3dCoordinateOffset", Kind::Float, &FeatureWriter::scan3dCoordinateOffset},
     {"Scan3dCoordinateSource", Kind::Integer, &FeatureWriter::scan3dCoordinateSource},
+    {"SignalEnable", Kind::Integer, &FeatureWriter::signalEnable},
     {"SignalSelection", Kind::Integer, &FeatureWriter::signalSelection},
     {"SignalWidthMin", Kind::Integer, &FeatureWriter::signalWidthMin},
     {"SignalWidthMax", Kind::Integer, &FeatureWriter::signalWidthMax},
@@ -326,6 +338,8 @@ bool FeatureWriter::Run()
     if (b.m_UpdateFeatures.exchange(false)) {
         b.m_Console.DebugOutput("ask to update features\n");
         b.UpdateScannerInfo();
+        if (m_AfterRefresh)
+            (b.*m_AfterRefresh)();
     }
     return m_Accepted;
 }
@@ -395,6 +409,46 @@ void FeatureWriter::pixelFormat()
             c.offset = static_cast<float>(info.m_WorkingRangeZStart);
         }
     });
+}
+
+void FeatureWriter::width()
+{
+    const int32_t region = records([&] { return b.m_RegionSelector; });
+    if (region != 0)
+        return;
+    const auto [pixels, roiWidth] =
+        cached([](const ScannerInfo& info) { return std::pair{info.m_PixelXMax, info.m_Regions[0].m_Width}; });
+    const std::optional<uint32_t> v = toU32(m_Int);
+    if (!v || m_Int > pixels) {
+        // Undone at once: the client reads the scanner's width back.
+        b.m_Camera->SetIntegerValue("Width", roiWidth);
+        return;
+    }
+    if (refusedWhileAcquiring())
+        return;
+    SendSetROI1WidthX(scanner(), handle(), *v);
+    records([&] { b.m_PartsChanged = true; });
+    refreshGeometry(&Bridge::UpdateRegionWidth);
+}
+
+void FeatureWriter::height()
+{
+    const int32_t region = records([&] { return b.m_RegionSelector; });
+    if (region == 0) {
+        sendAndRefresh(SendSetROI1HeightZ);
+        m_AfterRefresh = &Bridge::UpdateLinesPerImage;
+        return;
+    }
+    if (region != 1 || refusedWhileAcquiring())
+        return;
+    // Lines per image the part buffers hold; the refresh reads the scanner's value back.
+    if (m_Int < 1 || m_Int > Bridge::kMaxLinesPerImage) {
+        refresh();
+        return;
+    }
+    SendSetAmountProfilesY(scanner(), handle(), static_cast<uint32_t>(m_Int));
+    records([&] { b.m_PartsChanged = true; });
+    refreshGeometry(&Bridge::UpdateLinesPerImage);
 }
 
 void FeatureWriter::offsetX()
@@ -742,6 +796,20 @@ void FeatureWriter::scan3dCoordinate(float Scan3dCoordinateSettings::*field)
         return;
     }
     records([&] { b.m_Scan3dCoordinates[*coordinate].*field = m_Float; });
+}
+
+void FeatureWriter::signalEnable()
+{
+    if (m_Int < 1 || m_Int > 3) {
+        refresh();
+        return;
+    }
+    // The streamed width follows the signals (twice the ROI for both).
+    if (refusedWhileAcquiring())
+        return;
+    records([&] { b.m_PartsChanged = true; });
+    SendSetSignalEnable(scanner(), handle(), static_cast<uint32_t>(m_Int));
+    refreshGeometry(&Bridge::UpdateRegionWidth);
 }
 
 void FeatureWriter::signalSelection()

@@ -138,6 +138,23 @@ const std::vector<WriteCase>& writeCases()
         {"line time beyond 32 bits", {}, "AcquisitionLineRate", 1e-6f, {}, true, {},
          [](WriteRig& r) { EXPECT_EQ(r.probe.Info().m_AcquisitionLineTime, 1000); }},
 
+        // Geometry: a width beyond the sensor is undone at once; other regions have no width.
+        {"width above the sensor", [](WriteRig& r) { select(r, "RegionSelector", 0); }, "Width", int64_t{2049}, {},
+         false, {"SetIntegerValue Width 1024"},
+         [](WriteRig& r) { EXPECT_EQ(r.rig.camera->integerValues["Width"], 1024); }},
+        {"width negative", [](WriteRig& r) { select(r, "RegionSelector", 0); }, "Width", int64_t{-1}, {}, false,
+         {"SetIntegerValue Width 1024"}, {}},
+        {"width region 1", [](WriteRig& r) { select(r, "RegionSelector", 1); }, "Width", int64_t{512}, {}, false,
+         {}, [](WriteRig& r) { EXPECT_FALSE(r.probe.PartsChanged()); }},
+        {"height region 2", [](WriteRig& r) { select(r, "RegionSelector", 2); }, "Height", int64_t{20}, {}, false,
+         {}, {}},
+        {"no lines per image", [](WriteRig& r) { select(r, "RegionSelector", 1); }, "Height", int64_t{0}, {}, true,
+         {}, [](WriteRig& r) { EXPECT_FALSE(r.probe.PartsChanged()); }},
+        {"more lines than the buffers hold", [](WriteRig& r) { select(r, "RegionSelector", 1); }, "Height",
+         int64_t{Bridge::kMaxLinesPerImage + 1}, {}, true, {}, {}},
+        {"signal enable other", {}, "SignalEnable", int64_t{4}, {}, true, {},
+         [](WriteRig& r) { EXPECT_FALSE(r.probe.PartsChanged()); }},
+
         // Offsets: the sensor ROI in region 0; the image region has none.
         {"offset x region 0", [](WriteRig& r) { select(r, "RegionSelector", 0); }, "OffsetX", int64_t{16},
          {"SetROI1OffsetX=16\r"}, true, {}, {}},
@@ -572,13 +589,23 @@ TEST(FeatureWrite, ChunkEnableTwiceChangesThePayloadOnce)
 // Parts and chunks keep their shape while the blocks of an acquisition go out.
 TEST(FeatureWrite, StructuralWritesWaitForTheAcquisitionToStop)
 {
-    const std::vector<std::pair<std::string, int64_t>> writes = {
-        {"PixelFormat", 0x01100007}, {"ComponentEnable", 0}, {"ChunkEnable", 1}};
+    struct Structural {
+        std::string feature;
+        int64_t value;
+        int32_t region;
+        bool cameraFirst;  // the camera is asked before anything is sent
+    };
+    const std::vector<Structural> writes = {{"PixelFormat", 0x01100007, 1, true}, {"ComponentEnable", 0, 1, true},
+                                            {"ChunkEnable", 1, 1, true},          {"Width", 512, 0, false},
+                                            {"Height", 200, 1, false},            {"SignalEnable", 3, 1, false}};
     for (const bool cameraStreaming : {false, true}) {
-        for (const auto& [feature, value] : writes) {
+        for (const auto& [feature, value, region, cameraFirst] : writes) {
+            if (cameraStreaming && !cameraFirst)
+                continue;
             SCOPED_TRACE(feature + (cameraStreaming ? " refused by the camera" : " while acquiring"));
             WriteRig r;
             r.probe.Record("ComponentSelector") = 1;
+            r.probe.Record("RegionSelector") = region;
             if (cameraStreaming)
                 r.rig.camera->streaming = true;
             else
@@ -793,6 +820,36 @@ TEST_F(FeatureWriteScanner, ExposureLineRateAndLineStartTrigger)
               (std::vector<std::string>{"SetTriggerSource=1\rSetAcquisitionStop\r",
                                         "SetEA2Function=1\rSetEA2FunctionFixedFrameNumberFinishSignal=0\r"}));
     EXPECT_EQ(Info().m_Triggers[kLineStart].m_Source, 2);
+}
+
+// A client reads PayloadSize right after a geometry write: the parts already have the new size.
+TEST_F(FeatureWriteScanner, GeometryWritesResizeThePartsAtOnce)
+{
+    const auto applies = [&] { return cameraLog->Count("ApplyRegionSettings"); };
+    Write("RegionSelector", int64_t{0});
+    size_t applied = applies();
+    EXPECT_EQ(Write("Width", int64_t{1024}), std::vector<std::string>{"SetROI1WidthX=1024\r"});
+    EXPECT_TRUE(refreshed);
+    EXPECT_EQ(probe->Component(1).m_Part.width, 1024);
+    EXPECT_FALSE(probe->PartsChanged());
+    EXPECT_EQ(applies(), applied + 1);
+
+    EXPECT_EQ(Write("Width", int64_t{Info().m_PixelXMax + 1}), std::vector<std::string>{});
+    EXPECT_EQ(camera->integerValues["Width"], 1024) << "written back";
+
+    Write("RegionSelector", int64_t{1});
+    Write("ChunkSelector", int64_t{0});
+    Write("ChunkEnable", int64_t{1});
+    EXPECT_EQ(Write("Height", int64_t{200}), std::vector<std::string>{"SetAmountProfilesY=200\r"});
+    EXPECT_EQ(probe->LinesPerImage(), 200);
+    EXPECT_EQ(probe->Component(1).m_Part.height, 200);
+    EXPECT_EQ(probe->ChunkPayloadBytes(), 200 * 4);
+    EXPECT_EQ(cameraLog->Matching("SetChunkPayloadSize").back(), "SetChunkPayloadSize 800 1 0");
+
+    applied = applies();
+    EXPECT_EQ(Write("SignalEnable", int64_t{3}), std::vector<std::string>{"SetSignalEnable=3\rSetAcquisitionStop\r"});
+    EXPECT_EQ(probe->Component(1).m_Part.width, 2048) << "both signals side by side";
+    EXPECT_EQ(applies(), applied + 1) << "the parts changed";
 }
 
 TEST_F(FeatureWriteScanner, SoftwareFrameTrigger)
