@@ -124,8 +124,8 @@ private:
     void regionSelector() { setSelector(&Bridge::m_RegionSelector); }
     void width();
     void height();
-    void offsetX();
-    void offsetY();
+    void offsetX() { offset(SendSetROI1OffsetX); }
+    void offsetY() { offset(SendSetROI1OffsetZ); }
     void componentSelector() { setSelector(&Bridge::m_ComponentSelector); }
     void componentEnable();
     void sortX();
@@ -149,11 +149,7 @@ private:
     void userOutputValue();
     void inputLoad();
     void outputFunction();
-    void syncOut();
-    void syncOutDelay();
-    void timerTriggerSource() {}
-    void timerDuration();
-    void timerDelay();
+    void timerTriggerSource() {}  // logged only
     void encoderSelector() { setSelector(&Bridge::m_EncoderSelector); }
     void encoderSourceA() { encoderSource(1); }
     void encoderSourceB() { encoderSource(2); }
@@ -161,7 +157,6 @@ private:
     void encoderOutputMode();
     void encoderResetSource();
     void encoderResetActivation();
-    void encoderReset();
     void scan3dCoordinateSelector() { setSelector(&Bridge::m_Scan3dCoordinateSelector); }
     void scan3dCoordinateScale() { scan3dCoordinate(&Scan3dCoordinateSettings::scale); }
     void scan3dCoordinateOffset() { scan3dCoordinate(&Scan3dCoordinateSettings::offset); }
@@ -169,20 +164,43 @@ private:
     void scan3dCoordinateSource() { setSelector(&Bridge::m_Scan3dCoordinateSource); }
     void signalEnable();
     void signalSelection();
-    void signalWidthMin();
-    void signalWidthMax();
-    void signalStrengthMin();
     void deviceReset();
-    void laserOn();
-    void laserOff();
     void deviceTemperatureSelector() { setSelector(&Bridge::m_DeviceTemperatureSelector); }
     void asciiCommand();
     void chunkSelector() { setSelector(&Bridge::m_ChunkSelector); }
     void chunkEnable();
 
+    using ValueCommand = int (*)(ScannerApi&, ScannerHandle, uint32_t);
+    using FixedCommand = int (*)(ScannerApi&, ScannerHandle);
+    // Features that only send their value, or a fixed text.
+    template <ValueCommand Send, bool Refresh>
+    void sendValue()
+    {
+        if (Refresh)
+            sendAndRefresh(Send);
+        else if (const std::optional<uint32_t> v = toU32(m_Int))
+            Send(scanner(), handle(), *v);
+    }
+    template <FixedCommand Send>
+    void sendFixed()
+    {
+        Send(scanner(), handle());
+    }
+    int32_t region()
+    {
+        return records([&] { return b.m_RegionSelector; });
+    }
+    // Region 0 is the sensor ROI; the image region has no offset.
+    void offset(ValueCommand send)
+    {
+        const int32_t selected = region();
+        if (selected == 0)
+            sendAndRefresh(send);
+        else if (selected == 1)
+            b.m_Camera->SetIntegerValue(m_Name.c_str(), 0);
+    }
     // Sends v when it is an unsigned 32-bit value, then refreshes either way.
-    template <class Send>
-    void sendAndRefresh(Send send)
+    void sendAndRefresh(ValueCommand send)
     {
         if (const std::optional<uint32_t> v = toU32(m_Int))
             send(scanner(), handle(), *v);
@@ -252,30 +270,30 @@ const FeatureWriter::Entry FeatureWriter::kEntries[] = {
     {"UserOutputValue", Kind::Integer, &FeatureWriter::userOutputValue},
     {"InputLoad", Kind::Integer, &FeatureWriter::inputLoad},
     {"OutputFunction", Kind::Integer, &FeatureWriter::outputFunction},
-    {"SyncOut", Kind::Integer, &FeatureWriter::syncOut},
-    {"SyncOutDelay", Kind::Integer, &FeatureWriter::syncOutDelay},
+    {"SyncOut", Kind::Integer, &FeatureWriter::sendValue<SendSetSyncOut, false>},
+    {"SyncOutDelay", Kind::Integer, &FeatureWriter::sendValue<SendSetSyncOutDelay, false>},
     {"TimerTriggerSource", Kind::Integer, &FeatureWriter::timerTriggerSource},
-    {"TimerDuration", Kind::Integer, &FeatureWriter::timerDuration},
-    {"TimerDelay", Kind::Integer, &FeatureWriter::timerDelay},
+    {"TimerDuration", Kind::Integer, &FeatureWriter::sendValue<SendSetSyncOut, true>},
+    {"TimerDelay", Kind::Integer, &FeatureWriter::sendValue<SendSetSyncOutDelay, true>},
     {"EncoderSelector", Kind::Integer, &FeatureWriter::encoderSelector},
     {"EncoderSourceA", Kind::Integer, &FeatureWriter::encoderSourceA},
     {"EncoderSourceB", Kind::Integer, &FeatureWriter::encoderSourceB},
     {"EncoderOutputMode", Kind::Integer, &FeatureWriter::encoderOutputMode},
     {"EncoderResetSource", Kind::Integer, &FeatureWriter::encoderResetSource},
     {"EncoderResetActivation", Kind::Integer, &FeatureWriter::encoderResetActivation},
-    {"EncoderReset", Kind::Command, &FeatureWriter::encoderReset},
+    {"EncoderReset", Kind::Command, &FeatureWriter::sendFixed<SendSetResetEncoder>},
     {"Scan3dCoordinateSelector", Kind::Integer, &FeatureWriter::scan3dCoordinateSelector},
     {"Scan3dCoordinateScale", Kind::Float, &FeatureWriter::scan3dCoordinateScale},
     {"Scan3dCoordinateOffset", Kind::Float, &FeatureWriter::scan3dCoordinateOffset},
     {"Scan3dCoordinateSource", Kind::Integer, &FeatureWriter::scan3dCoordinateSource},
     {"SignalEnable", Kind::Integer, &FeatureWriter::signalEnable},
     {"SignalSelection", Kind::Integer, &FeatureWriter::signalSelection},
-    {"SignalWidthMin", Kind::Integer, &FeatureWriter::signalWidthMin},
-    {"SignalWidthMax", Kind::Integer, &FeatureWriter::signalWidthMax},
-    {"SignalStrengthMin", Kind::Integer, &FeatureWriter::signalStrengthMin},
+    {"SignalWidthMin", Kind::Integer, &FeatureWriter::sendValue<SendSetSignalWidthMin, true>},
+    {"SignalWidthMax", Kind::Integer, &FeatureWriter::sendValue<SendSetSignalWidthMax, true>},
+    {"SignalStrengthMin", Kind::Integer, &FeatureWriter::sendValue<SendSetSignalStrengthMin, true>},
     {"DeviceReset", Kind::Command, &FeatureWriter::deviceReset},
-    {"LaserOn", Kind::Command, &FeatureWriter::laserOn},
-    {"LaserOff", Kind::Command, &FeatureWriter::laserOff},
+    {"LaserOn", Kind::Command, &FeatureWriter::sendFixed<SendSetLaserDeactivated0>},
+    {"LaserOff", Kind::Command, &FeatureWriter::sendFixed<SendSetLaserDeactivated1>},
     {"DeviceTemperatureSelector", Kind::Integer, &FeatureWriter::deviceTemperatureSelector},
     {"AsciiCommand", Kind::String, &FeatureWriter::asciiCommand},
     {"ChunkSelector", Kind::Integer, &FeatureWriter::chunkSelector},
@@ -413,8 +431,7 @@ void FeatureWriter::pixelFormat()
 
 void FeatureWriter::width()
 {
-    const int32_t region = records([&] { return b.m_RegionSelector; });
-    if (region != 0)
+    if (region() != 0)
         return;
     const auto [pixels, roiWidth] =
         cached([](const ScannerInfo& info) { return std::pair{info.m_PixelXMax, info.m_Regions[0].m_Width}; });
@@ -433,13 +450,13 @@ void FeatureWriter::width()
 
 void FeatureWriter::height()
 {
-    const int32_t region = records([&] { return b.m_RegionSelector; });
-    if (region == 0) {
+    const int32_t selected = region();
+    if (selected == 0) {
         sendAndRefresh(SendSetROI1HeightZ);
         m_AfterRefresh = &Bridge::UpdateLinesPerImage;
         return;
     }
-    if (region != 1 || refusedWhileAcquiring())
+    if (selected != 1 || refusedWhileAcquiring())
         return;
     // Lines per image the part buffers hold; the refresh reads the scanner's value back.
     if (m_Int < 1 || m_Int > Bridge::kMaxLinesPerImage) {
@@ -449,24 +466,6 @@ void FeatureWriter::height()
     SendSetAmountProfilesY(scanner(), handle(), static_cast<uint32_t>(m_Int));
     records([&] { b.m_PartsChanged = true; });
     refreshGeometry(&Bridge::UpdateLinesPerImage);
-}
-
-void FeatureWriter::offsetX()
-{
-    const int32_t region = records([&] { return b.m_RegionSelector; });
-    if (region == 0)
-        sendAndRefresh(SendSetROI1OffsetX);
-    else if (region == 1)
-        b.m_Camera->SetIntegerValue("OffsetX", 0);
-}
-
-void FeatureWriter::offsetY()
-{
-    const int32_t region = records([&] { return b.m_RegionSelector; });
-    if (region == 0)
-        sendAndRefresh(SendSetROI1OffsetZ);
-    else if (region == 1)
-        b.m_Camera->SetIntegerValue("OffsetY", 0);
 }
 
 void FeatureWriter::componentEnable()
@@ -706,28 +705,6 @@ void FeatureWriter::outputFunction()
                 [&](LineSettings& line) { line.m_OutputFunction = toI32(m_Int); });
 }
 
-void FeatureWriter::syncOut()
-{
-    if (const std::optional<uint32_t> v = toU32(m_Int))
-        SendSetSyncOut(scanner(), handle(), *v);
-}
-
-void FeatureWriter::syncOutDelay()
-{
-    if (const std::optional<uint32_t> v = toU32(m_Int))
-        SendSetSyncOutDelay(scanner(), handle(), *v);
-}
-
-void FeatureWriter::timerDuration()
-{
-    sendAndRefresh(SendSetSyncOut);
-}
-
-void FeatureWriter::timerDelay()
-{
-    sendAndRefresh(SendSetSyncOutDelay);
-}
-
 void FeatureWriter::encoderSource(unsigned line)
 {
     SendSetEAFunction(scanner(), handle(), line, m_Int == 0 ? 3 : 5);
@@ -781,11 +758,6 @@ void FeatureWriter::encoderResetActivation()
     refresh();
 }
 
-void FeatureWriter::encoderReset()
-{
-    SendSetResetEncoder(scanner(), handle());
-}
-
 void FeatureWriter::scan3dCoordinate(float Scan3dCoordinateSettings::*field)
 {
     const std::optional<size_t> coordinate = selected(&Bridge::m_Scan3dCoordinateSelector, 3);
@@ -821,34 +793,9 @@ void FeatureWriter::signalSelection()
     refresh();
 }
 
-void FeatureWriter::signalWidthMin()
-{
-    sendAndRefresh(SendSetSignalWidthMin);
-}
-
-void FeatureWriter::signalWidthMax()
-{
-    sendAndRefresh(SendSetSignalWidthMax);
-}
-
-void FeatureWriter::signalStrengthMin()
-{
-    sendAndRefresh(SendSetSignalStrengthMin);
-}
-
 void FeatureWriter::deviceReset()
 {
     m_Accepted = b.startDeviceReset();
-}
-
-void FeatureWriter::laserOn()
-{
-    SendSetLaserDeactivated0(scanner(), handle());
-}
-
-void FeatureWriter::laserOff()
-{
-    SendSetLaserDeactivated1(scanner(), handle());
 }
 
 void FeatureWriter::asciiCommand()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge_fixture.h"
+#include "command_builders.h"
 #include "trigger_tables.h"
 
 namespace lumabridge::test {
@@ -93,6 +94,14 @@ struct WriteRig {
     BridgeRig rig;
     BridgeProbe probe;
 };
+
+// The text a builder sends (its own test pins the bytes).
+std::string builderText(const std::function<void(FakeScanner&)>& build)
+{
+    FakeScanner scanner;
+    build(scanner);
+    return scanner.Commands().at(0);
+}
 
 const std::string kLine1Function3 = "SetEA1Function=3\rSetEA1FunctionFixedFrameNumberFinishSignal=0\r";
 
@@ -282,14 +291,7 @@ const std::vector<WriteCase>& writeCases()
         {"output mode of encoder 3", [](WriteRig& r) { select(r, "EncoderSelector", 2); }, "EncoderOutputMode",
          int64_t{1}, {}, false, {}, {}},
         {"reset by no line", {}, "EncoderResetSource", int64_t{0},
-         {"SetEA1FunctionResetCounter=0\rSetEA1ResetCounterRepeat=0\rSetEA1ResetCounterEncoderHTL=0\r"
-          "SetEA1ResetCounterEncoderTTLRS422=0\r"
-          "SetEA2FunctionResetCounter=0\rSetEA2ResetCounterRepeat=0\rSetEA2ResetCounterEncoderHTL=0\r"
-          "SetEA2ResetCounterEncoderTTLRS422=0\r"
-          "SetEA3FunctionResetCounter=0\rSetEA3ResetCounterRepeat=0\rSetEA3ResetCounterEncoderHTL=0\r"
-          "SetEA3ResetCounterEncoderTTLRS422=0\r"
-          "SetEA4FunctionResetCounter=0\rSetEA4ResetCounterRepeat=0\rSetEA4ResetCounterEncoderHTL=0\r"
-          "SetEA4ResetCounterEncoderTTLRS422=0\r"},
+         {builderText([](FakeScanner& s) { SendClearEAResetCounters(s, nullptr); })},
          true, {}, {}},
         {"reset moves from line 2 to 3", [](WriteRig& r) { r.probe.Info().m_Encoders[0].m_ResetSource = 2; },
          "EncoderResetSource", int64_t{3},
