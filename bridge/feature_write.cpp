@@ -397,10 +397,9 @@ void FeatureWriter::pixelFormat()
         refusedByCamera(camera->SetRegionPixelFormat(format.c_str(), 0, 1, 0)))
         return;
 
-    auto [part, enabled] = records([&] {
-        const ComponentRecord& record = b.m_Components[*component];
-        return std::pair{record.m_Part, record.m_Enabled};
-    });
+    const ComponentRecord current = records([&] { return b.m_Components[*component]; });
+    PartDescriptor part = current.m_Part;
+    const bool enabled = current.m_Enabled;
     part.pixelFormatName = format;
     part.dataType = PartDataType(format).value_or(0);
     if (enabled && refusedByCamera(camera->UpdateImagePart(part)))

@@ -15,12 +15,12 @@ constexpr int32_t kAnySelectorMax = std::numeric_limits<int32_t>::max();
 constexpr int64_t kAnyMin = std::numeric_limits<int64_t>::min();
 constexpr int64_t kAnyMax = std::numeric_limits<int64_t>::max();
 
-constexpr O value{O::Value, 0};
-constexpr O s0{O::S0, 0};
-constexpr O s1{O::S1, 0};
-constexpr O s2{O::S2, 0};
-constexpr O codeOfS0{O::CodeOfS0, 0};
-constexpr O lineStartDivider{O::LineStartDivider, 0};
+constexpr O kValue{O::Value, 0};
+constexpr O kS0{O::S0, 0};
+constexpr O kS1{O::S1, 0};
+constexpr O kS2{O::S2, 0};
+constexpr O kCodeOfS0{O::CodeOfS0, 0};
+constexpr O kLineStartDivider{O::LineStartDivider, 0};
 constexpr O n(int32_t constant) { return {O::Constant, constant}; }
 
 TriggerAction act(K kind, O first = {}, O second = {}, C when = C::Always, C andWhen = C::Always)
@@ -59,12 +59,12 @@ const std::vector<TriggerRow>& modeTable()
         {kLineStart, kLineStart, 0, 0, C::Always,
          {act(K::AmountCommand, n(0), {}, C::FrameStartOn), act(K::SourceCommand, n(0), {}, C::FrameStartOff)}},
         {kFrameStart, kFrameStart, 0, 0, C::Always,
-         {act(K::SourceCommand, codeOfS0, {}, C::S0HasCode), act(K::ReleaseLine, s1, {}, C::S1IsLine), refresh()}},
+         {act(K::SourceCommand, kCodeOfS0, {}, C::S0HasCode), act(K::ReleaseLine, kS1, {}, C::S1IsLine), refresh()}},
         {kFrameStart, kFrameStart, 1, 1, C::AcquisitionActiveOn, {}},
         {kFrameStart, kFrameStart, 1, 1, C::Always,
-         {act(K::AmountCommand, codeOfS0, {}, C::S0HasCode), refresh(C::S0NoCode)}},
+         {act(K::AmountCommand, kCodeOfS0, {}, C::S0HasCode), refresh(C::S0NoCode)}},
         {kAcquisitionActive, kAcquisitionActive, 0, 0, C::Always,
-         {act(K::ReleaseLine, s2, {}, C::S2IsLine), refresh()}},
+         {act(K::ReleaseLine, kS2, {}, C::S2IsLine), refresh()}},
         {kAcquisitionActive, kAcquisitionActive, 1, 1, C::FrameStartOn, {}},
         {kAcquisitionActive, kAcquisitionActive, 1, 1, C::Always,
          {act(K::LineFunction, n(3), n(3)), act(K::ProfileEnable, n(3))}},
@@ -86,29 +86,29 @@ const std::vector<TriggerRow>& sourceTable()
     };
     static const std::vector<TriggerRow> rows = {
         // Any LineStart source first frees the line of the old one.
-        {kLineStart, kLineStart, kAnyMin, kAnyMax, C::Always, {act(K::LineFunction, s0, n(3), C::S0IsLine)}, true},
-        {kLineStart, kLineStart, 1, 4, C::Always, join(amountOrSource(1), {act(K::LineFunction, value, n(1))})},
+        {kLineStart, kLineStart, kAnyMin, kAnyMax, C::Always, {act(K::LineFunction, kS0, n(3), C::S0IsLine)}, true},
+        {kLineStart, kLineStart, 1, 4, C::Always, join(amountOrSource(1), {act(K::LineFunction, kValue, n(1))})},
         {kLineStart, kLineStart, 5, 5, C::Always,
-         join(amountOrSource(2), {act(K::EncoderStep, lineStartDivider), act(K::LineFunction, n(1), n(5)),
+         join(amountOrSource(2), {act(K::EncoderStep, kLineStartDivider), act(K::LineFunction, n(1), n(5)),
                                   act(K::LineFunction, n(2), n(5)), act(K::CoordinateSourceEncoder)})},
         {kLineStart, kLineStart, 6, 6, C::Always,
          join(amountOrSource(2),
-              {act(K::EncoderStep, lineStartDivider), act(K::LineFunction, n(1), n(3), C::Line1IsEncoderInput),
+              {act(K::EncoderStep, kLineStartDivider), act(K::LineFunction, n(1), n(3), C::Line1IsEncoderInput),
                act(K::LineFunction, n(2), n(3), C::Line2IsEncoderInput), act(K::CoordinateSourceEncoder)})},
         {kLineStart, kLineStart, 7, 7, C::S1IsSoftware, {refresh()}},
         {kLineStart, kLineStart, 7, 7, C::Always, {act(K::SourceCommand, n(3))}},
         {kLineStart, kLineStart, kAnyMin, kAnyMax, C::Always, {refresh()}},
         {kFrameStart, kFrameStart, 1, 4, C::Always,
-         {act(K::ReleaseLine, s1, {}, C::FrameStartOn, C::S1IsLine), act(K::AmountCommand, codeOfS0, {}, C::S0HasCode),
-          act(K::LineFunction, value, n(3)), act(K::ProfileEnable, value)}},
+         {act(K::ReleaseLine, kS1, {}, C::FrameStartOn, C::S1IsLine), act(K::AmountCommand, kCodeOfS0, {}, C::S0HasCode),
+          act(K::LineFunction, kValue, n(3)), act(K::ProfileEnable, kValue)}},
         {kFrameStart, kFrameStart, 7, 7, C::S0IsSoftware, {refresh()}},
         {kFrameStart, kFrameStart, 7, 7, C::Always,
-         {act(K::ReleaseLine, s1, {}, C::FrameStartOn, C::S1IsLine),
-          act(K::AmountCommand, codeOfS0, {}, C::S0BelowSoftware), refresh(C::S0Unknown)}},
+         {act(K::ReleaseLine, kS1, {}, C::FrameStartOn, C::S1IsLine),
+          act(K::AmountCommand, kCodeOfS0, {}, C::S0BelowSoftware), refresh(C::S0Unknown)}},
         {kFrameStart, kFrameStart, kAnyMin, kAnyMax, C::Always, {refresh()}},
         {kAcquisitionActive, kAcquisitionActive, 1, 4, C::Always,
-         {act(K::ReleaseLine, s2, {}, C::AcquisitionActiveOn, C::S2IsLine), act(K::LineFunction, value, n(3)),
-          act(K::ProfileEnable, value)}},
+         {act(K::ReleaseLine, kS2, {}, C::AcquisitionActiveOn, C::S2IsLine), act(K::LineFunction, kValue, n(3)),
+          act(K::ProfileEnable, kValue)}},
         {kAcquisitionActive, kAcquisitionActive, kAnyMin, kAnyMax, C::Always, {refresh()}},
         {kAnySelectorMin, kAnySelectorMax, kAnyMin, kAnyMax, C::Always, {refresh()}},
     };

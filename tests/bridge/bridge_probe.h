@@ -77,6 +77,25 @@ public:
                 return *field;
         throw std::invalid_argument("no record " + std::string(name));
     }
+    // A copy taken under the records' lock, as the image thread takes one per block.
+    struct Records {
+        std::array<ComponentRecord, 2> components;
+        std::array<Scan3dCoordinateSettings, 3> scan3d;
+        std::array<bool, 10> chunkEnabled;
+        int32_t chunkPayloadBytes;
+        int32_t chunkCount;
+        int32_t coordinateSource;
+    };
+    Records LockedRecords() const
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        Records r{m_Bridge.m_Components, m_Bridge.m_Scan3dCoordinates, {}, m_Bridge.m_ChunkPayloadBytes,
+                  m_Bridge.m_ChunkCount, m_Bridge.m_Scan3dCoordinateSource};
+        for (size_t i = 0; i < r.chunkEnabled.size(); ++i)
+            r.chunkEnabled[i] = m_Bridge.m_Chunks[i].m_Enabled;
+        return r;
+    }
+    ScannerInfo LockedInfo() const { return m_Bridge.info(); }
     bool SavePointCloud() const { return m_Bridge.m_SavePointCloud; }
     void SetSavedScans(int32_t n) { m_Bridge.m_SavedScans = n; }
     int32_t SavedScans() const { return m_Bridge.m_SavedScans; }
