@@ -509,8 +509,9 @@ void FeatureWriter::acquisitionLineRate()
                              info.m_Triggers[kLineStart].m_Delay + 2,
                          info.m_MaxLineRate};
     });
-    m_ConsoleNote = " " + floatText(lineTime) + " " + std::to_string(shortest) + " " + std::to_string(maxLineRate) +
-                    "\n";
+    std::ostringstream note;
+    note << ' ' << lineTime << ' ' << shortest << ' ' << maxLineRate << '\n';
+    m_ConsoleNote = note.str();
     if (lineTime < static_cast<double>(shortest))
         return;
     if (lineTime >= std::numeric_limits<int32_t>::max()) {
