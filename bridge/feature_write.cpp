@@ -626,6 +626,9 @@ void FeatureWriter::acquisitionStop()
 
 void FeatureWriter::acquisitionStart()
 {
+    // A second start would begin a new run and drop the block the running one is filling.
+    if (!b.m_AcquisitionStopped)
+        return;
     const bool anyPart = records([&] { return b.m_Components[0].m_Enabled || b.m_Components[1].m_Enabled; });
     if (!anyPart) {
         // Nothing to stream: the acquisition stays stopped, and AcquisitionStart reads 0.

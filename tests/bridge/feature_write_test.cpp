@@ -646,6 +646,8 @@ TEST(FeatureWrite, AcquisitionStartAndStop)
     r.probe.AcquisitionEvent().reset();
     r.Write("AcquisitionStart");
     EXPECT_EQ(r.probe.RunNumber(), 2u) << "each run has its own number";
+    r.Write("AcquisitionStart");
+    EXPECT_EQ(r.probe.RunNumber(), 2u) << "a start while running keeps the run";
 }
 
 TEST(FeatureWrite, AcquisitionStartWithoutComponentsStaysStopped)
