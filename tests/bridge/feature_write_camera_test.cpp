@@ -4,13 +4,9 @@
 
 #include <sstream>
 #include <string>
-#include <string_view>
 
-#include "bridge.h"
-#include "bridge_probe.h"
-#include "fake_scanner.h"
+#include "bridge_fixture.h"
 #include "gev_camera.h"
-#include "scanner_sim/settings_model.h"
 
 namespace lumabridge::test {
 namespace {
@@ -24,11 +20,7 @@ TEST(FeatureWriteCamera, PayloadSizeFollowsWidthAndHeightWrites)
     scanner.descriptor = model.DescriptorXml();
     // The scanner takes each command; the refresh after a write reads it back.
     scanner.onWrite = [&](const std::string& text) {
-        for (size_t start = 0; start < text.size();) {
-            const size_t end = std::min(text.find('\r', start), text.size());
-            model.Apply(std::string_view(text).substr(start, end - start));
-            start = end + 1;
-        }
+        ApplyCommands(model, text);
         scanner.descriptor = model.DescriptorXml();
     };
     ManualClock clock;

@@ -760,11 +760,7 @@ protected:
         BridgeFixture::SetUp();
         // As the scanner does, one command per "\r".
         scanner.onWrite = [this](const std::string& text) {
-            for (size_t start = 0; start < text.size();) {
-                const size_t end = std::min(text.find('\r', start), text.size());
-                model.Apply(std::string_view(text).substr(start, end - start));
-                start = end + 1;
-            }
+            ApplyCommands(model, text);
             scanner.descriptor = model.DescriptorXml();
         };
         ASSERT_TRUE(ConnectAndGoOnline());
