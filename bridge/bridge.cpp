@@ -197,13 +197,6 @@ void Bridge::OnClientConnection(void* context, bool connected)
     });
 }
 
-bool Bridge::OnFeatureWrite(const std::string& featureName)
-{
-    if (featureName == "DeviceReset")
-        return startDeviceReset();
-    return true;
-}
-
 void Bridge::Shutdown()
 {
     if (m_ShutDown.exchange(true))

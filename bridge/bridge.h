@@ -35,6 +35,8 @@ struct Scan3dCoordinateSettings {
     float axisMax = 0.0f;
 };
 
+class FeatureWriter;
+
 class Bridge {
 public:
     // Takes ownership of camera (from createCamera()); scanner and clock outlive the Bridge.
@@ -96,6 +98,7 @@ public:
 
 private:
     friend class BridgeProbe;  // tests read the records
+    friend class FeatureWriter;  // carries out one feature write
 
     // Runs body; an exception ends here as a message naming where.
     void guarded(const char* where, const std::function<void()>& body) noexcept;

@@ -39,12 +39,12 @@ void BridgeConsole::Debug(std::string_view logText, std::string_view consoleText
         *m_Err << consoleText << std::flush;
 }
 
-void BridgeConsole::DebugOutput(std::string_view text)
+void BridgeConsole::DebugOutput(std::string_view logText, std::string_view consoleText)
 {
     std::lock_guard lock(m_Mutex);
-    toLog(text);
-    if (m_Debug)
-        *m_Out << text << std::flush;
+    toLog(logText);
+    if (m_Debug && !consoleText.empty())
+        *m_Out << consoleText << std::flush;
 }
 
 void BridgeConsole::OpenLog(const std::string& name)

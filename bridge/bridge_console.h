@@ -27,7 +27,8 @@ public:
     // Debug lines: the log file when open; with -d also standard error (Debug) or
     // standard output (DebugOutput).
     void Debug(std::string_view text) { Debug(text, text); }
-    void DebugOutput(std::string_view text);
+    void DebugOutput(std::string_view text) { DebugOutput(text, text); }
+    void DebugOutput(std::string_view logText, std::string_view consoleText);
     // A debug line whose words differ between the log file and the console; either may be empty.
     void Debug(std::string_view logText, std::string_view consoleText);
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -19,6 +20,16 @@
 #include "scanner_sim/settings_model.h"
 
 namespace lumabridge::test {
+
+// Each command of a write changes the model, one per "\r" as the scanner reads them.
+inline void ApplyCommands(scanner_sim::SettingsModel& model, std::string_view text)
+{
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\r', start), text.size());
+        model.Apply(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
 
 // A self-contained bridge for one row of a table of cases; with a camera when asked.
 struct BridgeRig {

@@ -1,5 +1,10 @@
 #pragma once
 // Read access to the Bridge's records for tests.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include "bridge.h"
 
 namespace lumabridge {
@@ -140,6 +145,55 @@ public:
         m_Bridge.m_AcquisitionStopped = true;
         m_Bridge.m_NewProfileEvent.set();
     }
+    // The records as they are, for setting up and checking handlers while no other thread runs.
+    ScannerInfo& Info() { return m_Bridge.m_Info; }
+    Scan3dCoordinateSettings& MutableScan3d(size_t i) { return m_Bridge.m_Scan3dCoordinates[i]; }
+    bool& MutableSortX() { return m_Bridge.m_SortX; }
+    // The int32 records by member name without the "m_" (selectors, modes, chunk payload, lines).
+    int32_t& Record(std::string_view name)
+    {
+        Bridge& b = m_Bridge;
+        for (auto [key, field] : {std::pair{"RegionSelector", &b.m_RegionSelector},
+                                  {"ComponentSelector", &b.m_ComponentSelector},
+                                  {"TriggerSelector", &b.m_TriggerSelector},
+                                  {"LineSelector", &b.m_LineSelector},
+                                  {"EncoderSelector", &b.m_EncoderSelector},
+                                  {"Scan3dCoordinateSelector", &b.m_Scan3dCoordinateSelector},
+                                  {"ChunkSelector", &b.m_ChunkSelector},
+                                  {"DeviceTemperatureSelector", &b.m_DeviceTemperatureSelector},
+                                  {"AcquisitionMode", &b.m_AcquisitionMode},
+                                  {"Scan3dCoordinateSource", &b.m_Scan3dCoordinateSource},
+                                  {"ChunkPayloadBytes", &b.m_ChunkPayloadBytes},
+                                  {"ChunkCount", &b.m_ChunkCount},
+                                  {"LinesPerImage", &b.m_LinesPerImage}})
+            if (key == name)
+                return *field;
+        throw std::invalid_argument("no record " + std::string(name));
+    }
+    // A copy taken under the records' lock, as the image thread takes one per block.
+    struct Records {
+        std::array<ComponentRecord, 2> components;
+        std::array<Scan3dCoordinateSettings, 3> scan3d;
+        std::array<bool, 10> chunkEnabled;
+        int32_t chunkPayloadBytes;
+        int32_t chunkCount;
+        int32_t coordinateSource;
+    };
+    Records LockedRecords() const
+    {
+        std::lock_guard lock(m_Bridge.m_RecordMutex);
+        Records r{m_Bridge.m_Components, m_Bridge.m_Scan3dCoordinates, {}, m_Bridge.m_ChunkPayloadBytes,
+                  m_Bridge.m_ChunkCount, m_Bridge.m_Scan3dCoordinateSource};
+        for (size_t i = 0; i < r.chunkEnabled.size(); ++i)
+            r.chunkEnabled[i] = m_Bridge.m_Chunks[i].m_Enabled;
+        return r;
+    }
+    ScannerInfo LockedInfo() const { return m_Bridge.info(); }
+    bool SavePointCloud() const { return m_Bridge.m_SavePointCloud; }
+    void SetSavedScans(int32_t n) { m_Bridge.m_SavedScans = n; }
+    int32_t SavedScans() const { return m_Bridge.m_SavedScans; }
+    int64_t SoftwareTriggerTime() const { return m_Bridge.m_SoftwareTriggerTime; }
+    uint32_t RunNumber() const { return m_Bridge.m_RunNumber; }
 
 private:
     Bridge& m_Bridge;

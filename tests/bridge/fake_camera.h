@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,6 +74,13 @@ public:
     bool keepFrameData = false;
     // Runs inside BeginFrame, on the caller's thread, as a client would act while it waits.
     std::function<void()> onBeginFrame;
+    // Feature values by name: the getters answer from them (0 or "" when missing), the setters
+    // store into them. GetStringValue fails, as the camera does, when the text does not fit.
+    std::map<std::string, int64_t> integerValues;
+    std::map<std::string, float> floatValues;
+    std::map<std::string, std::string> stringValues;
+    // While set, the part, chunk-size and region operations are refused as on a streaming camera.
+    bool streaming = false;
 
     uint32_t Start(const char* ipv4) override { return rec("Start " + str(ipv4), startResult); }
     uint32_t Stop() override { return rec("Stop"); }
@@ -122,14 +130,17 @@ public:
 
     uint32_t SetIntegerValue(const char* name, int64_t value) override
     {
+        store(integerValues, name, value);
         return rec("SetIntegerValue " + str(name) + " " + std::to_string(value));
     }
     uint32_t SetFloatValue(const char* name, float value) override
     {
+        store(floatValues, name, value);
         return rec("SetFloatValue " + str(name) + " " + std::to_string(value));
     }
     uint32_t SetStringValue(const char* name, const char* text) override
     {
+        store(stringValues, name, str(text));
         return rec("SetStringValue " + str(name) + " " + str(text));
     }
     uint32_t SetEnumValue(const char* name, const char* entry) override
@@ -139,19 +150,21 @@ public:
     uint32_t GetIntegerValue(const char* name, int64_t* out) override
     {
         if (out)
-            *out = 0;
+            *out = lookup(integerValues, name, int64_t{0});
         return rec("GetIntegerValue " + str(name));
     }
     uint32_t GetFloatValue(const char* name, float* out) override
     {
         if (out)
-            *out = 0;
+            *out = lookup(floatValues, name, 0.0f);
         return rec("GetFloatValue " + str(name));
     }
     uint32_t GetStringValue(const char* name, char* buffer, uint32_t size) override
     {
-        if (buffer && size)
-            buffer[0] = '\0';
+        const std::string text = lookup(stringValues, name, std::string());
+        if (!buffer || size < text.size() + 1)
+            return rec("GetStringValue " + str(name), GevResult::Fail);
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
         return rec("GetStringValue " + str(name));
     }
     uint32_t GetFeatureValueText(const char* name, const char** out) override
@@ -404,7 +417,8 @@ public:
     uint32_t SetRegionPixelFormat(const char* name, uint32_t source, uint32_t region, int32_t channel) override
     {
         return rec("SetRegionPixelFormat " + str(name) + " " + std::to_string(source) + " " +
-                   std::to_string(region) + " " + std::to_string(channel));
+                       std::to_string(region) + " " + std::to_string(channel),
+                   streamingResult());
     }
     uint32_t SetPixelFormatValue(uint32_t value, int32_t channel) override
     {
@@ -417,7 +431,8 @@ public:
     uint32_t SetChunkPayloadSize(uint32_t bytes, uint32_t count, int32_t channel) override
     {
         return rec("SetChunkPayloadSize " + std::to_string(bytes) + " " + std::to_string(count) + " " +
-                   std::to_string(channel));
+                       std::to_string(channel),
+                   streamingResult());
     }
     uint32_t GetChunkPayloadSize(uint32_t* out, int32_t channel) override
     {
@@ -507,12 +522,18 @@ public:
         return rec("ApplyRegionSettings " + std::to_string(channel), 1);
     }
 
-    uint32_t UpdateImagePart(PartDescriptor part) override { return rec("UpdateImagePart " + describe(part)); }
+    uint32_t UpdateImagePart(PartDescriptor part) override
+    {
+        return rec("UpdateImagePart " + describe(part), streamingResult());
+    }
     uint32_t SetImagePartData(ImagePartBuffer data, uint32_t size, PartDescriptor part) override
     {
         return recData("SetImagePartData " + std::to_string(size) + " " + describe(part), data.get(), size);
     }
-    uint32_t RemoveImagePart(PartDescriptor part) override { return rec("RemoveImagePart " + describe(part)); }
+    uint32_t RemoveImagePart(PartDescriptor part) override
+    {
+        return rec("RemoveImagePart " + describe(part), streamingResult());
+    }
     uint32_t SetFrameTimestamp(uint64_t timestamp) override
     {
         return rec("SetFrameTimestamp " + std::to_string(timestamp));
@@ -546,6 +567,20 @@ private:
         return GevResult::Ok;
     }
     static std::string str(const char* s) { return s ? s : "(null)"; }
+    uint32_t streamingResult() const { return streaming ? GevResult::Running : GevResult::Ok; }
+    template <class T>
+    void store(std::map<std::string, T>& values, const char* name, T value)
+    {
+        std::lock_guard lock(m_Mutex);
+        values[str(name)] = std::move(value);
+    }
+    template <class T>
+    T lookup(const std::map<std::string, T>& values, const char* name, T missing)
+    {
+        std::lock_guard lock(m_Mutex);
+        auto it = values.find(str(name));
+        return it == values.end() ? missing : it->second;
+    }
     static std::string hex(uint32_t v)
     {
         char text[16];
