@@ -18,7 +18,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 using namespace Kivu;
 using namespace stream_test;
@@ -274,29 +273,6 @@ std::vector<uint8_t> stubBytes(const std::vector<uint8_t>& frame, uint32_t pfnc,
     return v;
 }
 
-std::string tsharkText(const std::vector<std::vector<uint8_t>>& packets)
-{
-    char path[] = "/tmp/h264_capture_XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0)
-        return "no capture file";
-    close(fd);
-    if (!gvsp_test::WritePcap(path, packets, 50012))
-        return "capture not written";
-    const std::string cmd = std::string("tshark -n -r ") + path +
-                            " -d udp.port==50012,gvsp -V -o gvsp.enable_heuristic:FALSE 2>&1";
-    std::string text;
-    if (FILE* out = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), out)) > 0)
-            text.append(buf, n);
-        pclose(out);
-    }
-    std::remove(path);
-    return text;
-}
-
 TEST(StreamCompression, H264BlocksCarryTheModulesBytes)
 {
     runWithin([] {
@@ -348,7 +324,7 @@ TEST(StreamCompression, H264BlocksCarryTheModulesBytes)
 
         if (std::system("command -v tshark >/dev/null 2>&1") != 0)
             return;  // the dissector check needs tshark
-        const std::string text = tsharkText(packets);
+        const std::string text = gvsp_test::TsharkGvsp(packets, 50012);
         EXPECT_EQ(text.find("Malformed"), std::string::npos) << text.substr(0, 4000);
         EXPECT_EQ(text.find("Expert Info (Error"), std::string::npos);
         size_t frames = 0;
