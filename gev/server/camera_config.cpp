@@ -100,13 +100,16 @@ uint32_t Camera::GetStreamChannelCount(uint32_t* count)
 }
 
 // H.264 without its encoder module is refused and the mode kept (the channel
-// writes why to the debug output). A new mode changes the payload size.
+// writes why to the debug output). A new mode changes the payload size, so it
+// waits for the acquisition to end.
 uint32_t Camera::SetCompressionMode(uint16_t mode, int32_t ch)
 {
     return guarded(__func__, [&]() -> uint32_t {
         StreamProtocol* s = stream(ch);
         if (s == nullptr || channel(ch) == nullptr || mode > 2)
             return GevResult::InvalidArgument;
+        if (s->IsStreaming())
+            return GevResult::Running;
         if (!s->SetCompressionMode(mode))
             return GevResult::Fail;
         rebuild(ch, false);

@@ -137,7 +137,7 @@ uint32_t StreamProtocol::GetChunkSize() const
 
 bool StreamProtocol::SetCompressionMode(uint16_t mode)
 {
-    if (!m_Compressor.SetMode(mode))
+    if (m_Streaming.load() || !m_Compressor.SetMode(mode))
         return false;
     if (mode != Compression::Mode::None)
         Repacketize();

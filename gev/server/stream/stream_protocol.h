@@ -132,7 +132,8 @@ public:
     uint64_t LatchedFrameBytes() const;
 
     // Compression (0 none, 1 JPEG, 2 H.264) of the frames without parts sent
-    // in extended mode; the next BeginFrame takes a new mode. See FrameCompressor.
+    // in extended mode; the next BeginFrame takes a new mode. Refused while
+    // streaming (the client sized its buffers for the payload). See FrameCompressor.
     bool SetCompressionMode(uint16_t mode);
     uint16_t CompressionMode() const { return m_Compressor.Mode(); }
     void SetCompressionParameters(uint32_t quality, uint32_t bitrate) { m_Compressor.SetParameters(quality, bitrate); }

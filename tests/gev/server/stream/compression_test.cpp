@@ -217,6 +217,7 @@ TEST_F(CameraTest, CompressionSlotsWithoutTheModule)
     uint32_t start = 0;
     ASSERT_EQ(camera->GetFeatureAddress("AcquisitionStart", &start), 0u);
     ASSERT_EQ(camera->WriteRegister(start, htonl(1)), 0u);
+    EXPECT_EQ(camera->SetCompressionMode(0, 0), GevResult::Running) << "the client sized its buffers";
     std::vector<uint8_t> frame(128, 1);
     ASSERT_EQ(camera->BeginFrame(0), 0u);
     testing::internal::CaptureStderr();

@@ -66,6 +66,17 @@ struct Compressed {
 
     StreamProtocol& P() { return *c.protocol; }
 
+    // Geometry, chunk size and mode between two acquisitions; the mode's result.
+    bool Setup(const FrameGeometry& g, uint16_t mode, uint32_t chunkSize = 0)
+    {
+        c.Reg(0xA050)->SetValue(0);
+        P().SetGeometry(g);
+        EXPECT_TRUE(P().SetChunkSize(chunkSize));
+        const bool set = P().SetCompressionMode(mode);
+        c.Reg(0xA04C)->SetValue(0);
+        return set;
+    }
+
     // One frame through BeginFrame and the send entry.
     bool Send(const std::vector<uint8_t>& frame, uint64_t chunkBytes = 0)
     {
@@ -127,9 +138,10 @@ TEST(StreamCompression, JpegBlocksDecodeToTheSource)
             SCOPED_TRACE(pfnc);
             Compressed t;
             const uint32_t w = 96, h = 40;
-            t.P().SetGeometry({w, h, pfnc, 0, 0});
-            ASSERT_TRUE(t.P().SetCompressionMode(Compression::Mode::Jpeg));
+            ASSERT_TRUE(t.Setup({w, h, pfnc, 0, 0}, Compression::Mode::Jpeg));
             t.P().SetCompressionParameters(90, 0);
+            EXPECT_FALSE(t.P().SetCompressionMode(0)) << "refused while streaming";
+            EXPECT_EQ(t.P().CompressionMode(), Compression::Mode::Jpeg);
             const uint64_t raw = uint64_t(w) * h * (pfnc == kMono8 ? 1 : 3);
             EXPECT_EQ(t.P().PayloadSize(), Compression::PayloadBytes(1, raw));
             EXPECT_EQ(t.P().FrameBytes(), raw);
@@ -166,8 +178,7 @@ TEST(StreamCompression, UnsupportedFormatsSendNothing)
         };
         for (const Case& k : {Case{1, "\nUnknown pixel format, needed for JPEG encoder."}, Case{2, "Not implemented"}}) {
             Compressed t;
-            t.P().SetGeometry({16, 4, kMono16, 0, 0});
-            ASSERT_TRUE(t.P().SetCompressionMode(k.mode));
+            ASSERT_TRUE(t.Setup({16, 4, kMono16, 0, 0}, k.mode));
             const std::vector<uint8_t> frame(16 * 4 * 2, 9);
             ASSERT_TRUE(t.P().WaitReady());
             try {
@@ -189,8 +200,7 @@ TEST(StreamCompression, OversizeFrameIsDropped)
 {
     runWithin([] {
         Compressed t;
-        t.P().SetGeometry({64, 32, kMono8, 0, 0});
-        ASSERT_TRUE(t.P().SetCompressionMode(1));
+        ASSERT_TRUE(t.Setup({64, 32, kMono8, 0, 0}, 1));
         t.P().SetCompressionParameters(100, 0);
         std::mt19937 rng(3);
         std::vector<uint8_t> noise(64 * 32);
@@ -215,11 +225,7 @@ TEST(StreamCompression, ChunksFollowTheEncodedBytes)
     runWithin([] {
         Compressed t;
         const uint32_t w = 64, h = 16;
-        t.P().SetGeometry({w, h, kMono8, 0, 0});
-        t.c.Reg(0xA050)->SetValue(0);  // the chunk size is set between acquisitions
-        ASSERT_TRUE(t.P().SetChunkSize(24));
-        t.c.Reg(0xA04C)->SetValue(0);
-        ASSERT_TRUE(t.P().SetCompressionMode(1));
+        ASSERT_TRUE(t.Setup({w, h, kMono8, 0, 0}, 1, 24));
         EXPECT_EQ(t.P().PayloadSize(), Compression::PayloadBytes(1, w * h) + 24);
         EXPECT_EQ(t.P().FrameBytes(), w * h + 24u);
         std::vector<uint8_t> frame = gradient(kMono8, w, h);
@@ -245,8 +251,7 @@ TEST(StreamCompression, StandardModeSendsNoCompressedBlock)
 {
     runWithin([] {
         Compressed t(GevMode::Standard);
-        t.P().SetGeometry({16, 4, kMono8, 0, 0});
-        ASSERT_TRUE(t.P().SetCompressionMode(1));
+        ASSERT_TRUE(t.Setup({16, 4, kMono8, 0, 0}, 1));
         EXPECT_FALSE(t.Send(gradient(kMono8, 16, 4)));
         EXPECT_EQ(t.Count(), 0u);
     });
@@ -278,8 +283,7 @@ TEST(StreamCompression, H264BlocksCarryTheModulesBytes)
     runWithin([] {
         Compressed t(GevMode::Extended, 576);  // 520 data bytes per H.264 payload packet
         const uint32_t w = 160, h = 64;
-        t.P().SetGeometry({w, h, kMono8, 0, 0});
-        ASSERT_TRUE(t.P().SetCompressionMode(Compression::Mode::H264));
+        ASSERT_TRUE(t.Setup({w, h, kMono8, 0, 0}, Compression::Mode::H264));
         t.P().SetCompressionParameters(9, 5000);
         EXPECT_EQ(t.P().PayloadSize(), Compression::PayloadBytes(2, w * h));
         const std::vector<uint8_t> mono = gradient(kMono8, w, h);
