@@ -25,23 +25,9 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; cat "$dir/host.out" 2>/dev/null || true; exit 1; }
 
-start_host() {
-    rm -f "$dir/in"
-    mkfifo "$dir/in"
-    "$host" "$@" "$address" <"$dir/in" >"$dir/host.out" 2>&1 &
-    pid=$!
-    exec 3>"$dir/in"
-    for _ in $(seq 300); do grep -q serving "$dir/host.out" && return 0; sleep 0.1; done
-    fail "host did not start: $*"
-}
-
-stop_host() {
-    exec 3>&-
-    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && fail "host hangs in Stop"
-    wait "$pid" || fail "host exit status"
-    pid=
-    grep -q "stopped 0x0" "$dir/host.out" || fail "Stop"
+. "$(dirname "$0")/host_process.sh"
+stop_clean() {
+    stop_host
     grep -q "not sent" "$dir/host.out" && fail "a frame was not sent"
     return 0
 }
@@ -49,7 +35,7 @@ stop_host() {
 for format in mono8 rgb8; do
     start_host jpeg $format 320 240
     timeout 60 /usr/bin/python3 "$check" "$address" jpeg $format 320 240 5 || fail "JPEG $format"
-    stop_host
+    stop_clean
 done
 
 # Without the module (none on this host's search path) the mode is refused.
@@ -71,7 +57,7 @@ for _ in $(seq 300); do [ -s "$dir/h264.pcap" ] && break; sleep 0.1; done
 sleep 0.5
 LD_LIBRARY_PATH="$module_dir" start_host h264 rgb8 320 240
 timeout 60 /usr/bin/python3 "$check" "$address" h264 1.5 || fail "H.264 acquisition"
-stop_host
+stop_clean
 sleep 0.5
 kill "$capture"
 wait "$capture" 2>/dev/null || true

@@ -53,7 +53,9 @@ bool WritePcap(const std::string& path, const std::vector<std::vector<uint8_t>>&
     return std::fclose(f) == 0 && ok;
 }
 
-std::string TsharkGvsp(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port)
+namespace {
+
+std::string tsharkGvsp(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port)
 {
     char path[] = "/tmp/gvsp_capture_XXXXXX";
     const int fd = mkstemp(path);
@@ -76,6 +78,23 @@ std::string TsharkGvsp(const std::vector<std::vector<uint8_t>>& datagrams, uint1
     }
     std::remove(path);
     return text;
+}
+
+}  // namespace
+
+std::string GvspDissectionFault(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port)
+{
+    const std::string text = tsharkGvsp(datagrams, port);
+    if (text.find("Malformed") != std::string::npos || text.find("Expert Info (Error") != std::string::npos)
+        return text.substr(0, 4000);
+    size_t frames = 0;
+    for (size_t at = text.find("GigE Vision Streaming Protocol"); at != std::string::npos;
+         at = text.find("GigE Vision Streaming Protocol", at + 1))
+        ++frames;
+    if (frames != datagrams.size())
+        return std::to_string(frames) + " of " + std::to_string(datagrams.size()) + " datagrams dissected as GVSP\n" +
+               text.substr(0, 4000);
+    return "";
 }
 
 }  // namespace gvsp_test

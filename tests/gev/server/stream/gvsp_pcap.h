@@ -8,8 +8,9 @@ namespace gvsp_test {
 
 bool WritePcap(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port);
 
-// tshark's verbose dissection (GVSP on port, no heuristics) of the datagrams,
-// through a temporary capture file; a line saying why when it cannot run.
-std::string TsharkGvsp(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port);
+// What is wrong with tshark's dissection of the datagrams as GVSP on port (no
+// heuristics; through a temporary capture file): a malformed packet, an error,
+// not every datagram dissected as GVSP, or tshark not run; empty when clean.
+std::string GvspDissectionFault(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port);
 
 }  // namespace gvsp_test

@@ -251,15 +251,7 @@ TEST(GvspDissector, CaptureHasNoMalformedPacket)
     mp.chunkLength = 32;
     add(mp, randomBytes(rng, 2632));
 
-    const std::string text = gvsp_test::TsharkGvsp(all, 50010);
-    EXPECT_EQ(text.find("Malformed"), std::string::npos) << text.substr(0, 4000);
-    EXPECT_EQ(text.find("Expert Info (Error"), std::string::npos);
-    // Every packet was dissected as GVSP.
-    size_t frames = 0;
-    for (size_t at = text.find("GigE Vision Streaming Protocol"); at != std::string::npos;
-         at = text.find("GigE Vision Streaming Protocol", at + 1))
-        ++frames;
-    EXPECT_EQ(frames, all.size());
+    EXPECT_EQ(gvsp_test::GvspDissectionFault(all, 50010), "");
 }
 
 }  // namespace
