@@ -232,7 +232,8 @@ bool StreamProtocol::SendImageWithChunk(const uint8_t* buffer, uint64_t size, ui
         if (!m_FrameBegun)
             return false;
         m_FrameBegun = false;
-        if (m_PayloadType.load() != kImagePayloadType)
+        // Data payloads are not compressed: raw, they would exceed the compressed payload size.
+        if (m_PayloadType.load() != kImagePayloadType || m_Latched.compression != Compression::Mode::None)
             return false;
         latched = m_Latched;
         chunkSize = m_ChunkSize;
