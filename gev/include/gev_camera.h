@@ -171,7 +171,16 @@ public:
     virtual uint32_t SendData(uint8_t* buffer, uint64_t size, uint32_t channel) = 0;
 
     // Device and stream configuration.
+    // Compression of the channel's frames in GigE Vision 2.0 mode: 0 none, 1
+    // JPEG, 2 H.264 (Mono8 or RGB8 frames). H.264 needs the encoder module
+    // "libpravmpg.so" on the library search path: without it 0x80004005, the
+    // mode kept and a line on stderr. 0x80070005 while the channel streams.
+    // The payload size becomes the raw image bytes x 0.9 (JPEG) or x 0.8
+    // (H.264) rounded up to 16, plus the chunk size; the frame buffer given to
+    // SendImage still holds the raw image, then the chunk area. A frame that
+    // does not compress into the payload size is not sent (0x80004005).
     virtual uint32_t SetCompressionMode(uint16_t mode, int32_t channel) = 0;
+    // JPEG quality 1-100 (90 until set) or H.264 quality profile, and the H.264 bitrate.
     virtual uint32_t SetCompressionParameters(uint32_t quality, uint32_t bitrate, int32_t channel) = 0;
     virtual uint32_t SetStreamChannelCount(uint32_t count) = 0;
     virtual uint32_t SetSourceCount(uint32_t count) = 0;

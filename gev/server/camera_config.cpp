@@ -99,26 +99,20 @@ uint32_t Camera::GetStreamChannelCount(uint32_t* count)
     });
 }
 
+// H.264 without its encoder module is refused and the mode kept (the channel
+// writes why to the debug output). A new mode changes the payload size, so it
+// waits for the acquisition to end.
 uint32_t Camera::SetCompressionMode(uint16_t mode, int32_t ch)
 {
     return guarded(__func__, [&]() -> uint32_t {
-        ChannelSettings* c = channel(ch);
-        if (c == nullptr || mode > 2)
+        StreamProtocol* s = stream(ch);
+        if (s == nullptr || channel(ch) == nullptr || mode > 2)
             return GevResult::InvalidArgument;
-        if (mode == 2) {
-            // The H.264 encoder module is not part of this build; the mode stays as it was.
-            platform::debugOutput(
-                "Tessaron error: Additional modules required for H.264 support. Contact your vendor.\n");
+        if (s->IsStreaming())
+            return GevResult::Running;
+        if (!s->SetCompressionMode(mode))
             return GevResult::Fail;
-        }
-        {
-            std::unique_lock lock(c->lock);
-            c->compressionMode = mode;
-            if (mode != 0)
-                c->reinitialise = true;
-        }
-        if (mode != 0)
-            stream(ch)->Repacketize();
+        rebuild(ch, false);
         return GevResult::Ok;
     });
 }
@@ -126,13 +120,10 @@ uint32_t Camera::SetCompressionMode(uint16_t mode, int32_t ch)
 uint32_t Camera::SetCompressionParameters(uint32_t quality, uint32_t bitrate, int32_t ch)
 {
     return guarded(__func__, [&]() -> uint32_t {
-        ChannelSettings* c = channel(ch);
-        if (c == nullptr)
+        StreamProtocol* s = stream(ch);
+        if (s == nullptr || channel(ch) == nullptr)
             return GevResult::InvalidArgument;
-        std::unique_lock lock(c->lock);
-        c->quality = quality;
-        c->bitrate = bitrate;
-        c->qualityChanged = c->bitrateChanged = true;
+        s->SetCompressionParameters(quality, bitrate);
         return GevResult::Ok;
     });
 }
@@ -345,15 +336,9 @@ uint32_t Camera::SetRegionOffsetY(uint32_t value, uint32_t source, uint32_t regi
 uint32_t Camera::ApplyRegionSettings(int32_t ch)
 {
     return guarded<uint32_t>(__func__, 1, [&]() -> uint32_t {
-        ChannelSettings* c = channel(ch);
-        if (c == nullptr)
+        if (channel(ch) == nullptr)
             return 1;
-        {
-            std::unique_lock lock(c->lock);
-            if (c->compressionMode != 0)
-                c->reinitialise = true;
-        }
-        rebuild(ch, true);  // the new geometry re-packetizes the stream
+        rebuild(ch, true);  // the new geometry re-packetizes the stream and re-initialises its encoder
         return 1;
     });
 }

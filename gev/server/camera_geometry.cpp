@@ -3,6 +3,7 @@
 #include "model/default_features.h"
 #include "model/reg_tree.h"
 #include "server/camera.h"
+#include "server/stream/compression.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -101,8 +102,9 @@ bool ImageRegisterHooks::beforeRead(R* reg)
     return true;
 }
 
-// A write sets the value of every channel's key for the register; a client's
-// write is news to the host (the channel-change callback).
+// A write sets the value of every channel's key for the register (a width in
+// H.264 mode rounded up to 16); a client's write is news to the host (the
+// channel-change callback).
 void ImageRegisterHooks::written(int map, uint32_t value, bool fromClient)
 {
     if (map < 0)
@@ -111,9 +113,12 @@ void ImageRegisterHooks::written(int map, uint32_t value, bool fromClient)
     for (int32_t ch = 0; ch < channels; ++ch) {
         ChannelSettings* c = m_Camera.channel(ch);
         const uint32_t key = m_Camera.registerKey(ch, map);
+        const uint32_t stored = map == ChannelSettings::Width
+                                    ? Compression::StoredWidth(m_Camera.stream(ch)->CompressionMode(), value)
+                                    : value;
         {
             std::unique_lock lock(c->lock);
-            c->maps[map][key] = value;
+            c->maps[map][key] = stored;
         }
         m_Camera.rebuild(ch, fromClient);
     }

@@ -150,7 +150,8 @@ uint32_t Camera::AddChunkData(uint8_t* frameBuffer, const void* data, uint32_t l
         f.frame = frameBuffer;
         f.partCount = s->FramePartCount();
         f.partTotal = s->FramePartTotal();
-        f.payloadSize = s->IsStreaming() ? s->LatchedPayloadSize() : s->PayloadSize();
+        // Chunks end at the frame buffer's end (the raw image, then the chunk area).
+        f.payloadSize = s->IsStreaming() ? s->LatchedFrameBytes() : s->FrameBytes();
         f.chunkLimit = s->GetChunkSize();
         return Gvsp::PlaceChunk(f, m_ChunkAreas[ch], data, length, chunkId) ? GevResult::Ok
                                                                              : GevResult::InvalidArgument;

@@ -21,6 +21,7 @@ bool StreamProtocol::WaitReady()
     if (m_Repacketize) {
         m_Latched.geometry = m_Geometry;
         m_Latched.packetBytes = m_PacketBytes.load();
+        m_Latched.compression = m_Compressor.Mode();
         m_Repacketize = false;
     }
     m_FrameBegun = true;
@@ -165,6 +166,8 @@ bool StreamProtocol::SendImage(const uint8_t* frame, uint64_t chunkBytes, uint32
     // Parts travel in their own buffers: the frame buffer is needed for chunks only.
     if (frame == nullptr && (parts.empty() || chunkBytes != 0))
         return true;
+    if (latched.compression != Compression::Mode::None)
+        return parts.empty() && sendCompressed(frame, chunkBytes, flags, latched, chunkSize);
 
     Gvsp::BlockSpec spec;
     spec.mode = m_GevMode.load() == GevMode::Standard ? Gvsp::IdMode::Standard : Gvsp::IdMode::Extended;
@@ -229,7 +232,8 @@ bool StreamProtocol::SendImageWithChunk(const uint8_t* buffer, uint64_t size, ui
         if (!m_FrameBegun)
             return false;
         m_FrameBegun = false;
-        if (m_PayloadType.load() != kImagePayloadType)
+        // Data payloads are not compressed: raw, they would exceed the compressed payload size.
+        if (m_PayloadType.load() != kImagePayloadType || m_Latched.compression != Compression::Mode::None)
             return false;
         latched = m_Latched;
         chunkSize = m_ChunkSize;
@@ -271,18 +275,25 @@ bool StreamProtocol::SendEncoded(Gvsp::BlockKind kind, const uint8_t* data, uint
             return false;
         latched = m_Latched;
     }
+    const Source source{data, data != nullptr ? size : 0};
+    const bool ok = data == nullptr || queueEncoded(kind, &source, 1, flags, latched);
+    std::lock_guard lk(m_Mutex);
+    m_FrameBegun = false;
+    return ok;
+}
+
+bool StreamProtocol::queueEncoded(Gvsp::BlockKind kind, const Source* sources, size_t count, uint16_t flags,
+                                  const Latched& latched)
+{
     Gvsp::BlockSpec spec;
     spec.kind = kind;
     spec.packetBytes = latched.packetBytes;
     spec.flags = flags;
-    spec.payloadSize = data != nullptr ? size : 0;
+    for (size_t i = 0; i < count; ++i)
+        spec.payloadSize += sources[i].size;
     spec.image.pixelFormat = latched.geometry.pixelFormat;
     spec.tickFrequency = m_TickFrequency.load();
-    const Source source{data, spec.payloadSize};
-    const bool ok = data == nullptr || queueBlock(spec, &source, 1, UINT64_MAX, 0);
-    std::lock_guard lk(m_Mutex);
-    m_FrameBegun = false;
-    return ok;
+    return queueBlock(spec, sources, count, UINT64_MAX, 0);
 }
 
 }  // namespace Kivu

@@ -116,6 +116,7 @@ void StreamProtocol::SetGeometry(const FrameGeometry& g)
     std::lock_guard lk(m_Mutex);
     m_Geometry = g;
     m_Repacketize = true;
+    m_Compressor.Reinitialise();
 }
 
 bool StreamProtocol::SetChunkSize(uint32_t bytes)
@@ -124,6 +125,7 @@ bool StreamProtocol::SetChunkSize(uint32_t bytes)
         return false;
     std::lock_guard lk(m_Mutex);
     m_ChunkSize = bytes;
+    m_Compressor.Reinitialise();
     return true;
 }
 
@@ -133,16 +135,28 @@ uint32_t StreamProtocol::GetChunkSize() const
     return m_ChunkSize;
 }
 
+bool StreamProtocol::SetCompressionMode(uint16_t mode)
+{
+    if (m_Streaming.load() || !m_Compressor.SetMode(mode))
+        return false;
+    if (mode != Compression::Mode::None)
+        Repacketize();
+    return true;
+}
+
+uint64_t StreamProtocol::rawBytesLocked() const
+{
+    if (m_Parts.empty())
+        return uint64_t(m_Geometry.width) * m_Geometry.height * PixelBits(m_Geometry.pixelFormat) / 8;
+    uint64_t size = 0;
+    for (const ImagePartEntry& p : m_Parts)
+        size += uint64_t(p.width) * p.height * PixelBits(p.pixelFormat) / 8;
+    return size;
+}
+
 uint64_t StreamProtocol::payloadSizeLocked() const
 {
-    uint64_t size = 0;
-    if (m_Parts.empty()) {
-        size = uint64_t(m_Geometry.width) * m_Geometry.height * PixelBits(m_Geometry.pixelFormat) / 8;
-    } else {
-        for (const ImagePartEntry& p : m_Parts)
-            size += uint64_t(p.width) * p.height * PixelBits(p.pixelFormat) / 8;
-    }
-    return size + m_ChunkSize;
+    return Compression::PayloadBytes(m_Compressor.Mode(), rawBytesLocked()) + m_ChunkSize;
 }
 
 uint64_t StreamProtocol::PayloadSize() const
@@ -151,17 +165,31 @@ uint64_t StreamProtocol::PayloadSize() const
     return payloadSizeLocked();
 }
 
+uint64_t StreamProtocol::FrameBytes() const
+{
+    std::lock_guard lk(m_Mutex);
+    return rawBytesLocked() + m_ChunkSize;
+}
+
 FrameGeometry StreamProtocol::LatchedGeometry() const
 {
     std::lock_guard lk(m_Mutex);
     return m_Latched.geometry;
 }
 
-uint64_t StreamProtocol::LatchedPayloadSize() const
+uint64_t StreamProtocol::LatchedFrameBytes() const
 {
     std::lock_guard lk(m_Mutex);
     const FrameGeometry& g = m_Latched.geometry;
     return uint64_t(g.width) * g.height * PixelBits(g.pixelFormat) / 8 + m_ChunkSize;
+}
+
+uint64_t StreamProtocol::LatchedPayloadSize() const
+{
+    std::lock_guard lk(m_Mutex);
+    const FrameGeometry& g = m_Latched.geometry;
+    const uint64_t raw = uint64_t(g.width) * g.height * PixelBits(g.pixelFormat) / 8;
+    return Compression::PayloadBytes(m_Latched.compression, raw) + m_ChunkSize;
 }
 
 size_t StreamProtocol::FreeBufferCount() const

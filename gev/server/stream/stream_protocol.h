@@ -3,11 +3,13 @@
 // stream thread that transmits queued blocks, and packet resend from the history.
 // Lifecycle, configuration, test knobs and timestamps are in stream_protocol.cpp;
 // the hooks in stream_registers.cpp, the buffers, stream thread and resend in
-// stream_sender.cpp, block queuing in stream_blocks.cpp, the part list in stream_parts.cpp.
+// stream_sender.cpp, block queuing in stream_blocks.cpp, the part list in stream_parts.cpp,
+// compressed frames in stream_compressed.cpp.
 #include "model/base.h"
 #include "model/four_bytes_register.h"
 #include "model/mailboxes.h"
 #include "model/reg_tree.h"
+#include "server/stream/frame_compressor.h"
 #include "server/stream/gvsp_packets.h"
 #include "server/stream/stream_socket.h"
 #include "server/stream/stream_sources.h"
@@ -118,11 +120,23 @@ public:
     }
     bool SetChunkSize(uint32_t bytes);  // refused while streaming
     uint32_t GetChunkSize() const;
+    // The image bytes (compressed modes: their estimate) and the chunk size.
     uint64_t PayloadSize() const;
     // The geometry the current acquisition's frames use (latched by WaitReady)
     // and its payload size with the chunk size.
     FrameGeometry LatchedGeometry() const;
     uint64_t LatchedPayloadSize() const;
+    // The producer's frame buffer: the raw image bytes, then the chunk area
+    // (the payload size without compression). Current and latched.
+    uint64_t FrameBytes() const;
+    uint64_t LatchedFrameBytes() const;
+
+    // Compression (0 none, 1 JPEG, 2 H.264) of the frames without parts sent
+    // in extended mode; the next BeginFrame takes a new mode. Refused while
+    // streaming (the client sized its buffers for the payload). See FrameCompressor.
+    bool SetCompressionMode(uint16_t mode);
+    uint16_t CompressionMode() const { return m_Compressor.Mode(); }
+    void SetCompressionParameters(uint32_t quality, uint32_t bitrate) { m_Compressor.SetParameters(quality, bitrate); }
     // From BeginFrame until the frame's send ends.
     bool FrameBegun() const
     {
@@ -225,6 +239,7 @@ private:
     struct Latched {
         FrameGeometry geometry;
         uint32_t packetBytes = 0;
+        uint16_t compression = Compression::Mode::None;
     };
 
     std::shared_ptr<UIntReg> reg(uint32_t address) const;
@@ -251,13 +266,19 @@ private:
     };
     bool queueBlock(Gvsp::BlockSpec spec, const Source* sources, size_t count, uint64_t patchLengthAt,
                     uint32_t patchLength);
+    uint64_t rawBytesLocked() const;
     uint64_t payloadSizeLocked() const;
+    bool sendCompressed(const uint8_t* frame, uint64_t chunkBytes, uint16_t flags, const Latched& latched,
+                        uint32_t chunkSize);
+    bool queueEncoded(Gvsp::BlockKind kind, const Source* sources, size_t count, uint16_t flags,
+                      const Latched& latched);
     bool sendTestPacket(uint32_t size);
 
     const std::shared_ptr<RegTree> m_Tree;
     const uint32_t m_Channel;
     const std::shared_ptr<StreamSources> m_Sources;
     std::unique_ptr<StreamSocket> m_Socket;
+    FrameCompressor m_Compressor;
     std::shared_ptr<UIntReg> m_Scp, m_Scps, m_Scpd, m_Scda, m_Scsp;
     std::shared_ptr<UIntReg> m_CurrentIp, m_MaxPacket, m_TickHigh, m_TickLow, m_TsControl, m_TsHigh, m_TsLow;
     std::shared_ptr<UIntReg> m_AcqStart, m_AcqStop;

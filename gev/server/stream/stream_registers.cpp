@@ -138,6 +138,7 @@ bool StreamProtocol::OnAcquisitionStart(UIntReg* r)
     if (!m_Socket->IsOpen() || !m_Socket->Connect(address, port))
         return true;
     m_Socket->SetDontFragment((m_Scps->GetValue() & kDontFragment) != 0);
+    m_Compressor.FreeBuffers();
     std::lock_guard lk(m_Mutex);
     // Blocks of an earlier acquisition are not resent under the new ids.
     while (!m_History.empty())

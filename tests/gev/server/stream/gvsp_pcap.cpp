@@ -2,7 +2,10 @@
 
 #include "platform/bytes.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace gvsp_test {
 
@@ -48,6 +51,50 @@ bool WritePcap(const std::string& path, const std::vector<std::vector<uint8_t>>&
         ok = ok && std::fwrite(rec, sizeof(rec), 1, f) == 1 && std::fwrite(frame.data(), frame.size(), 1, f) == 1;
     }
     return std::fclose(f) == 0 && ok;
+}
+
+namespace {
+
+std::string tsharkGvsp(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port)
+{
+    char path[] = "/tmp/gvsp_capture_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return "no capture file";
+    close(fd);
+    if (!WritePcap(path, datagrams, port)) {
+        std::remove(path);
+        return "capture not written";
+    }
+    const std::string cmd = std::string("tshark -n -r ") + path + " -d udp.port==" + std::to_string(port) +
+                            ",gvsp -V -o gvsp.enable_heuristic:FALSE 2>&1";
+    std::string text;
+    if (FILE* out = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof(buf), out)) > 0)
+            text.append(buf, n);
+        pclose(out);
+    }
+    std::remove(path);
+    return text;
+}
+
+}  // namespace
+
+std::string GvspDissectionFault(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t port)
+{
+    const std::string text = tsharkGvsp(datagrams, port);
+    if (text.find("Malformed") != std::string::npos || text.find("Expert Info (Error") != std::string::npos)
+        return text.substr(0, 4000);
+    size_t frames = 0;
+    for (size_t at = text.find("GigE Vision Streaming Protocol"); at != std::string::npos;
+         at = text.find("GigE Vision Streaming Protocol", at + 1))
+        ++frames;
+    if (frames != datagrams.size())
+        return std::to_string(frames) + " of " + std::to_string(datagrams.size()) + " datagrams dissected as GVSP\n" +
+               text.substr(0, 4000);
+    return "";
 }
 
 }  // namespace gvsp_test
