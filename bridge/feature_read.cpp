@@ -44,24 +44,25 @@ ValueResult fieldOf(const Record* record, Field Record::*field)
         return std::nullopt;
     const auto& value = record->*field;
     if constexpr (std::is_floating_point_v<std::decay_t<decltype(value)>>)
-        return FeatureValue(static_cast<float>(value));
+        return ValueResult(std::in_place, std::in_place_type<float>, static_cast<float>(value));
     else
-        return FeatureValue(static_cast<int64_t>(value));
+        return ValueResult(std::in_place, std::in_place_type<int64_t>, static_cast<int64_t>(value));
 }
 
+// Built in place: g++ 12 with the sanitizers reports a moved variant's string as uninitialised.
 ValueResult integer(int64_t value)
 {
-    return FeatureValue(value);
+    return ValueResult(std::in_place, std::in_place_type<int64_t>, value);
 }
 
 ValueResult real(double value)
 {
-    return FeatureValue(static_cast<float>(value));
+    return ValueResult(std::in_place, std::in_place_type<float>, static_cast<float>(value));
 }
 
 ValueResult text(const std::string& value)
 {
-    return FeatureValue(value);
+    return ValueResult(std::in_place, std::in_place_type<std::string>, value);
 }
 
 // A Scan3d limit (0 ScaleMin, 1 ScaleMax, 2 OffsetMin, 3 OffsetMax) for a coordinate and the
