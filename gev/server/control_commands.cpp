@@ -2,11 +2,15 @@
 #include "server/control_protocol.h"
 
 #include "model/resend_request.h"
+#include "server/ip_address_rules.h"
+
+#include "platform/debug_output.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 
 namespace Kivu {
 
@@ -21,16 +25,6 @@ uint64_t ticksToNs(uint64_t ticks, uint64_t hz)
     return ns > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(ns);
 }
 
-bool contiguousMask(uint32_t mask)
-{
-    const uint32_t inverted = ~mask;
-    return (inverted & (inverted + 1)) == 0;
-}
-
-bool isLoopback(uint32_t ip)
-{
-    return (ip >> 24) == 127;
-}
 
 }  // namespace
 
@@ -90,16 +84,11 @@ void ControlProtocol::HandleForceIp(const Datagram& request, const Gvcp::Request
         m_Endpoint.Send(*m_Scratch);
     };
 
-    // Address 0 asks for the device's own configuration; anything else must be a unicast host address.
-    if (f->ip != 0) {
-        const bool multicast = (f->ip >> 28) == 0xE || (f->ip >> 28) == 0xF;
-        const bool loopbackRefused = isLoopback(f->ip) && !isLoopback(m_CurrentIp->GetValue());
-        const bool hostPart = (f->ip & ~f->mask) != 0 && (f->ip | f->mask) != 0xFFFFFFFFu;
-        if (multicast || loopbackRefused || !contiguousMask(f->mask) || f->mask == 0 || !hostPart) {
-            if (r.AckRequested())
-                reply(GevStatus::InvalidParameter);
-            return;
-        }
+    // Address 0 asks for the device's own configuration; anything else must be usable.
+    if (f->ip != 0 && !usableConfiguration(f->ip, f->mask, f->gateway)) {
+        if (r.AckRequested())
+            reply(GevStatus::InvalidParameter);
+        return;
     }
 
     bool expected = false;
@@ -113,7 +102,22 @@ void ControlProtocol::HandleForceIp(const Datagram& request, const Gvcp::Request
                                   r.AckRequested(), r.header.requestId, request.address, request.port,
                                   m_Options.forceIpDelayMs};
     }
-    startIpWorker(m_Options.forceIpDelayMs);
+    if (!startIpWorker() && r.AckRequested())
+        reply(GevStatus::NotImplemented);
+}
+
+bool ControlProtocol::usableConfiguration(uint32_t ip, uint32_t mask, uint32_t gateway)
+{
+    if (!UsableDeviceAddress(ip, mask, gateway, (m_AdapterIp->GetValue() >> 24) == 127))
+        return false;
+    if (!m_Net)
+        return true;
+    // Linux has no duplicate address detection: an address of another interface would be taken silently.
+    const uint32_t index = m_AdapterIndex->GetValue();
+    for (const AdapterRecord& a : m_Net->ListAdapters())
+        if (a.ipv4Sys == ip && a.ifIndex != index)
+            return false;
+    return true;
 }
 
 bool ControlProtocol::OnIpConfigWrite(UIntReg* reg)
@@ -128,19 +132,19 @@ bool ControlProtocol::OnIpConfigWrite(UIntReg* reg)
         m_Forced = ForceIpPending{};
         m_Forced.delayMs = m_Options.ipConfigDelayMs;
     }
-    startIpWorker(m_Options.ipConfigDelayMs);
+    startIpWorker();
     return true;
 }
 
-// Runs with the pending mark set.
-void ControlProtocol::startIpWorker(uint32_t)
+// Runs with the pending mark set; clears it when no worker starts.
+bool ControlProtocol::startIpWorker()
 {
     std::jthread previous;
     {
         std::lock_guard lock(m_IpMutex);
         if (m_Stopping.load()) {
             m_IpPending.store(false);
-            return;
+            return false;
         }
         previous = std::move(m_IpWorker);  // a finished worker
     }
@@ -149,9 +153,16 @@ void ControlProtocol::startIpWorker(uint32_t)
     std::lock_guard lock(m_IpMutex);
     if (m_Stopping.load()) {
         m_IpPending.store(false);
-        return;
+        return false;
     }
-    m_IpWorker = std::jthread([this](std::stop_token st) { IpConfigurationThread(st); });
+    try {
+        m_IpWorker = std::jthread([this](std::stop_token st) { IpConfigurationThread(st); });
+    } catch (const std::system_error&) {
+        platform::debugOutput("Error: cannot start the IP configuration thread\n");
+        m_IpPending.store(false);
+        return false;
+    }
+    return true;
 }
 
 void ControlProtocol::IpConfigurationThread(std::stop_token stop)
@@ -173,7 +184,11 @@ void ControlProtocol::IpConfigurationThread(std::stop_token stop)
     const uint32_t oldMacHigh = m_MacHigh->GetValue();
     const uint32_t oldMacLow = m_MacLow->GetValue();
 
+    // A client's configuration (forced or persistent) is checked again here: the host's
+    // interfaces may have changed since it was given. The adapter's own is taken as it is.
+    bool usable = true;
     if (forced.ip != 0) {
+        usable = usableConfiguration(forced.ip, forced.mask, forced.gateway);
         m_CurrentIp->SetValue(forced.ip);
         m_CurrentMask->SetValue(forced.mask);
         m_CurrentGateway->SetValue(forced.gateway);
@@ -181,6 +196,8 @@ void ControlProtocol::IpConfigurationThread(std::stop_token stop)
         m_MacLow->SetValue(forced.macLow);
     } else if ((m_IpConfigCurrent->GetValue() & 1) != 0 && m_PersistentIp->GetValue() != 0 &&
                m_PersistentMask->GetValue() != 0) {
+        usable = usableConfiguration(m_PersistentIp->GetValue(), m_PersistentMask->GetValue(),
+                                     m_PersistentGateway->GetValue());
         m_CurrentIp->SetValue(m_PersistentIp->GetValue());
         m_CurrentMask->SetValue(m_PersistentMask->GetValue());
         m_CurrentGateway->SetValue(m_PersistentGateway->GetValue());
@@ -193,17 +210,24 @@ void ControlProtocol::IpConfigurationThread(std::stop_token stop)
     uint16_t status = 0;
     bool serving = true;
     const bool changed = m_CurrentIp->GetValue() != oldIp || m_CurrentMask->GetValue() != oldMask;
-    if (!changed || !ApplyIpAddress()) {
+    if (!usable || !changed || !ApplyIpAddress()) {
         status = GevStatus::NotImplemented;
         m_CurrentIp->SetValue(oldIp);
         m_CurrentMask->SetValue(oldMask);
         m_CurrentGateway->SetValue(oldGateway);
         m_MacHigh->SetValue(oldMacHigh);
         m_MacLow->SetValue(oldMacLow);
-        // The old configuration again; when even that fails the device stays silent until Stop and Start.
-        serving = ApplyIpAddress();
+        // The old configuration again (an unusable one was never applied, so the socket still
+        // serves it); when even that fails the device stays silent until Stop and Start.
+        if (usable)
+            serving = ApplyIpAddress();
+        if (!serving)
+            platform::debugOutput("Error: the device cannot serve its previous address again; "
+                                  "it answers no GVCP request until Stop and Start\n");
     }
-    if (serving && forced.ack && forced.ip != 0) {
+    // Done before the acknowledge: a client may send its next FORCEIP the moment it arrives.
+    m_IpPending.store(false);
+    if (serving && forced.ack) {
         auto ack = std::make_unique<Datagram>();
         ack->address = forced.requesterIp;
         ack->port = forced.requesterPort;
@@ -211,7 +235,6 @@ void ControlProtocol::IpConfigurationThread(std::stop_token stop)
         std::lock_guard serve(m_ServeMutex);
         m_Endpoint.Send(*ack);
     }
-    m_IpPending.store(false);
 }
 
 bool ControlProtocol::ApplyIpAddress()

@@ -97,7 +97,8 @@ private:
     void notifyConnection(bool connected);
 
     // IP configuration.
-    void startIpWorker(uint32_t delayMs);
+    bool startIpWorker();
+    bool usableConfiguration(uint32_t ip, uint32_t mask, uint32_t gateway);
     void IpConfigurationThread(std::stop_token stop);
     bool ApplyIpAddress();
     bool startServing();
