@@ -234,9 +234,15 @@ public:
                                        const char* manufacturerInfo, const char* serialNumber) = 0;
 
     virtual uint32_t SetSimulationParameters(const SimulationParameters* parameters) = 0;
+    // Test-image conversion: a Mono8, Mono16, RGB8 or RGB16 image of width x height pixels
+    // (16-bit samples little-endian) into destinationFormat (Bayer 8/10/12/16 and packed,
+    // Mono8/10/12/14/16 and packed), each sample shifted left by shift (0..16) first. The
+    // top-left outputWidth x outputHeight pixels are converted (0 = the input size); destination
+    // lines are width x 1 or 2 bytes apart, or 3 bytes per started pixel pair for packed formats.
+    // reserved is 0. Other formats or arguments: 0x80070057.
     virtual uint32_t ConvertPixels(const void* source, void* destination, uint32_t width, uint32_t height,
-                                   uint32_t sourceFormat, uint32_t destinationFormat, uint32_t sourceStride,
-                                   uint32_t destinationStride, uint32_t outputWidth, uint32_t outputHeight) = 0;
+                                   uint32_t sourceFormat, uint32_t destinationFormat, uint32_t shift,
+                                   uint32_t reserved, uint32_t outputWidth, uint32_t outputHeight) = 0;
     virtual uint32_t LatchTimestamp() = 0;
     virtual uint32_t SetUserDefinedName(const char* text) = 0;
 

@@ -121,7 +121,7 @@ public:
     uint32_t GetMacAddress(char out[13]) override;
     uint32_t SetDeviceIdentity(const char* manufacturer, const char* model, const char* deviceVersion, const char* manufacturerInfo, const char* serialNumber) override;
     uint32_t SetSimulationParameters(const SimulationParameters* parameters) override;
-    uint32_t ConvertPixels(const void* source, void* destination, uint32_t width, uint32_t height, uint32_t sourceFormat, uint32_t destinationFormat, uint32_t sourceStride, uint32_t destinationStride, uint32_t outputWidth, uint32_t outputHeight) override;
+    uint32_t ConvertPixels(const void* source, void* destination, uint32_t width, uint32_t height, uint32_t sourceFormat, uint32_t destinationFormat, uint32_t shift, uint32_t reserved, uint32_t outputWidth, uint32_t outputHeight) override;
     uint32_t LatchTimestamp() override;
     uint32_t SetUserDefinedName(const char* text) override;
     uint32_t SendImageEx(uint8_t* frameBuffer, uint16_t flags, int32_t channel, uint32_t lines) override;

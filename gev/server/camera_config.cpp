@@ -4,6 +4,7 @@
 #include "server/camera_guard.h"
 
 #include "server/camera_pixel_formats.h"
+#include "server/pixel_conversion.h"
 #include "platform/debug_output.h"
 
 #include <algorithm>
@@ -453,13 +454,15 @@ uint32_t Camera::LatchTimestamp()
     });
 }
 
-// Not served by this build: pixel conversion. The constant answer cannot
-// throw; a body that does more runs through guarded.
-
-uint32_t Camera::ConvertPixels(const void*, void*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                               uint32_t)
+uint32_t Camera::ConvertPixels(const void* source, void* destination, uint32_t width, uint32_t height,
+                               uint32_t sourceFormat, uint32_t destinationFormat, uint32_t shift, uint32_t reserved,
+                               uint32_t outputWidth, uint32_t outputHeight)
 {
-    return GevResult::Fail;
+    // The converters' errors (formats, shift) answer 0x80070057 after their message.
+    return guarded<uint32_t>(__func__, GevResult::InvalidArgument, [&]() -> uint32_t {
+        return PixelConversion::ConvertTestImage(source, destination, width, height, sourceFormat, destinationFormat,
+                                                 shift, reserved, outputWidth, outputHeight);
+    });
 }
 
 }  // namespace Kivu

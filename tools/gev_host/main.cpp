@@ -3,7 +3,7 @@
 //
 //   gev_host [--persistent IP MASK] [--identity SERIAL] [--xml FILE]
 //            [--gev 1.2|2.0] [--stream image|parts2|parts3] [--rate HZ]
-//            [--width W] [--lines H] [--chunks] ADDRESS
+//            [--width W] [--lines H] [--chunks] [--formats NAME,...] ADDRESS
 //
 // Every handler call is printed on standard output as "read NAME" or
 // "write NAME VALUE"; a write of 13 to Gain is refused.
@@ -12,7 +12,9 @@
 // while a client acquires: a Mono16 test image, or a multi-part block of a
 // Mono16 range part and a Mono10 intensity part (and a Coord3D_ABC32f part
 // with parts3). An image has the size a client sets (Width, Height), parts
-// the size given on the command line. Frame k carries the timestamp 1e12 + 1000 k ns (timestamp
+// the size given on the command line. With --formats the image also offers the
+// named pixel formats (Mono8, Mono12Packed, BayerRG8 ...): when a client selects
+// one, the Mono16 test image is converted into it by ConvertPixels. Frame k carries the timestamp 1e12 + 1000 k ns (timestamp
 // mode 3), the range and image pixel i hold (k + i) & 0xFFFF, the intensity
 // pixel i (k + i) & 0x3FF, the point i (k, i, -1). With --chunks each block
 // also carries the chunks 0x1001 (u64 timestamp) and 0x1002 (u32 k), both
@@ -124,6 +126,7 @@ int usage()
     std::fprintf(stderr,
                  "usage: gev_host [--persistent IP MASK] [--identity SERIAL] [--xml FILE] [--gev 1.2|2.0]\n"
                  "                [--stream image|parts2|parts3] [--rate HZ] [--width W] [--lines H] [--chunks]\n"
+                 "                [--formats NAME,...]\n"
                  "                ADDRESS\n");
     return 2;
 }
@@ -134,7 +137,18 @@ struct StreamOptions {
     uint16_t width = 64;
     uint16_t lines = 16;
     bool chunks = false;
+    std::vector<std::string> formats;  // offered besides Mono16 (images only)
 };
+
+constexpr uint32_t kMono16 = 0x01100007;
+
+// Bytes of one converted line of width pixels in a PFNC format: packed formats
+// (12 bits occupied) take three bytes per started pair.
+size_t lineBytes(uint32_t format, size_t width)
+{
+    const uint32_t bits = (format >> 16) & 0xFF;
+    return bits == 12 ? (width + 1) / 2 * 3 : width * ((bits + 7) / 8);
+}
 
 constexpr uint32_t kTimestampChunk = 0x1001;
 constexpr uint32_t kCounterChunk = 0x1002;
@@ -211,9 +225,18 @@ bool configureStream(CGevCamera& camera, const StreamOptions& o)
     if (o.chunks && (!declareChunks(camera, o) ||
                      camera.SetChunkPayloadSize(8 + 4 + lineChunkBytes(o), 3, 0) != GevResult::Ok))
         return false;
-    if (o.parts == 0)
-        return camera.AddPixelFormat("Mono16") == GevResult::Ok && camera.SetPixelFormat("Mono16", 0) == GevResult::Ok &&
+    if (o.parts == 0) {
+        if (camera.AddPixelFormat("Mono16") != GevResult::Ok)
+            return false;
+        for (const std::string& name : o.formats) {
+            if (camera.AddPixelFormat(name.c_str()) != GevResult::Ok) {
+                std::fprintf(stderr, "Error: unknown pixel format %s\n", name.c_str());
+                return false;
+            }
+        }
+        return camera.SetPixelFormat("Mono16", 0) == GevResult::Ok &&
                camera.SetImageSize(o.width, o.lines, 0) == GevResult::Ok;
+    }
     for (int i = 0; i < o.parts; ++i)
         if (camera.UpdateImagePart(partDescriptor(i, o)) != GevResult::Ok)
             return false;
@@ -269,7 +292,7 @@ private:
 
     void fill(uint64_t k, size_t pixels)
     {
-        uint8_t* range = m_O.parts == 0 ? m_Frame.data() : m_Parts[0].get();
+        uint8_t* range = m_O.parts != 0 ? m_Parts[0].get() : m_Format != kMono16 ? m_Source.data() : m_Frame.data();
         fillCounting(range, pixels, k, m_Range);
         if (m_O.parts >= 2)
             fillCounting(m_Parts[1].get(), pixels, k, m_Intensity);
@@ -282,22 +305,43 @@ private:
             }
     }
 
-    // An image follows the size the client set (latched by BeginFrame).
+    // An image follows the size and pixel format the client set (latched by
+    // BeginFrame); a format other than Mono16 gets the test image converted.
     size_t imagePixels()
     {
         if (m_O.parts != 0)
             return size_t(m_O.width) * m_O.lines;
-        const size_t pixels = size_t(m_Camera.GetWidth(0)) * m_Camera.GetHeight(0);
+        const size_t width = m_Camera.GetWidth(0), height = m_Camera.GetHeight(0);
         const size_t payload = m_Camera.GetPayloadSize(0);
-        if (m_Frame.size() < payload)
-            m_Frame.resize(payload);
-        return std::min(pixels, payload / 2);
+        uint32_t chunkSize = 0;
+        m_Camera.GetChunkPayloadSize(&chunkSize, 0);
+        m_Format = m_Camera.GetPixelFormat(0);
+        m_ImageBytes = payload - std::min<size_t>(payload, chunkSize);
+        if (m_Format == kMono16) {
+            if (m_Frame.size() < payload)
+                m_Frame.resize(payload);
+            return std::min(width * height, payload / 2);
+        }
+        m_Source.resize(2 * width * height);
+        m_Frame.resize(std::max(payload, height * lineBytes(m_Format, width) + chunkSize));
+        return width * height;
+    }
+
+    bool convert()
+    {
+        const uint32_t status = m_Camera.ConvertPixels(m_Source.data(), m_Frame.data(), m_Camera.GetWidth(0),
+                                                       m_Camera.GetHeight(0), kMono16, m_Format, 0, 0, 0, 0);
+        if (status != GevResult::Ok)
+            std::fprintf(stderr, "Error: conversion into 0x%08X failed with 0x%X\n", m_Format, status);
+        return status == GevResult::Ok;
     }
 
     bool sendOne(uint64_t k)
     {
         const size_t pixels = imagePixels();
         fill(k, pixels);
+        if (m_O.parts == 0 && m_Format != kMono16 && !convert())
+            return false;
         uint64_t total = 0;
         for (int i = 0; i < m_O.parts; ++i) {
             const uint32_t bytes = static_cast<uint32_t>(pixels * (i == 2 ? 12 : 2));
@@ -313,7 +357,7 @@ private:
             storeBE(counter, k, 4);
             for (uint32_t line = 0; line < m_O.lines; ++line)
                 store32(m_LineValues.data() + 4 * line, static_cast<uint32_t>(k * 1000 + line));
-            const uint32_t imageBytes = static_cast<uint32_t>(m_O.parts == 0 ? pixels * 2 : total);
+            const uint32_t imageBytes = static_cast<uint32_t>(m_O.parts == 0 ? m_ImageBytes : total);
             if (m_Camera.AddChunkData(m_Frame.data(), tsBytes, 8, kTimestampChunk, 0) != GevResult::Ok ||
                 m_Camera.AddChunkData(m_Frame.data(), counter, 4, kCounterChunk, 0) != GevResult::Ok ||
                 m_Camera.AddChunkData(m_Frame.data(), m_LineValues.data(), lineChunkBytes(m_O), kLineChunk, 0) !=
@@ -347,6 +391,9 @@ private:
     CGevCamera& m_Camera;
     const StreamOptions m_O;
     std::vector<uint8_t> m_Frame;
+    std::vector<uint8_t> m_Source;  // the Mono16 test image before its conversion
+    uint32_t m_Format = kMono16;
+    size_t m_ImageBytes = 0;
     std::vector<uint8_t> m_LineValues = std::vector<uint8_t>(lineChunkBytes(m_O));
     const std::vector<uint8_t> m_Range = countingTable(0x10000);
     const std::vector<uint8_t> m_Intensity = countingTable(0x400);
@@ -396,6 +443,17 @@ int main(int argc, char** argv)
         }
         if (a == "--chunks") {
             stream.chunks = true;
+            continue;
+        }
+        if (a == "--formats" && more) {
+            const std::string list = argv[++i];
+            for (size_t start = 0; start <= list.size();) {
+                const size_t comma = std::min(list.find(',', start), list.size());
+                if (comma == start)
+                    return usage();
+                stream.formats.push_back(list.substr(start, comma - start));
+                start = comma + 1;
+            }
             continue;
         }
         if (a == "--persistent" && i + 2 < argc) {
