@@ -2,11 +2,13 @@
 # Aravis acquires from gev_host on 127.0.0.41: single-part images in GigE
 # Vision 1.2 (standard ids) and 2.0 (extended ids), multi-part blocks of two
 # and three parts in 2.0, each with and without chunk data; images whose size
-# the client set; then the host stops while a client streams.
-# usage: aravis_stream_test.sh GEV_HOST CHECK_SCRIPT
+# the client set; images converted into the pixel format the client selected;
+# then the host stops while a client streams.
+# usage: aravis_stream_test.sh GEV_HOST CHECK_SCRIPT FORMAT_CHECK_SCRIPT
 set -eu
 host=$1
 check=$2
+format_check=$3
 address=127.0.0.41
 /usr/bin/python3 -c 'import gi; gi.require_version("Aravis", "0.8"); from gi.repository import Aravis' \
     2>/dev/null || { echo "Aravis for Python missing"; exit 77; }
@@ -43,6 +45,16 @@ for gev in 1.2 2.0; do
     start_host --gev $gev --stream image --chunks --rate 100 --width 96 --lines 24
     timeout 30 /usr/bin/python3 "$check" --resize 40 7 "$address" image 96 24 1 10 || fail "GEV $gev resized image"
     stop_host
+done
+
+# The client selects a pixel format: the Mono16 test image arrives converted into it.
+formats="Mono8 Mono10 Mono12 Mono14 Mono10Packed Mono12Packed BayerRG8 BayerGR16 BayerRG12Packed BayerBG10Packed"
+for gev in 1.2 2.0; do
+    start_host --gev $gev --stream image --rate 50 --width 64 --lines 8 --formats "$(echo $formats | tr ' ' ,)"
+    # shellcheck disable=SC2086
+    timeout 120 /usr/bin/python3 "$format_check" "$address" 64 8 3 Mono16 $formats || fail "GEV $gev formats"
+    stop_host
+    grep -q "Error" "$dir/host.out" && fail "GEV $gev formats: host errors"
 done
 
 # A capture of a multi-part stream with chunks decodes without malformed GVSP
