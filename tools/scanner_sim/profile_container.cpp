@@ -16,6 +16,13 @@ uint16_t toRaw(double mm, float offset, float scale)
 
 }  // namespace
 
+EchoValue profileEcho(const ProfileSettings& s, int columns, int column, uint64_t n, int echo)
+{
+    if (!s.status.laserActive)
+        return {};
+    return surfaceEcho(s.geometry.widthX, s.geometry.widthZ, columns, column, n, echo);
+}
+
 int profileColumns(const ProfileSettings& s) { return std::min<int>(s.status.roiWidthX, kMaxProfileColumns); }
 
 uint8_t profileEchoMask(const ProfileSettings& s) { return s.status.signalEnable & 0x0F; }
@@ -43,13 +50,11 @@ ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& cou
     v.counters = counters;
     v.columns = profileColumns(s);
     const uint8_t f = presentFields(profileContent(s));
-    const int w = s.geometry.widthX;
-    const int h = s.geometry.widthZ;
     if (s.linearized) {
         v.echoSlots = {0};
         v.points.reserve(static_cast<size_t>(v.columns));
         for (int c = 0; c < v.columns; ++c) {
-            const EchoValue e = surfaceEcho(w, h, v.columns, c, counters.index, 0);
+            const EchoValue e = profileEcho(s, v.columns, c, counters.index, 0);
             const Millimetres mm = e.zRaw == 0 ? Millimetres{}
                                                : analyticMillimetres(s.geometry, sensorU(s.status, c),
                                                                      sensorV(s.status, e.zRaw));
@@ -71,7 +76,7 @@ ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& cou
     v.points.reserve(static_cast<size_t>(v.columns) * v.echoSlots.size());
     for (int c = 0; c < v.columns; ++c)
         for (int echo : v.echoSlots) {
-            const EchoValue e = surfaceEcho(w, h, v.columns, c, counters.index, echo);
+            const EchoValue e = profileEcho(s, v.columns, c, counters.index, echo);
             ProfilePoint p;
             if (f & kContentZ)
                 p.zRaw = e.zRaw;
@@ -84,6 +89,26 @@ ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& cou
             v.points.push_back(p);
         }
     return v;
+}
+
+std::vector<ExpectedPoint> expectedPoints(const ProfileSettings& s, const ProfileCounters& counters)
+{
+    const ProfileValues v = profileValues(s, counters);
+    std::vector<ExpectedPoint> out;
+    out.reserve(v.points.size());
+    for (int c = 0; c < v.columns; ++c)
+        for (size_t slot = 0; slot < v.echoSlots.size(); ++slot) {
+            const EchoValue e = profileEcho(s, v.columns, c, counters.index, v.echoSlots[slot]);
+            ExpectedPoint p;
+            if (e.zRaw != 0) {
+                const Millimetres mm = analyticMillimetres(s.geometry, sensorU(s.status, c), sensorV(s.status, e.zRaw));
+                p.x = mm.x;
+                p.z = mm.z;
+            }
+            p.intensity = v.at(c, slot).strength;
+            out.push_back(p);
+        }
+    return out;
 }
 
 std::vector<Block> profileBlocks(const ProfileSettings& s, const ProfileCounters& counters)
@@ -111,7 +136,7 @@ std::vector<Block> profileBlocks(const ProfileSettings& s, const ProfileCounters
     points.reserve(values.points.size());
     for (int c = 0; c < values.columns; ++c)
         for (int echo : values.echoSlots)
-            points.push_back(surfaceEcho(s.geometry.widthX, s.geometry.widthZ, values.columns, c, counters.index, echo));
+            points.push_back(profileEcho(s, values.columns, c, counters.index, echo));
     blocks.push_back(pixelProfileBlock(profileEchoMask(s), profileContent(s), points));
     return blocks;
 }
