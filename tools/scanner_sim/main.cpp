@@ -99,6 +99,7 @@ const char* const kUsage =
     "  silent | answer  stops or resumes answers and idle traffic\n"
     "  refuse | listen  stops or resumes accepting connections\n"
     "  set PATH VALUE   sets a descriptor value (e.g. set device:general:temperatur 47)\n"
+    "  count            answers \"sent N profiles\" (profiles written so far)\n"
     "Each command is acknowledged on standard output (\"scanner_sim: gap before profile 12\").\n";
 
 long parseNumber(const std::string& option, const char* text, long min, long max)
@@ -314,6 +315,8 @@ std::string control(scanner_sim::ScannerSim& sim, const std::string& line)
         sim.SetRefusing(word == "refuse");
         return word == "refuse" ? "refusing" : "listening";
     }
+    if (word == "count")
+        return "sent " + std::to_string(sim.ProfilesSent()) + " profiles";
     if (word == "set") {
         std::string path;
         std::string value;
