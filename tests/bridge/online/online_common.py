@@ -80,7 +80,7 @@ class Scratch:
 
     def report(self):
         for name in sorted(os.listdir(self.dir)):
-            if name.endswith((".out", ".err", ".log")) and name != "profiles.log":
+            if name.endswith((".out", ".err", ".log")) and name != "profiles.log" and not os.environ.get("ONLINE_QUIET"):
                 with open(self.path(name), errors="replace") as f:
                     text = f.read()
                 print("== %s (last 80 lines)" % name)

@@ -3,9 +3,10 @@
 usage: online_test.py LUMABRIDGE SCANNER_SIM GROUP...
 
 Groups:
-  features   the description loads and resolves; reads show the scanner's
-             values; writes reach the simulator as the exact commands and reads
-             show the new values
+  description  the description loads, resolves and lists the scanner's
+             features; reads show the scanner's values, refreshed while stopped
+  writes     writes reach the simulator as the exact commands and reads show
+             the new values
   stream     blocks of Coord3D_ABC32f + Mono10 with all chunks: every line's
              millimetres, intensity and chunk values equal what the simulator
              sent (its profile log); a counter gap and a corrupted frame give
@@ -199,7 +200,7 @@ def check_write(sim, dev, selectors, write, expected, reads):
 
 
 @scenario
-def features(scratch, bridge_exe, sim_exe):
+def description(scratch, bridge_exe, sim_exe):
     sim = Sim(scratch, sim_exe)
     bridge = Bridge(scratch, bridge_exe, sim, "127.0.6.2", "-d")
     cam, dev = camera(bridge.address)
@@ -214,10 +215,8 @@ def features(scratch, bridge_exe, sim_exe):
     for name, value in reads:
         got = get_feature(dev, name, value)
         check(same(got, value), "%s reads %s, expected %s" % (name, got, value))
-    for region, width, height in [(0, 2048, 1088), (1, 2048, 1)]:
-        dev.set_integer_feature_value("RegionSelector", region)
-        got = (dev.get_integer_feature_value("Width"), dev.get_integer_feature_value("Height"))
-        check(got == (width, height), "region %d reads %s, expected %s" % (region, got, (width, height)))
+    got = (dev.get_integer_feature_value("Width"), dev.get_integer_feature_value("Height"))
+    check(got == (2048, 1), "Scan3dExtraction0 reads %s, expected (2048, 1)" % (got,))
     check(cam.get_payload() == 2048 * 1 * 12, "PayloadSize %d for one Coord3D line of 2048" % cam.get_payload())
 
     # A changed scanner shows after the refresh interval (while stopped).
@@ -227,6 +226,19 @@ def features(scratch, bridge_exe, sim_exe):
     check(same(dev.get_float_feature_value("DeviceTemperature"), 47.0), "DeviceTemperature after the scanner changed")
     check(REFRESH in new_commands(sim, before), "no descriptor request for the stale read")
 
+    del dev, cam
+    bridge.stop()
+
+
+@scenario
+def writes(scratch, bridge_exe, sim_exe):
+    sim = Sim(scratch, sim_exe)
+    bridge = Bridge(scratch, bridge_exe, sim, "127.0.6.8", "-d")
+    cam, dev = camera(bridge.address)
+    for region, width, height in [(0, 2048, 1088), (1, 2048, 1)]:
+        dev.set_integer_feature_value("RegionSelector", region)
+        got = (dev.get_integer_feature_value("Width"), dev.get_integer_feature_value("Height"))
+        check(got == (width, height), "region %d reads %s, expected %s" % (region, got, (width, height)))
     for case in WRITES:
         check_write(sim, dev, *case)
     # Chunks: no command; the payload grows by each chunk's values and trailer.
@@ -566,5 +578,5 @@ def restarts(scratch, bridge_exe, sim_exe):
 
 
 if __name__ == "__main__":
-    run({"features": features, "stream": stream, "timeout": timeout, "reconnect": reconnect,
+    run({"description": description, "writes": writes, "stream": stream, "timeout": timeout, "reconnect": reconnect,
          "client_killed": client_killed, "restarts": restarts})
