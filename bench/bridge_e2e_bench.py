@@ -12,6 +12,8 @@ usage: bridge_e2e_bench.py LUMABRIDGE SCANNER_SIM [--rates R[,R...]] [--points N
   time is whole microseconds, so the rate run is 1e6 / round(1e6 / R).
 --points: points per profile, the simulator's sensor columns (default 2048).
 --lines: profiles per block (Height of Scan3dExtraction0, default 100).
+--sim-only: the simulator alone with a plain TCP reader instead of lumabridge,
+  to show the simulator's own limit.
 Blocks carry Coord3D_ABC32f + Mono10 and, unless --no-chunks, all six chunks.
 
 Lost profiles: lines delivered empty (an all-zero intensity line: the
@@ -76,7 +78,7 @@ def wait_for(what, done, timeout=30.0):
 
 
 class Processes:
-    def __init__(self, args, rate):
+    def __init__(self, args, rate, bridge=True):
         self.dir = tempfile.mkdtemp(prefix="bridge_e2e_")
         self.line_time = max(1, round(1e6 / rate))
         self.sim_out = os.path.join(self.dir, "sim.out")
@@ -86,6 +88,10 @@ class Processes:
             stdin=subprocess.PIPE, stdout=open(self.sim_out, "w"), stderr=subprocess.STDOUT, text=True)
         wait_for("the simulator", lambda: "listening on" in self.read(self.sim_out))
         port = re.search(r"listening on [0-9.]+:(\d+)", self.read(self.sim_out)).group(1)
+        self.port = int(port)
+        self.bridge = None
+        if not bridge:
+            return
         self.bridge_out = os.path.join(self.dir, "bridge.out")
         self.bridge = subprocess.Popen([args.bridge, "-i", SIM_ADDRESS, "-x", port, "-s", ADDRESS],
                                        stdin=subprocess.PIPE, stdout=open(self.bridge_out, "w"),
@@ -107,7 +113,7 @@ class Processes:
 
     def close(self):
         for p, stop in ((self.bridge, b"\n"), (self.sim, None)):
-            if p.poll() is None:
+            if p is not None and p.poll() is None:
                 try:
                     if stop:
                         p.stdin.write(stop)
@@ -217,6 +223,38 @@ def measure(args, rate):
     return lost
 
 
+def measure_sim(args, rate):
+    """The simulator streaming to a reader that only counts bytes."""
+    import socket
+    procs = Processes(args, rate, bridge=False)
+    try:
+        s = socket.create_connection((SIM_ADDRESS, procs.port))
+        s.sendall(b"\x02\x00\x00\x03\x00\x00\x00\x02")
+        time.sleep(0.2)
+        s.sendall(b"SetAcquisitionStart\r")
+        s.settimeout(0.5)
+        total = 0
+        t0 = time.monotonic()
+        sent0, cpu0 = procs.sent(), cpu(procs.sim.pid)
+        while time.monotonic() - t0 < args.seconds:
+            try:
+                data = s.recv(1 << 20)
+            except socket.timeout:
+                continue
+            if not data:
+                break
+            total += len(data)
+        elapsed = time.monotonic() - t0
+        sent1, cpu1 = procs.sent(), cpu(procs.sim.pid)
+        s.close()
+    finally:
+        procs.close()
+    print("simulator alone, asked %.0f/s (line time %d us), %d points: sent %.0f profiles/s, %.0f MB/s, "
+          "simulator CPU %.0f%%" % (1e6 / procs.line_time, procs.line_time, args.points, (sent1 - sent0) / elapsed,
+                                   total / elapsed / 1e6, 100 * (sum(cpu1) - sum(cpu0)) / elapsed))
+    sys.stdout.flush()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("bridge")
@@ -228,10 +266,11 @@ def main():
     parser.add_argument("--packet-size", type=int, default=8192)
     parser.add_argument("--buffers", type=int, default=64)
     parser.add_argument("--no-chunks", action="store_true")
+    parser.add_argument("--sim-only", action="store_true")
     args = parser.parse_args()
     in_netns()
     for rate in [int(r) for r in args.rates.split(",")]:
-        measure(args, rate)
+        (measure_sim if args.sim_only else measure)(args, rate)
 
 
 main()

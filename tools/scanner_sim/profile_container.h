@@ -73,6 +73,7 @@ struct ProfileValues {
 // The surface echo of a column as the scanner measures it with these settings: none while the
 // laser is off.
 EchoValue profileEcho(const ProfileSettings& settings, int columns, int column, uint64_t n, int echo);
+void profileEchoes(const ProfileSettings& settings, int columns, uint64_t n, int echo, std::vector<EchoValue>& out);
 
 // The linearized layout: raw = floor((mm - offset) / scale + 1/2), clamped to 0..65535, of the
 // analytic millimetres at (sensorU, sensorV); columns without a point carry the raw values of 0 mm.
