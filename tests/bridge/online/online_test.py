@@ -183,11 +183,19 @@ def check_write(sim, dev, selectors, write, expected, reads):
     what = "%s %s" % (selectors, write)
     if write is not None:
         set_feature(dev, *write)
+    wanted = [c for c in expected if c != REFRESH]
+    # A write without a refresh is acknowledged before its command has crossed the scanner link.
+    if expected[-1:] != [REFRESH]:
+        settle = time.monotonic() + (2.0 if wanted else 0.3)
+        while time.monotonic() < settle:
+            if wanted and len([c for c in new_commands(sim, before) if c != REFRESH]) >= len(wanted):
+                time.sleep(0.1)  # and nothing more
+                break
+            time.sleep(0.02)
     got = new_commands(sim, before)
     # A read before the write (Aravis checks locks and availability) may refresh the description.
     while got[:1] == [REFRESH] and expected[:1] != [REFRESH]:
         got = got[1:]
-    wanted = [c for c in expected if c != REFRESH]
     sent = [c for c in got if c != REFRESH]
     check(sent == wanted, "%s: the simulator received %s, expected %s"
           % (what, [escape(c) for c in got], [escape(c) for c in expected]))
@@ -235,12 +243,24 @@ def writes(scratch, bridge_exe, sim_exe):
     sim = Sim(scratch, sim_exe)
     bridge = Bridge(scratch, bridge_exe, sim, "127.0.6.8", "-d")
     cam, dev = camera(bridge.address)
-    for region, width, height in [(0, 2048, 1088), (1, 2048, 1)]:
+    failures = []
+
+    def soft(fn, *args):
+        try:
+            fn(*args)
+        except (Failure, GLib.Error) as e:
+            failures.append(str(e.message if isinstance(e, GLib.Error) else e))
+
+    def region_reads(region, width, height):
         dev.set_integer_feature_value("RegionSelector", region)
         got = (dev.get_integer_feature_value("Width"), dev.get_integer_feature_value("Height"))
         check(got == (width, height), "region %d reads %s, expected %s" % (region, got, (width, height)))
+    for region, width, height in [(0, 2048, 1088), (1, 2048, 1)]:
+        soft(region_reads, region, width, height)
+    # Every case runs; the failures are reported together.
     for case in WRITES:
-        check_write(sim, dev, *case)
+        soft(check_write, sim, dev, *case)
+    check(not failures, "%d of the writes failed:\n  %s" % (len(failures), "\n  ".join(failures)))
     # Chunks: no command; the payload grows by each chunk's values and trailer.
     dev.set_integer_feature_value("RegionSelector", 1)
     lines = dev.get_integer_feature_value("Height")
@@ -332,7 +352,7 @@ class Lines:
                 self.empty.append(c)
                 check(not any(xyz) and (inten is None or not any(inten)), "%s: not sent, but not empty" % where)
                 continue
-            rec = recs[-1]
+            rec = recs[0]  # a repeated counter: the repeat is dropped
             check(len(rec["points"]) == w, "%s: %d points sent for width %d" % (where, len(rec["points"]), w))
             for k, (x, z, it) in enumerate(rec["points"]):
                 a, c3 = xyz[3 * k], xyz[3 * k + 2]
@@ -353,12 +373,12 @@ class Lines:
                 check(math.isclose(b, want, abs_tol=1e-3), "%s: B %g, encoder difference %g" % (where, b, want))
 
 
-def check_chunk_parser(cam, dev, buffer, lines):
+def check_chunk_parser(cam, dev, buffer, lines, which):
     """Aravis's chunk parser over the camera's description, line by line through ChunkScanLineSelector."""
     parser = Aravis.ChunkParser(genicam=dev.get_genicam())
     raw = struct.unpack("<%dI" % lines, bytes(buffer.get_chunk_data(CHUNK_IDS["ChunkPictureCounter"])))
     enc = struct.unpack("<%dI" % lines, bytes(buffer.get_chunk_data(CHUNK_IDS["ChunkEncoderValue"])))
-    for line in sorted({0, lines // 2, lines - 1}):
+    for line in which:
         dev.set_integer_feature_value("ChunkScanLineSelector", line)
         got = parser.get_integer_value(buffer, "ChunkPictureCounter")
         check(got == raw[line], "chunk parser: ChunkPictureCounter line %d reads %d, chunk data %d" % (line, got, raw[line]))
@@ -397,7 +417,7 @@ def stream(scratch, bridge_exe, sim_exe):
 
     def on_block(n, buffer):
         if n == 0:
-            check_chunk_parser(cam, dev, buffer, lines)
+            check_chunk_parser(cam, dev, buffer, lines, [0])
         blocks.append(buffer)
         if n == 5:
             sim.control("gap 3")
@@ -413,6 +433,22 @@ def stream(scratch, bridge_exe, sim_exe):
     # Gap 3: three empty lines; the corrupted frame: one; the repeat: none (it is dropped).
     check(len(got.empty) == 4, "empty lines at counters %s, expected 3 + 1" % got.empty)
     print("stream: %d lines, empty at %s" % (len(got.counters), got.empty))
+    del dev, cam
+    bridge.stop()
+
+
+@scenario
+def chunk_lines(scratch, bridge_exe, sim_exe):
+    """Every line's chunk values through the parser: the line selector reaches the chunk address."""
+    sim = Sim(scratch, sim_exe)
+    bridge = Bridge(scratch, bridge_exe, sim, "127.0.6.10", "-d")
+    cam, dev = camera(bridge.address)
+    configure_stream(dev, 64, 10, intensity=False)
+    for line in (0, 5, 9, 3):
+        dev.set_integer_feature_value("ChunkScanLineSelector", line)
+        got = dev.get_integer_feature_value("ChunkScanLineSelector")
+        check(got == line, "ChunkScanLineSelector reads %d after %d was written" % (got, line))
+    acquire(cam, cam.get_payload(), 2, lambda n, b: check_chunk_parser(cam, dev, b, 10, range(10)))
     del dev, cam
     bridge.stop()
 
@@ -441,8 +477,10 @@ def timeout(scratch, bridge_exe, sim_exe):
     before = len(sim.texts())
     for _ in range(3):
         dev.execute_command("TriggerSoftware")
-    check(new_commands(sim, before).count("SetTriggerSoftware\r") == 3, "TriggerSoftware commands %s"
-          % [escape(c) for c in new_commands(sim, before)])
+    try:
+        wait_until("three SetTriggerSoftware", lambda: new_commands(sim, before).count("SetTriggerSoftware\r") >= 3, 5)
+    except Failure:
+        raise Failure("TriggerSoftware commands %s" % [escape(c) for c in new_commands(sim, before)])
     buffer = stream.timeout_pop_buffer(5000000)
     check(buffer is not None, "no block after the profile time-out")
     chunk = struct.unpack("<%dI" % lines, bytes(buffer.get_chunk_data(CHUNK_IDS["ChunkPictureCounter"])))
@@ -480,7 +518,8 @@ def pop_block(stream, what, wait_s=10.0):
 
 @scenario
 def reconnect(scratch, bridge_exe, sim_exe):
-    sim = Sim(scratch, sim_exe)
+    # Refused for a while after the close, so that the loss outlasts the monitor's poll.
+    sim = Sim(scratch, sim_exe, "--refuse-after-close", "2000")
     bridge = Bridge(scratch, bridge_exe, sim, "127.0.6.5", "-d", "-r")
     cam, dev = camera(bridge.address)
     configure_stream(dev, 128, 10, intensity=False, chunks=False)
@@ -564,19 +603,29 @@ def restarts(scratch, bridge_exe, sim_exe):
             stream.push_buffer(b)
     for k in range(5):
         cycle(k)
-    rss, threads = bridge.status("VmRSS"), bridge.status("Threads")
-    for k in range(100):
+    rss0, threads = bridge.status("VmRSS"), bridge.status("Threads")
+    trace = os.environ.get("ONLINE_RSS_TRACE")
+    rss = []
+    # The first hundred runs also touch the device's block buffers for the first time (a bounded
+    # pool, some 12 MB here); a leak goes on growing in the second hundred.
+    for k in range(200):
         cycle(5 + k)
-    rss_end, threads_end = bridge.status("VmRSS"), bridge.status("Threads")
-    print("restarts: RSS %d kB -> %d kB, threads %d -> %d" % (rss, rss_end, threads, threads_end))
-    check(threads_end == threads, "threads %d after 100 restarts, %d before" % (threads_end, threads))
-    check(rss_end - rss < 8192, "resident memory grew by %d kB over 100 restarts" % (rss_end - rss))
+        if k % 100 == 99:
+            rss.append(bridge.status("VmRSS"))
+            check(bridge.status("Threads") == threads, "threads %d after %d restarts, %d before"
+                  % (bridge.status("Threads"), k + 1, threads))
+        if trace and k % 10 == 9:
+            print("after %d restarts: RSS %d kB" % (k + 1, bridge.status("VmRSS")), flush=True)
+    print("restarts: RSS %d kB, %d kB after 100 restarts, %d kB after 200; %d threads"
+          % (rss0, rss[0], rss[1], threads))
+    check(rss[0] - rss0 < 32768, "resident memory grew by %d kB over the first 100 restarts" % (rss[0] - rss0))
+    check(rss[1] - rss[0] < 2048, "resident memory grew by %d kB over the second 100 restarts" % (rss[1] - rss[0]))
     starts = sim.texts().count("SetAcquisitionStart\r")
-    check(starts >= 105, "%d SetAcquisitionStart for 105 runs" % starts)
+    check(starts >= 205, "%d SetAcquisitionStart for 205 runs" % starts)
     del dev, cam, stream
     bridge.stop()
 
 
 if __name__ == "__main__":
-    run({"description": description, "writes": writes, "stream": stream, "timeout": timeout, "reconnect": reconnect,
+    run({"description": description, "writes": writes, "stream": stream, "timeout": timeout, "chunk_lines": chunk_lines, "reconnect": reconnect,
          "client_killed": client_killed, "restarts": restarts})
