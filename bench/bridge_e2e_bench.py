@@ -171,7 +171,10 @@ def measure(args, rate):
         last_id = first.get_frame_id()
         last_counter = None
         missing_ids = 0
+        samples = []  # resident memory at each quarter of the run
         while time.monotonic() - t0 < args.seconds:
+            if len(samples) < 4 and time.monotonic() - t0 >= len(samples) * args.seconds / 4:
+                samples.append(rss_kb(pid))
             buffer = stream.timeout_pop_buffer(2000000)
             if buffer is None:
                 break
@@ -217,7 +220,8 @@ def measure(args, rate):
            (sent1 - sent0) / elapsed))
     print("  lumabridge CPU: user %.1f%%, system %.1f%% of one core; %.2f us per profile delivered" %
           (100 * user / elapsed, 100 * system / elapsed, 1e6 * (user + system) / max(delivered, 1)))
-    print("  lumabridge resident memory: %d kB at the start, %d kB at the end" % (rss_start, rss_end))
+    print("  lumabridge resident memory: %d kB before the start; %s kB at each quarter of the run; %d kB at the end"
+          % (rss_start, ", ".join(str(k) for k in samples), rss_end))
     print("  simulator CPU %.0f%%, receiver (this process, Aravis included) CPU %.0f%%" % (100 * sim_cpu, 100 * me))
     sys.stdout.flush()
     return lost
