@@ -7,13 +7,17 @@ Groups:
              features; reads show the scanner's values, refreshed while stopped
   writes     writes reach the simulator as the exact commands and reads show
              the new values
+  region_reads  the values of the region the selector picks, and LineInverter,
+             read back after writes
   stream     blocks of Coord3D_ABC32f + Mono10 with all chunks: every line's
              millimetres, intensity and chunk values equal what the simulator
              sent (its profile log); a counter gap and a corrupted frame give
-             exactly the empty lines; a profile time-out pads the block
-  lifecycle  the scanner lost and reconnected (-r) while streaming; a client
-             killed while streaming, then a new client; 100 stops and starts
-             without a leak or a stuck thread
+             exactly the empty lines
+  timeout    a profile time-out pads the block with empty lines
+  chunk_lines  every line's chunk values through Aravis's chunk parser
+  reconnect  the scanner lost and reconnected (-r) while streaming
+  client_killed  a client killed while streaming, then a new client streams
+  restarts   200 stops and starts without a leak or a stuck thread
 """
 import math
 import os
@@ -128,9 +132,9 @@ def new_commands(sim, before):
 WRITES = [
     ([("RegionSelector", 0)], ("Width", 1024), ["SetROI1WidthX=1024\r", REFRESH], [("Width", 1024)]),
     ([("RegionSelector", 0)], ("Width", 5000), [], [("Width", 1024)]),
-    ([("RegionSelector", 0)], ("OffsetX", 512), ["SetROI1OffsetX=512\r", REFRESH], [("OffsetX", 512)]),
-    ([("RegionSelector", 0)], ("OffsetY", 100), ["SetROI1OffsetZ=100\r", REFRESH], [("OffsetY", 100)]),
-    ([("RegionSelector", 0)], ("Height", 500), ["SetROI1HeightZ=500\r", REFRESH], [("Height", 500)]),
+    ([("RegionSelector", 0)], ("OffsetX", 512), ["SetROI1OffsetX=512\r", REFRESH], []),
+    ([("RegionSelector", 0)], ("OffsetY", 100), ["SetROI1OffsetZ=100\r", REFRESH], []),
+    ([("RegionSelector", 0)], ("Height", 500), ["SetROI1HeightZ=500\r", REFRESH], []),
     ([("RegionSelector", 1)], ("Height", 200), ["SetAmountProfilesY=200\r", REFRESH],
      [("Height", 200), ("ScanLineSelectorMax", 199)]),
     ([], ("ExposureTime", 50), ["SetExposureTime=50\r", REFRESH], [("ExposureTime", 50)]),
@@ -157,8 +161,7 @@ WRITES = [
      [("UserOutputValue", True)]),
     ([("LineSelector", 2)], ("OutputFunction", 2), ["SetEA3Output=2\r", REFRESH], [("OutputFunction", 2)]),
     ([("LineSelector", 0)], ("InputLoad", False), ["SetEA1InputLoad=0\r", REFRESH], [("InputLoad", False)]),
-    ([("LineSelector", 0)], ("LineInverter", True), ["SetEA1InputFunction=0\r", REFRESH],
-     [("LineInverter", True)]),
+    ([("LineSelector", 0)], ("LineInverter", True), ["SetEA1InputFunction=0\r", REFRESH], []),
     ([("EncoderSelector", 0)], ("EncoderOutputMode", 3), ["SetEncoderTriggerFunction=3\r", REFRESH],
      [("EncoderOutputMode", 3)]),
     ([], ("EncoderReset", None), ["SetResetEncoder\r"], []),
@@ -244,27 +247,45 @@ def description(scratch, bridge_exe, sim_exe):
     bridge.stop()
 
 
+def run_all(cases, fn):
+    """Every case runs; the failures are reported together."""
+    failures = []
+    for case in cases:
+        try:
+            fn(case)
+        except (Failure, GLib.Error) as e:
+            failures.append(str(e.message if isinstance(e, GLib.Error) else e))
+    check(not failures, "%d of %d cases failed:\n  %s" % (len(failures), len(cases), "\n  ".join(failures)))
+
+
+# The region the selector picks, and the values written there read back: each write with the
+# commands it sends (checked as in WRITES), then the reads.
+REGION_READS = [
+    ([("RegionSelector", 0)], None, [], [("Width", 2048), ("Height", 1088), ("OffsetX", 0), ("OffsetY", 0)]),
+    ([("RegionSelector", 1)], None, [], [("Width", 2048), ("Height", 1), ("OffsetX", 0), ("OffsetY", 0)]),
+    ([("RegionSelector", 0)], ("Height", 500), ["SetROI1HeightZ=500\r", REFRESH], [("Height", 500)]),
+    ([("RegionSelector", 0)], ("OffsetX", 512), ["SetROI1OffsetX=512\r", REFRESH], [("OffsetX", 512)]),
+    ([("RegionSelector", 0)], ("OffsetY", 100), ["SetROI1OffsetZ=100\r", REFRESH], [("OffsetY", 100)]),
+    ([("RegionSelector", 1)], None, [], [("Height", 1), ("OffsetX", 0), ("OffsetY", 0)]),
+    # Inverted: the scanner's input function 0; read back, still inverted.
+    ([("LineSelector", 0)], ("LineInverter", True), ["SetEA1InputFunction=0\r", REFRESH], [("LineInverter", True)]),
+    ([("LineSelector", 0)], ("LineInverter", False), ["SetEA1InputFunction=1\r", REFRESH],
+     [("LineInverter", False)]),
+]
+
+
+@scenario
+def region_reads(scratch, bridge_exe, sim_exe):
+    sim, bridge, cam, dev = online(scratch, bridge_exe, sim_exe, "127.0.6.11")
+    run_all(REGION_READS, lambda case: check_write(sim, dev, *case))
+    del dev, cam
+    bridge.stop()
+
+
 @scenario
 def writes(scratch, bridge_exe, sim_exe):
     sim, bridge, cam, dev = online(scratch, bridge_exe, sim_exe, "127.0.6.8")
-    failures = []
-
-    def soft(fn, *args):
-        try:
-            fn(*args)
-        except (Failure, GLib.Error) as e:
-            failures.append(str(e.message if isinstance(e, GLib.Error) else e))
-
-    def region_reads(region, width, height):
-        dev.set_integer_feature_value("RegionSelector", region)
-        got = (dev.get_integer_feature_value("Width"), dev.get_integer_feature_value("Height"))
-        check(got == (width, height), "region %d reads %s, expected %s" % (region, got, (width, height)))
-    for region, width, height in [(0, 2048, 1088), (1, 2048, 1)]:
-        soft(region_reads, region, width, height)
-    # Every case runs; the failures are reported together.
-    for case in WRITES:
-        soft(check_write, sim, dev, *case)
-    check(not failures, "%d of the writes failed:\n  %s" % (len(failures), "\n  ".join(failures)))
+    run_all(WRITES, lambda case: check_write(sim, dev, *case))
     # Chunks: no command; the payload grows by each chunk's values and trailer.
     dev.set_integer_feature_value("RegionSelector", 1)
     lines = dev.get_integer_feature_value("Height")
@@ -632,5 +653,5 @@ def restarts(scratch, bridge_exe, sim_exe):
 
 
 if __name__ == "__main__":
-    run({"description": description, "writes": writes, "stream": stream, "timeout": timeout, "chunk_lines": chunk_lines, "reconnect": reconnect,
+    run({"description": description, "writes": writes, "stream": stream, "timeout": timeout, "chunk_lines": chunk_lines, "region_reads": region_reads, "reconnect": reconnect,
          "client_killed": client_killed, "restarts": restarts})
