@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/unique_fd.h"
+#include "scanner_sim/line_file.h"
 #include "scanner_sim/scanner_sim.h"
 
 namespace scanner_sim {
@@ -22,7 +22,7 @@ public:
     static std::string FormatLine(std::chrono::milliseconds sinceStart, const Command& command);
 
 private:
-    platform::UniqueFD m_File;
+    LineFile m_File;
     std::chrono::steady_clock::time_point m_Start;
 };
 

@@ -19,15 +19,39 @@ constexpr std::array<uint32_t, 256> makeTable()
     return table;
 }
 
-constexpr std::array<uint32_t, 256> kTable = makeTable();
+// Slicing by eight: kTables[k][i] is the CRC of byte i followed by k zero bytes.
+constexpr std::array<std::array<uint32_t, 256>, 8> makeTables()
+{
+    std::array<std::array<uint32_t, 256>, 8> t{};
+    t[0] = makeTable();
+    for (size_t k = 1; k < 8; ++k)
+        for (size_t i = 0; i < 256; ++i)
+            t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
+    return t;
+}
+
+constexpr std::array<std::array<uint32_t, 256>, 8> kTables = makeTables();
+
+uint32_t word(const unsigned char* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
 
 }  // namespace
 
 uint32_t crc32Mpeg2(std::string_view bytes)
 {
     uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char b : bytes)
-        crc = (crc << 8) ^ kTable[(crc >> 24) ^ b];
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        const uint32_t a = crc ^ word(p);
+        const uint32_t b = word(p + 4);
+        crc = kTables[7][a >> 24] ^ kTables[6][(a >> 16) & 0xFF] ^ kTables[5][(a >> 8) & 0xFF] ^ kTables[4][a & 0xFF] ^
+              kTables[3][b >> 24] ^ kTables[2][(b >> 16) & 0xFF] ^ kTables[1][(b >> 8) & 0xFF] ^ kTables[0][b & 0xFF];
+    }
+    for (; n > 0; --n, ++p)
+        crc = (crc << 8) ^ kTables[0][(crc >> 24) ^ *p];
     return crc;
 }
 

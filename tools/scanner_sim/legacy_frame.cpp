@@ -16,7 +16,7 @@ std::string pointData(const ProfileSettings& s, const ProfileCounters& counters)
     const ProfileValues v = profileValues(s, counters);
     for (int c = 0; c < v.columns; ++c)
         for (int echo : v.echoSlots)
-            points.push_back(surfaceEcho(s.geometry.widthX, s.geometry.widthZ, v.columns, c, counters.index, echo));
+            points.push_back(profileEcho(s, v.columns, c, counters.index, echo));
     return pixelProfileBlock(profileEchoMask(s), profileContent(s), points).body.substr(kPixelDataInBody);
 }
 

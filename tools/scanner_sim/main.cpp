@@ -1,13 +1,18 @@
 // scanner_sim: plays the scanner on a TCP port until SIGINT or SIGTERM.
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scanner_sim/command_text.h"
@@ -74,10 +79,28 @@ const char* const kUsage =
     "                   <ms>: milliseconds since the simulator started (steady clock); <connection>:\n"
     "                   0-based in accept order; in <bytes> \\r, \\\\, \\\" and \\xNN stand for CR, \\, \"\n"
     "                   and other control bytes, e.g.  1503 0 text \"SetHeartBeat=3000\\r\"\n"
+    "  --profile-log FILE     writes every sent profile to FILE, one line each, as the simulator\n"
+    "                   made it from its analytic model:\n"
+    "                     profile <n> connection <c> counter <pc> timestamp <ts> encoder_htl <e>\n"
+    "                     encoder_ttl <e> state <s> io <io> temperature <t> fault <name> points <k>\n"
+    "                     <x> <z> <i> ...\n"
+    "                   <n>: profile number from 0; points in the order sent (each column, then its\n"
+    "                   echoes): millimetres (0 0 without a point) and the intensity; fault: none,\n"
+    "                   flip, gap, repeat or another fault option's name\n"
     "  --help           this text\n"
     "Prints every received command on standard output as \"[<connection>] <command>\".\n"
     "Signals: SIGUSR1 closes the current connection, SIGUSR2 toggles silence, SIGHUP toggles\n"
-    "refusing connections, SIGINT and SIGTERM stop.\n";
+    "refusing connections, SIGINT and SIGTERM stop.\n"
+    "Standard input takes one command a line (end of input ends only this):\n"
+    "  gap K            the next profile's picture counter skips K values (K >= 1)\n"
+    "  repeat           the next profile repeats the picture counter before it\n"
+    "  flip             the next profile has one byte inverted (CRC error)\n"
+    "  close            closes the current connection\n"
+    "  silent | answer  stops or resumes answers and idle traffic\n"
+    "  refuse | listen  stops or resumes accepting connections\n"
+    "  set PATH VALUE   sets a descriptor value (e.g. set device:general:temperatur 47)\n"
+    "  count            answers \"sent N profiles\" (profiles written so far)\n"
+    "Each command is acknowledged on standard output (\"scanner_sim: gap before profile 12\").\n";
 
 long parseNumber(const std::string& option, const char* text, long min, long max)
 {
@@ -204,6 +227,8 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
             options.refuseAfterCloseMs = static_cast<int>(parseNumber(arg, value, 0, 86'400'000));
         else if (arg == "--log")
             options.logPath = value;
+        else if (arg == "--profile-log")
+            options.profileLogPath = value;
         else if (arg == "--linetime")
             options.device.lineTime = static_cast<int>(parseNumber(arg, value, 1, 16'777'215));
         else if (arg == "--min-period")
@@ -258,6 +283,91 @@ scanner_sim::Options parseOptions(int argc, char** argv, bool& help)
     return options;
 }
 
+// One standard-input command; the answer for standard output.
+std::string control(scanner_sim::ScannerSim& sim, const std::string& line)
+{
+    using scanner_sim::NextProfileFault;
+    std::istringstream in(line);
+    std::string word;
+    in >> word;
+    const auto spoilt = [](const char* what, uint64_t index) {
+        return std::string(what) + " profile " + std::to_string(index);
+    };
+    if (word == "gap") {
+        std::string k;
+        in >> k;
+        const auto size = static_cast<uint16_t>(parseNumber("gap", k.c_str(), 1, 65535));
+        return spoilt("gap before", sim.SpoilNextProfile(NextProfileFault::Gap, size));
+    }
+    if (word == "repeat")
+        return spoilt("repeat at", sim.SpoilNextProfile(NextProfileFault::Repeat));
+    if (word == "flip")
+        return spoilt("flip in", sim.SpoilNextProfile(NextProfileFault::Flip));
+    if (word == "close") {
+        sim.CloseClient();
+        return "connection closed";
+    }
+    if (word == "silent" || word == "answer") {
+        sim.SetSilent(word == "silent");
+        return word == "silent" ? "silent" : "answering";
+    }
+    if (word == "refuse" || word == "listen") {
+        sim.SetRefusing(word == "refuse");
+        return word == "refuse" ? "refusing" : "listening";
+    }
+    if (word == "count")
+        return "sent " + std::to_string(sim.ProfilesSent()) + " profiles";
+    if (word == "set") {
+        std::string path;
+        std::string value;
+        in >> path;
+        std::getline(in >> std::ws, value);
+        if (path.empty())
+            throw std::invalid_argument("set: PATH VALUE expected");
+        sim.SetModelValue(path, value);
+        return "set " + path + " = " + value;
+    }
+    throw std::invalid_argument("unknown command \"" + line + "\"");
+}
+
+// Reads standard-input commands until the end of input or the stop request.
+void controlLoop(const std::stop_token& stop, scanner_sim::ScannerSim& sim)
+{
+    std::string pending;
+    while (!stop.stop_requested()) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return;
+        if (ready == 0)
+            continue;
+        char buffer[512];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        pending.append(buffer, static_cast<size_t>(n));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.find_first_not_of(" \t") == std::string::npos)
+                continue;
+            std::string answer;
+            try {
+                answer = "scanner_sim: " + control(sim, line) + "\n";
+            } catch (const std::exception& e) {
+                answer = std::string("scanner_sim: ") + e.what() + "\n";
+            }
+            std::cout << answer << std::flush;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -292,6 +402,7 @@ int main(int argc, char** argv)
         scanner_sim::ScannerSim sim(options);
         sim.Start();
         std::cout << "scanner_sim: listening on " << options.bindAddress << ":" << sim.Port() << std::endl;
+        std::jthread controller([&sim](std::stop_token stop) { controlLoop(stop, sim); });
         bool silent = false;
         bool refusing = false;
         for (;;) {
@@ -312,6 +423,8 @@ int main(int argc, char** argv)
             }
         }
         std::cout << "scanner_sim: stopping" << std::endl;
+        controller.request_stop();
+        controller.join();
         sim.Stop();
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";

@@ -16,6 +16,21 @@ uint16_t toRaw(double mm, float offset, float scale)
 
 }  // namespace
 
+EchoValue profileEcho(const ProfileSettings& s, int columns, int column, uint64_t n, int echo)
+{
+    if (!s.status.laserActive)
+        return {};
+    return surfaceEcho(s.geometry.widthX, s.geometry.widthZ, columns, column, n, echo);
+}
+
+void profileEchoes(const ProfileSettings& s, int columns, uint64_t n, int echo, std::vector<EchoValue>& out)
+{
+    if (!s.status.laserActive)
+        out.assign(static_cast<size_t>(std::max(columns, 0)), EchoValue{});
+    else
+        surfaceEchoes(s.geometry.widthX, s.geometry.widthZ, columns, n, echo, out);
+}
+
 int profileColumns(const ProfileSettings& s) { return std::min<int>(s.status.roiWidthX, kMaxProfileColumns); }
 
 uint8_t profileEchoMask(const ProfileSettings& s) { return s.status.signalEnable & 0x0F; }
@@ -43,13 +58,13 @@ ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& cou
     v.counters = counters;
     v.columns = profileColumns(s);
     const uint8_t f = presentFields(profileContent(s));
-    const int w = s.geometry.widthX;
-    const int h = s.geometry.widthZ;
+    std::vector<EchoValue> echoes;
     if (s.linearized) {
         v.echoSlots = {0};
         v.points.reserve(static_cast<size_t>(v.columns));
+        profileEchoes(s, v.columns, counters.index, 0, echoes);
         for (int c = 0; c < v.columns; ++c) {
-            const EchoValue e = surfaceEcho(w, h, v.columns, c, counters.index, 0);
+            const EchoValue& e = echoes[static_cast<size_t>(c)];
             const Millimetres mm = e.zRaw == 0 ? Millimetres{}
                                                : analyticMillimetres(s.geometry, sensorU(s.status, c),
                                                                      sensorV(s.status, e.zRaw));
@@ -68,11 +83,13 @@ ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& cou
     for (int echo = 0; echo < 4; ++echo)
         if (mask & (1u << echo))
             v.echoSlots.push_back(echo);
-    v.points.reserve(static_cast<size_t>(v.columns) * v.echoSlots.size());
-    for (int c = 0; c < v.columns; ++c)
-        for (int echo : v.echoSlots) {
-            const EchoValue e = surfaceEcho(w, h, v.columns, c, counters.index, echo);
-            ProfilePoint p;
+    const size_t slots = v.echoSlots.size();
+    v.points.resize(static_cast<size_t>(v.columns) * slots);
+    for (size_t slot = 0; slot < slots; ++slot) {
+        profileEchoes(s, v.columns, counters.index, v.echoSlots[slot], echoes);
+        for (int c = 0; c < v.columns; ++c) {
+            const EchoValue& e = echoes[static_cast<size_t>(c)];
+            ProfilePoint& p = v.points[static_cast<size_t>(c) * slots + slot];
             if (f & kContentZ)
                 p.zRaw = e.zRaw;
             if (f & kContentStrength)
@@ -81,9 +98,32 @@ ProfileValues profileValues(const ProfileSettings& s, const ProfileCounters& cou
                 p.width = e.width;
             if (f & kContentReserved)
                 p.reserved = e.reserved;
-            v.points.push_back(p);
         }
+    }
     return v;
+}
+
+std::vector<ExpectedPoint> expectedPoints(const ProfileSettings& s, const ProfileCounters& counters)
+{
+    const ProfileValues v = profileValues(s, counters);
+    std::vector<ExpectedPoint> out;
+    out.reserve(v.points.size());
+    std::vector<std::vector<EchoValue>> echoes(v.echoSlots.size());
+    for (size_t slot = 0; slot < v.echoSlots.size(); ++slot)
+        profileEchoes(s, v.columns, counters.index, v.echoSlots[slot], echoes[slot]);
+    for (int c = 0; c < v.columns; ++c)
+        for (size_t slot = 0; slot < v.echoSlots.size(); ++slot) {
+            const EchoValue& e = echoes[slot][static_cast<size_t>(c)];
+            ExpectedPoint p;
+            if (e.zRaw != 0) {
+                const Millimetres mm = analyticMillimetres(s.geometry, sensorU(s.status, c), sensorV(s.status, e.zRaw));
+                p.x = mm.x;
+                p.z = mm.z;
+            }
+            p.intensity = v.at(c, slot).strength;
+            out.push_back(p);
+        }
+    return out;
 }
 
 std::vector<Block> profileBlocks(const ProfileSettings& s, const ProfileCounters& counters)
@@ -107,11 +147,11 @@ std::vector<Block> profileBlocks(const ProfileSettings& s, const ProfileCounters
         blocks.push_back(linearizedProfileBlock(profileContent(s), s.swappedStrengthWidth, points));
         return blocks;
     }
+    // The fields the content leaves out are not encoded, so the decoded values encode the same.
     std::vector<EchoValue> points;
     points.reserve(values.points.size());
-    for (int c = 0; c < values.columns; ++c)
-        for (int echo : values.echoSlots)
-            points.push_back(surfaceEcho(s.geometry.widthX, s.geometry.widthZ, values.columns, c, counters.index, echo));
+    for (const ProfilePoint& p : values.points)
+        points.push_back(EchoValue{p.zRaw, p.strength, p.width, p.reserved});
     blocks.push_back(pixelProfileBlock(profileEchoMask(s), profileContent(s), points));
     return blocks;
 }

@@ -70,9 +70,25 @@ struct ProfileValues {
     }
 };
 
+// The surface echo of a column as the scanner measures it with these settings: none while the
+// laser is off.
+EchoValue profileEcho(const ProfileSettings& settings, int columns, int column, uint64_t n, int echo);
+void profileEchoes(const ProfileSettings& settings, int columns, uint64_t n, int echo, std::vector<EchoValue>& out);
+
 // The linearized layout: raw = floor((mm - offset) / scale + 1/2), clamped to 0..65535, of the
 // analytic millimetres at (sensorU, sensorV); columns without a point carry the raw values of 0 mm.
 ProfileValues profileValues(const ProfileSettings& settings, const ProfileCounters& counters);
+
+// A point as the client library hands it out: millimetres of the analytic tables at the echo's
+// sensor point (0, 0 for an echo without a point) and the intensity the profile carries.
+struct ExpectedPoint {
+    double x = 0;
+    double z = 0;
+    int intensity = 0;
+};
+
+// The points of a profile in the order they are sent: each column, then each echo present.
+std::vector<ExpectedPoint> expectedPoints(const ProfileSettings& settings, const ProfileCounters& counters);
 
 // The blocks of profile `counters`, in order, without the end block.
 std::vector<Block> profileBlocks(const ProfileSettings& settings, const ProfileCounters& counters);

@@ -112,12 +112,17 @@ ProfileBatch ProfileProducer::Build(const std::shared_ptr<const ProfileSettings>
     uint16_t previous = m_Last.pictureCounter;
     for (int i = 0; i < count; ++i) {
         ProfileCounters c = next;
-        if (listed(m_Faults.counterRepeat, c.index) && c.index > 0)
+        CounterFault counterFault = CounterFault::None;
+        if (listed(m_Faults.counterRepeat, c.index) && c.index > 0) {
             c.pictureCounter = previous;
-        else if (listed(m_Faults.counterGap, c.index))
+            counterFault = CounterFault::Repeat;
+        } else if (listed(m_Faults.counterGap, c.index)) {
             c.pictureCounter = static_cast<uint16_t>(c.pictureCounter + m_Faults.gapSize);
+            counterFault = CounterFault::Gap;
+        }
 
-        SentProfile sent{c, settings, connection, faultOf(m_Faults, c.index), listed(m_Faults.garbageBefore, c.index)};
+        SentProfile sent{c, settings, connection, faultOf(m_Faults, c.index), listed(m_Faults.garbageBefore, c.index),
+                         counterFault};
         const bool blockFault = sent.fault == ProfileFault::ZeroBlockLength || sent.fault == ProfileFault::MissingEndBlock ||
                                 sent.fault == ProfileFault::LengthMismatch || sent.fault == ProfileFault::UnknownTag;
         if (settings->legacyType != 0 && blockFault)

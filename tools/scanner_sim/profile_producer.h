@@ -35,12 +35,15 @@ enum class ProfileFault {
     None, FlipByte, ZeroBlockLength, MissingEndBlock, LengthMismatch, UnknownTag, CloseMidFrame, StartMidFrame
 };
 
+enum class CounterFault { None, Gap, Repeat };
+
 struct SentProfile {
     ProfileCounters counters;
     std::shared_ptr<const ProfileSettings> settings;
     int connection = 0;
     ProfileFault fault = ProfileFault::None;
     bool garbageBefore = false;
+    CounterFault counterFault = CounterFault::None;
 };
 
 // The container of a sent profile with its fault (whole, also for the close and start faults);

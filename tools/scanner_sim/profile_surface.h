@@ -2,6 +2,7 @@
 // The deterministic measured surface of the simulated profiles, and the millimetres of the
 // analytic linearization tables.
 #include <cstdint>
+#include <vector>
 
 #include "scanner_sim/lin1dd.h"
 
@@ -26,6 +27,8 @@ bool inNoPointBand(int columns, int column);
 //   strength = (4 column + n + 256 echo) mod 1024, width = 5 + echo, reserved = column mod 256
 // and all 0 in the no-point band.
 EchoValue surfaceEcho(int sensorWidth, int sensorHeight, int columns, int column, uint64_t n, int echo);
+// surfaceEcho of every column 0 .. columns - 1 of profile n, into out.
+void surfaceEchoes(int sensorWidth, int sensorHeight, int columns, uint64_t n, int echo, std::vector<EchoValue>& out);
 
 struct Millimetres {
     double x = 0;

@@ -46,6 +46,8 @@ void ScannerSim::Start()
     const uint16_t wanted = d.boundPort.load() != 0 ? d.boundPort.load() : d.options.port;
     if (!d.options.logPath.empty() && !d.commandLog)
         d.commandLog = std::make_unique<CommandLog>(d.options.logPath);  // a restart goes on with it
+    if (!d.options.profileLogPath.empty() && !d.profileLog)
+        d.profileLog = std::make_unique<ProfileLog>(d.options.profileLogPath);
     platform::UniqueFD listener = openListener(d.options.bindAddress, wanted);
     if (!d.worker.wakeUp().isValid())
         throw std::runtime_error("scanner_sim: no eventfd for the server thread");
@@ -239,6 +241,24 @@ void ScannerSim::SetStreamFaults(StreamFaults faults)
 {
     std::lock_guard lock(m_Impl->produceMutex);
     m_Impl->producer.SetFaults(std::move(faults));
+}
+
+uint64_t ScannerSim::SpoilNextProfile(NextProfileFault fault, uint16_t gapSize)
+{
+    std::lock_guard lock(m_Impl->produceMutex);
+    ProfileProducer& producer = m_Impl->producer;
+    const uint64_t index = producer.NextCounters().index;
+    StreamFaults faults = producer.Faults();
+    switch (fault) {
+    case NextProfileFault::Gap:
+        faults.counterGap.push_back(index);
+        faults.gapSize = gapSize;
+        break;
+    case NextProfileFault::Repeat: faults.counterRepeat.push_back(index); break;
+    case NextProfileFault::Flip: faults.flipByte.push_back(index); break;
+    }
+    producer.SetFaults(std::move(faults));
+    return index;
 }
 
 StreamFaults ScannerSim::ActiveStreamFaults() const

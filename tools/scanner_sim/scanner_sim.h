@@ -74,7 +74,11 @@ struct Options {
     int refuseAfterCloseMs = 0;  // after a connection ends, nothing listens for this long
 
     std::string logPath;  // the received commands as lines of a file (see CommandLog); "" = none
+    std::string profileLogPath;  // the sent profiles as lines of a file (see ProfileLog); "" = none
 };
+
+// Faults a running test can put on the next profile (see ScannerSim::SpoilNextProfile).
+enum class NextProfileFault { Gap, Repeat, Flip };
 
 class ScannerSim {
 public:
@@ -129,6 +133,9 @@ public:
     ProfileCounters NextProfileCounters() const;
     bool Streaming() const;  // the free-run stream is running
     void SetStreamFaults(StreamFaults faults);  // for profiles made from now on
+    // Adds a fault for the next profile made (a gap skips gapSize counter values); returns its
+    // profile number.
+    uint64_t SpoilNextProfile(NextProfileFault fault, uint16_t gapSize = 1);
     StreamFaults ActiveStreamFaults() const;
 
 private:

@@ -20,6 +20,7 @@
 #include "scanner_sim/command_log.h"
 #include "scanner_sim/free_run.h"
 #include "scanner_sim/inbound_tokenizer.h"
+#include "scanner_sim/profile_log.h"
 #include "scanner_sim/scanner_sim.h"
 
 namespace scanner_sim {
@@ -131,6 +132,7 @@ struct ScannerSim::Impl {
     mutable std::mutex settingsMutex;
     mutable std::shared_ptr<const ProfileSettings> settingsCache;
     std::unique_ptr<FreeRunClock> freeRun;
+    std::unique_ptr<ProfileLog> profileLog;  // made by start(); written under produceMutex
 
     // Received log.
     mutable std::mutex logMutex;

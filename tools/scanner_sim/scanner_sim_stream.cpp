@@ -68,6 +68,9 @@ void ScannerSim::Impl::emitProfiles(int count)
         return;
     connectionStart = false;
     producer.Commit(batch);
+    if (profileLog)
+        for (const SentProfile& p : batch.profiles)
+            profileLog->Write(p);
     std::lock_guard logLock(logMutex);
     profilesSent = producer.SentCount();
     logChanged.notify_all();

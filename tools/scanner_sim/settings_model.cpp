@@ -41,10 +41,6 @@ struct Direct {
 constexpr Direct kDirect[] = {
     {"ExposureTime", "exposuretime"},
     {"AcquisitionLineTime", "acquisitionlinetime"},
-    {"ROI1WidthX", "roi:x1:width"},
-    {"ROI1OffsetX", "roi:x1:offset"},
-    {"ROI1HeightZ", "roi:z1:height"},
-    {"ROI1OffsetZ", "roi:z1:offset"},
     {"AmountProfilesY", "amountprofilesy"},
     {"TriggerSource", "triggersource"},
     {"TriggerEncoderStep", "triggerencoderstep"},
@@ -80,6 +76,18 @@ constexpr Direct kUserIo[] = {
     {"ResetCounterRepeat", "resetcounter:repeat"},
     {"ResetCounterEncoderHTL", "resetcounter:encoder_htl"},
     {"ResetCounterEncoderTTLRS422", "resetcounter:encoder_ttl_rs422"},
+    {"FunctionFixedFrameNumberFinishSignal", "functionfixedframenumberfinishsignal"},
+};
+
+// The region of interest on the sensor: a size from its minimum to what the offset leaves, an
+// offset from 0 to what the size leaves.
+struct RoiAxis {
+    std::string_view size, offset;  // commands
+    std::string_view sizePath, offsetPath, sensorPath;
+};
+constexpr RoiAxis kRoi[] = {
+    {"ROI1WidthX", "ROI1OffsetX", "roi:x1:width", "roi:x1:offset", "pixel_x_max"},
+    {"ROI1HeightZ", "ROI1OffsetZ", "roi:z1:height", "roi:z1:offset", "pixel_z_max"},
 };
 
 struct Node {
@@ -287,6 +295,19 @@ bool SettingsModel::Apply(std::string_view command)
             setInt(setting(d.path), v);
             return true;
         }
+    for (const RoiAxis& r : kRoi) {
+        if (name != r.size && name != r.offset)
+            continue;
+        const std::string size = kSettings + std::string(r.sizePath);
+        const std::string offset = setting(r.offsetPath);
+        const long sensor = IntValue(kGeneral + std::string(r.sensorPath));
+        const long min = IntValue(size + ":min");
+        if (name == r.size)
+            setInt(size + ":current", std::clamp<long>(v, min, std::max(min, sensor - IntValue(offset))));
+        else
+            setInt(offset, std::clamp<long>(v, 0, std::max(0L, sensor - IntValue(size + ":current"))));
+        return true;
+    }
     for (const Direct& d : kClamped)
         if (name == d.command) {
             const std::string base = kSettings + std::string(d.path);
@@ -326,7 +347,7 @@ bool SettingsModel::applyUserIo(int line, std::string_view name, std::string_vie
                 Set(kGeneral + "usrio:ea" + std::to_string(line) + ":state", v != "0" ? "1" : "0");
             return true;
         }
-    return false;  // FunctionFixedFrameNumberFinishSignal and unknown names: recorded only
+    return false;
 }
 
 std::string SettingsModel::DescriptorXml() const

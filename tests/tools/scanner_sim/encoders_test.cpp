@@ -27,6 +27,29 @@ TEST(Crc32Mpeg2, KnownValues)
         EXPECT_EQ(crc32Mpeg2(c.data), c.crc) << toHex(c.data);
 }
 
+// Every length around the four-byte steps against the bit-by-bit definition.
+TEST(Crc32Mpeg2, AgreesWithTheBitwiseDefinition)
+{
+    const auto bitwise = [](std::string_view data) {
+        uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char b : data) {
+            crc ^= static_cast<uint32_t>(b) << 24;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+        return crc;
+    };
+    std::string data;
+    for (int i = 0; i < 300; ++i)
+        data += static_cast<char>((i * 73 + 11) & 0xFF);
+    for (size_t length = 0; length <= 13; ++length)
+        for (size_t start = 0; start < 4; ++start)
+            EXPECT_EQ(crc32Mpeg2(std::string_view(data).substr(start, length)),
+                      bitwise(std::string_view(data).substr(start, length)))
+                << start << " " << length;
+    EXPECT_EQ(crc32Mpeg2(data), bitwise(data));
+}
+
 TEST(Containers, MatchTheStatedBytes)
 {
     struct Case {

@@ -39,7 +39,7 @@ TEST(SettingsModel, CommandsSetTheirPaths)
         {"SetExposureTime=250\r", {{S + "exposuretime:current", "250"}}},
         {"SetAcquisitionLineTime=500", {{S + "acquisitionlinetime:current", "500"}}},
         {"SetROI1WidthX=1024\r", {{S + "roi:x1:width:current", "1024"}, {S + "roi:x1:width:min", "16"}}},
-        {"SetROI1OffsetZ=-3\r", {{S + "roi:z1:offset:current", "-3"}}},
+        {"SetROI1OffsetZ=-3\r", {{S + "roi:z1:offset:current", "0"}}},  // clamped to the sensor
         {"SetTriggerSource=3\r", {{S + "triggersource:current", "3"}}},
         {"SetTriggerAmountProfilesY=10\r",
          {{S + "triggeramountprofilesy:current", "10"}, {S + "triggersource:current", "-1"}}},
@@ -69,12 +69,97 @@ TEST(SettingsModel, CommandsThatChangeNothing)
 {
     const char* const commands[] = {"SetExposureTime=12x\r", "SetExposureTime=\r", "SetExposureTime\r",
                                     "SetNothing=1\r",        "GetExposureTime=1\r", "SetEA5Function=1\r",
-                                    "SetEA1FunctionFixedFrameNumberFinishSignal=1\r", "SetExposureTime=99999999999\r"};
+                                    "SetExposureTime=99999999999\r"};
     for (const char* c : commands) {
         SettingsModel model;
         const std::string before = model.DescriptorXml();
         EXPECT_FALSE(model.Apply(c)) << c;
         EXPECT_EQ(model.DescriptorXml(), before) << c;
+    }
+}
+
+TEST(SettingsModel, RegionOfInterestStaysOnTheSensor)
+{
+    // Sensor 2048 x 1088, minimum width 16 and height 8; each step applies to the model before.
+    struct Step {
+        const char* command;
+        const char* width;
+        const char* offsetX;
+        const char* height;
+        const char* offsetZ;
+    };
+    const Step steps[] = {
+        {"SetROI1WidthX=1024\r", "1024", "0", "1088", "0"},
+        {"SetROI1OffsetX=512\r", "1024", "512", "1088", "0"},
+        {"SetROI1OffsetX=1500\r", "1024", "1024", "1088", "0"},  // 2048 - width
+        {"SetROI1WidthX=2048\r", "1024", "1024", "1088", "0"},  // 2048 - offset
+        {"SetROI1OffsetX=0\r", "1024", "0", "1088", "0"},
+        {"SetROI1WidthX=4\r", "16", "0", "1088", "0"},  // the minimum
+        {"SetROI1WidthX=5000\r", "2048", "0", "1088", "0"},
+        {"SetROI1OffsetX=-1\r", "2048", "0", "1088", "0"},
+        {"SetROI1HeightZ=100\r", "2048", "0", "100", "0"},
+        {"SetROI1OffsetZ=2000\r", "2048", "0", "100", "988"},
+        {"SetROI1HeightZ=500\r", "2048", "0", "100", "988"},
+        {"SetROI1OffsetZ=100\r", "2048", "0", "100", "100"},
+        {"SetROI1HeightZ=500\r", "2048", "0", "500", "100"},
+        {"SetROI1HeightZ=1\r", "2048", "0", "8", "100"},
+    };
+    SettingsModel model;
+    for (const Step& st : steps) {
+        ASSERT_TRUE(model.Apply(st.command)) << st.command;
+        EXPECT_EQ(model.Value(S + "roi:x1:width:current"), st.width) << st.command;
+        EXPECT_EQ(model.Value(S + "roi:x1:offset:current"), st.offsetX) << st.command;
+        EXPECT_EQ(model.Value(S + "roi:z1:height:current"), st.height) << st.command;
+        EXPECT_EQ(model.Value(S + "roi:z1:offset:current"), st.offsetZ) << st.command;
+    }
+    const StatusFields f = model.Status();
+    EXPECT_EQ(f.roiWidthX, 2048);
+    EXPECT_EQ(f.roiOffsetZ, 100);
+    EXPECT_EQ(f.roiHeightZ, 8);
+}
+
+// Every command the bridge sends for a feature, and the descriptor value it leaves.
+TEST(SettingsModel, BridgeFeatureCommands)
+{
+    struct Case {
+        const char* command;
+        std::vector<std::pair<std::string, std::string>> expected;
+    };
+    const Case cases[] = {
+        {"SetAmountProfilesY=200\r", {{S + "amountprofilesy:current", "200"}}},
+        {"SetSignalContentStrength=0\r", {{S + "protocol:profile:signal:content:strength:current", "0"}}},
+        {"SetTriggerSource=2\rSetAcquisitionStop\r", {{S + "triggersource:current", "2"}}},
+        {"SetTriggerEncoderStep=7\r", {{S + "triggerencoderstep:current", "7"}}},
+        {"SetTriggerDelay=30\r", {{S + "triggerdelay:current", "30"}}},
+        {"SetEA2Function=1\rSetEA2FunctionFixedFrameNumberFinishSignal=1\r",
+         {{S + "usrio:ea2:function:current", "1"}, {S + "usrio:ea2:functionfixedframenumberfinishsignal:current", "1"}}},
+        {"SetEA3FunctionLaserOff=0\rSetEA3FunctionProfileEnable=1\rSetEA3FunctionResetCounter=1\r",
+         {{S + "usrio:ea3:functionlaseroff:current", "0"}, {S + "usrio:ea3:functionprofileenable:current", "1"},
+          {S + "usrio:ea3:functionresetcounter:current", "1"}}},
+        {"SetEA1InputFunction=1\r", {{S + "usrio:ea1:inputfunction:current", "1"}}},
+        {"SetEA4Output=2\r", {{S + "usrio:ea4:output:current", "2"}}},
+        {"SetEA1ResetCounterSignaledge=1\rSetEA1ResetCounterRepeat=1\r",
+         {{S + "usrio:ea1:resetcounter:signaledge:current", "1"}, {S + "usrio:ea1:resetcounter:repeat:current", "1"}}},
+        {"SetSyncOut=40\rSetSyncOutDelay=9\r", {{S + "syncout:current", "40"}, {S + "syncoutdelay:current", "9"}}},
+        {"SetSignalSelection=2\r", {{S + "signalselection:current", "2"}}},
+        {"SetSignalWidthMin=4\rSetSignalWidthMax=40\rSetSignalStrengthMin=100\r",
+         {{S + "signalwidthmin:current", "4"}, {S + "signalwidthmax:current", "40"},
+          {S + "signalstrengthmin:current", "100"}}},
+        {"SetLaserDeactivated=0\r", {{S + "laseractive:current", "1"}}},
+        {"SetSignalEnable=2\rSetAcquisitionStop\r", {{S + "protocol:profile:signal:enable:current", "2"}}},
+        {"SetAcquisitionStart\rSetAcquisitionStop\r", {{S + "camerarunning:current", "0"}}},
+    };
+    for (const Case& c : cases) {
+        SettingsModel model;
+        // As the simulator's tokenizer hands them over: one command at a time.
+        std::string_view rest = c.command;
+        while (!rest.empty()) {
+            const size_t cr = rest.find('\r');
+            EXPECT_TRUE(model.Apply(rest.substr(0, cr + 1))) << c.command;
+            rest.remove_prefix(cr + 1);
+        }
+        for (const auto& [path, value] : c.expected)
+            EXPECT_EQ(model.Value(path), value) << c.command << " " << path;
     }
 }
 

@@ -2,7 +2,11 @@
 // changes and the faults that act on the connection.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "golden_cases.h"
@@ -351,6 +355,52 @@ TEST(ScannerSimStream, FaultsSetWhileRunning)
     EXPECT_EQ(c1, sentContainer(*sim.ProfileAt(1), f));
     EXPECT_EQ(platform::loadLE16(reinterpret_cast<const uint8_t*>(c2.data()) + 16), 5);
     EXPECT_EQ(sim.ActiveStreamFaults().gapSize, 3);
+}
+
+}  // namespace
+}  // namespace scanner_sim
+
+namespace scanner_sim {
+namespace {
+
+TEST(ScannerSimStream, NextProfileFaultsAndTheProfileLog)
+{
+    char path[] = "/tmp/scanner_sim_profiles_XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    Options o = quiet();
+    o.profileLogPath = path;
+    ScannerSim sim(o);
+    sim.Start();
+    TestClient client(sim.Port());
+    handshake(sim, client);
+    command(sim, client, "SetTriggerSource=3\rSetAcquisitionStart\r");
+    command(sim, client, "SetTriggerSoftware\r");
+    EXPECT_EQ(sim.SpoilNextProfile(NextProfileFault::Gap, 2), 1u);
+    command(sim, client, "SetTriggerSoftware\r");
+    EXPECT_EQ(sim.SpoilNextProfile(NextProfileFault::Repeat), 2u);
+    command(sim, client, "SetTriggerSoftware\r");
+    EXPECT_EQ(sim.SpoilNextProfile(NextProfileFault::Flip), 3u);
+    command(sim, client, "SetTriggerSoftware\r");
+    ASSERT_TRUE(sim.WaitForProfilesSent(4, kWait));
+    sim.Stop();
+
+    std::ifstream in(path);
+    std::vector<std::string> heads;
+    for (std::string line; std::getline(in, line);)
+        heads.push_back(line.substr(0, line.find(" points ")));
+    ::unlink(path);
+    ASSERT_EQ(heads.size(), 4u);
+    const char* const faults[] = {"none", "gap", "repeat", "flip"};
+    const int counters[] = {0, 3, 3, 4};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_NE(heads[i].find("profile " + std::to_string(i) + " connection 0 counter " +
+                                std::to_string(counters[i]) + " "),
+                  std::string::npos)
+            << heads[i];
+        EXPECT_TRUE(heads[i].ends_with(std::string(" fault ") + faults[i])) << heads[i];
+    }
 }
 
 }  // namespace
