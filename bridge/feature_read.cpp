@@ -409,7 +409,6 @@ std::optional<std::string> Bridge::readValue(const std::string& featureName)
          [](Bridge& b, const ScannerInfo&) {
              return fieldOf(selected(b.m_Chunks, b.m_ChunkSelector), &ChunkRecord::m_Enabled);
          }},
-        {"ChunkScanLineSelector", [](Bridge&, const ScannerInfo&) { return integer(0); }},
         {"ScanLineSelectorMax", [](Bridge& b, const ScannerInfo&) { return integer(b.m_LinesPerImage - 1); }},
     };
     const auto found = kValues.find(featureName);
