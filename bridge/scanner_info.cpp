@@ -340,9 +340,11 @@ std::vector<Key> makeKeys()
     for (size_t n = 0; n < 4; ++n)
         k.push_back({userIoKey(n, "resetcounter:signaledge"),
                      always([n](I& info, const std::string& t) { info.m_ResetSignalEdge[n] = toInt(t); })});
+    // Input function 1 is the plain input (what the LineInverter and TriggerActivation writes
+    // send for "not inverted"), 0 the inverted one.
     for (size_t n = 0; n < 4; ++n)
         k.push_back({userIoKey(n, "inputfunction"),
-                     always([n](I& info, const std::string& t) { info.m_Lines[n].m_Inverter = isOn(t); })});
+                     always([n](I& info, const std::string& t) { info.m_Lines[n].m_Inverter = toInt(t) == 0; })});
     for (size_t n = 0; n < 4; ++n)
         k.push_back({kGeneral + "usrio:ea" + std::to_string(n + 1) + ":state",
                      always([n](I& info, const std::string& t) {

@@ -63,14 +63,12 @@ uint32_t Camera::selectionKey(int32_t ch)
     return sourceKeyBase(ch) + (secondRegion ? 1 : 0);
 }
 
-// The pixel format is one value for all keys (key 0); the width is that of
-// the region RegionSelector names.
+// The pixel format is one value for all keys (key 0); the width, height and
+// offsets are those of the region RegionSelector names (the features it selects).
 uint32_t Camera::registerKey(int32_t ch, int map)
 {
     if (map == ChannelSettings::PixelFormat)
         return 0;
-    if (map != ChannelSettings::Width)
-        return selectionKey(ch);
     uint32_t region = 0;
     m_Features->GetUInt32("regRegionSelector", region);
     return sourceKeyBase(ch) + region;

@@ -76,7 +76,7 @@ scanner_sim::SettingsModel distinctModel()
         {"0", "0", "1", "0"},  // functionprofileenable
         {"0", "1", "0", "1"},  // functionresetcounter
         {"1", "2", "0", "3"},  // resetcounter:signaledge
-        {"0", "1", "1", "0"},  // inputfunction
+        {"1", "0", "0", "1"},  // inputfunction (0: inverted)
         {"1", "0", "0", "1"},  // state
         {"2", "3", "1", "0"},  // output
         {"1", "0", "1", "0"},  // inputfunctionload
@@ -150,7 +150,7 @@ std::vector<Field> numericFields()
         f.push_back({io(n, "functionprofileenable"), bit(kFunctionProfileEnable), true});
         f.push_back({io(n, "functionresetcounter"), bit(kFunctionResetCounter), true});
         f.push_back({io(n, "resetcounter:signaledge"), [x](I i) { return i.m_ResetSignalEdge[x]; }});
-        f.push_back({io(n, "inputfunction"), [x](I i) { return i.m_Lines[x].m_Inverter; }, true});
+        f.push_back({io(n, "inputfunction"), [x](I i) { return !i.m_Lines[x].m_Inverter; }, true});
         f.push_back({state(n), [x](I i) { return i.m_Lines[x].m_State; }, true});
         f.push_back({state(n), [x](I i) { return i.m_Lines[x].m_UserOutputValue; }, true});
         f.push_back({state(n), [x](I i) { return (i.m_LineStateMask >> x) & 1; }, true});
@@ -223,7 +223,7 @@ scanner_sim::SettingsModel ioModel(const IoConfig& c)
         model.Set(io(n, "functionlaseroff"), (c.mask[x] & kFunctionLaserOff) ? "1" : "0");
         model.Set(io(n, "functionprofileenable"), (c.mask[x] & kFunctionProfileEnable) ? "1" : "0");
         model.Set(io(n, "functionresetcounter"), (c.mask[x] & kFunctionResetCounter) ? "1" : "0");
-        model.Set(io(n, "inputfunction"), std::to_string(c.inverter[x]));
+        model.Set(io(n, "inputfunction"), c.inverter[x] ? "0" : "1");
         model.Set(io(n, "resetcounter:signaledge"), std::to_string(edges[x]));
     }
     return model;

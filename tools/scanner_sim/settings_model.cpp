@@ -222,7 +222,9 @@ void SettingsModel::Reset()
     constexpr int kLineFunction[] = {1, 3, 2, 4};
     for (int n = 1; n <= 4; ++n) {
         for (const Direct& d : kUserIo)
-            setInt(userIo(n, d.path), d.path == std::string_view("output") ? 1 : 0);
+            // Output 1; input function 1 is the plain (not inverted) input.
+            setInt(userIo(n, d.path),
+                   d.path == std::string_view("output") || d.path == std::string_view("inputfunction") ? 1 : 0);
         setInt(userIo(n, "function"), kLineFunction[n - 1]);
         setInt(userIo(n, "resetcounter:basetimecounter"), 0);
         setInt(userIo(n, "resetcounter:picturecounter"), 0);

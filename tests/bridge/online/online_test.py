@@ -264,6 +264,8 @@ REGION_READS = [
     ([("RegionSelector", 0)], None, [], [("Width", 2048), ("Height", 1088), ("OffsetX", 0), ("OffsetY", 0)]),
     ([("RegionSelector", 1)], None, [], [("Width", 2048), ("Height", 1), ("OffsetX", 0), ("OffsetY", 0)]),
     ([("RegionSelector", 0)], ("Height", 500), ["SetROI1HeightZ=500\r", REFRESH], [("Height", 500)]),
+    # Room for the offset: the scanner keeps the region on the sensor.
+    ([("RegionSelector", 0)], ("Width", 1024), ["SetROI1WidthX=1024\r", REFRESH], [("Width", 1024)]),
     ([("RegionSelector", 0)], ("OffsetX", 512), ["SetROI1OffsetX=512\r", REFRESH], [("OffsetX", 512)]),
     ([("RegionSelector", 0)], ("OffsetY", 100), ["SetROI1OffsetZ=100\r", REFRESH], [("OffsetY", 100)]),
     ([("RegionSelector", 1)], None, [], [("Height", 1), ("OffsetX", 0), ("OffsetY", 0)]),

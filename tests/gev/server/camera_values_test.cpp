@@ -314,13 +314,13 @@ TEST_F(CameraTest, HostImageSettingsReadBackThroughTheGetters)
              camera->SetPixelFormat("Mono16", 0);
          },
          100, 7, mono16, 1400, 1400},
-        {"region mode 2 with region 0 selected: the width goes to region 0",
+        {"region mode 2 with region 0 selected: the size goes to region 0, the image keeps its own",
          [&] {
              camera->SetRegionMode(2, 0);
              camera->SetPixelFormat("Mono16", 0);
              camera->SetImageSize(100, 7, 0);
          },
-         0, 7, mono16, 0, 307200},
+         0, 0, mono16, 0, 307200},
         {"a region's own format wins over key 0",
          [&] {
              camera->SetRegionMode(2, 0);
