@@ -646,7 +646,12 @@ def restarts(scratch, bridge_exe, sim_exe):
             print("after %d restarts: RSS %d kB" % (k + 1, bridge.status("VmRSS")), flush=True)
     print("restarts: RSS %d kB, %d kB after 100 restarts, %d kB after 200; %d threads"
           % (rss0, rss[0], rss[1], threads))
-    check(rss[1] - rss[0] < 2048, "resident memory grew by %d kB over the second 100 restarts" % (rss[1] - rss[0]))
+    if os.environ.get("LB_SANITIZE") == "address":
+        # AddressSanitizer holds freed memory in its quarantine; its leak check at exit judges leaks.
+        print("restarts: resident memory not judged under AddressSanitizer", flush=True)
+    else:
+        check(rss[1] - rss[0] < 2048,
+              "resident memory grew by %d kB over the second 100 restarts" % (rss[1] - rss[0]))
     starts = sim.texts().count("SetAcquisitionStart\r")
     check(starts >= 205, "%d SetAcquisitionStart for 205 runs" % starts)
     del dev, cam, stream
