@@ -621,9 +621,13 @@ def restarts(scratch, bridge_exe, sim_exe):
     stream = stream_blocks(cam, cam.get_payload(), 16)
 
     def cycle(k):
+        stops = sim.texts().count("SetAcquisitionStop\r")
         cam.start_acquisition()
         check(pop_block(stream, "in run %d" % k, 5.0), "run %d: failed block" % k)
         cam.stop_acquisition()
+        # A start that comes before lumabridge has stopped the scanner joins the run under way
+        # (the block popped may be a late one of the run before): the next run waits for the stop.
+        wait_until("SetAcquisitionStop after run %d" % k, lambda: sim.texts().count("SetAcquisitionStop\r") > stops, 5, 0.005)
         while True:  # what was under way at the stop
             b = stream.timeout_pop_buffer(1000)
             if b is None:
