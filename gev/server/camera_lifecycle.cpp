@@ -346,6 +346,13 @@ uint32_t Camera::Start(const char* ipv4)
     return guarded(__func__, [&]() -> uint32_t {
         if (onHandlerThread())
             return GevResult::Fail;
+        // The control protocol stops by itself when it cannot serve any address: finish that
+        // Stop (streams, handlers, message channel) before starting afresh.
+        if (!running() && m_Streams->IsRunning()) {
+            const uint32_t stopped = Stop();
+            if (stopped != GevResult::Ok)
+                return stopped;
+        }
         ExclusiveLock lock(m_Lock);
         if (m_Control.IsRunning())
             return GevResult::Running;

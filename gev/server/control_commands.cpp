@@ -218,12 +218,20 @@ void ControlProtocol::IpConfigurationThread(std::stop_token stop)
         m_MacHigh->SetValue(oldMacHigh);
         m_MacLow->SetValue(oldMacLow);
         // The old configuration again (an unusable one was never applied, so the socket still
-        // serves it); when even that fails the device stays silent until Stop and Start.
+        // serves it); when even that fails the control protocol stops.
         if (usable)
             serving = ApplyIpAddress();
-        if (!serving)
+        if (!serving) {
             platform::debugOutput("Error: the device cannot serve its previous address again; "
-                                  "it answers no GVCP request until Stop and Start\n");
+                                  "the control protocol stops\n");
+            {
+                std::lock_guard lock(m_IpMutex);
+                m_Stopping.store(true);  // no further worker, no connection callbacks
+            }
+            m_IpPending.store(false);
+            stopRunning();
+            return;
+        }
     }
     // Done before the acknowledge: a client may send its next FORCEIP the moment it arrives.
     m_IpPending.store(false);

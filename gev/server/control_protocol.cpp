@@ -111,11 +111,29 @@ uint32_t ControlProtocol::Start(uint32_t gevMode)
         return GevResult::InvalidArgument;
     m_GevMode.store(gevMode);
 
-    // Persistent IP supported and enabled.
+    // A worker that stopped serving by itself has ended; it is joined here, not by its own thread.
+    std::jthread finished;
+    {
+        std::lock_guard ipLock(m_IpMutex);
+        finished = std::move(m_IpWorker);
+    }
+    if (finished.joinable())
+        finished.join();
+
+    // Persistent IP supported and enabled, and an address the worker would take too; otherwise
+    // the current address is served as without a persistent configuration.
     if ((m_IpConfigOptions->GetValue() & 1) != 0 && (m_IpConfigCurrent->GetValue() & 1) != 0) {
-        m_CurrentIp->SetValue(m_PersistentIp->GetValue());
-        m_CurrentMask->SetValue(m_PersistentMask->GetValue());
-        m_CurrentGateway->SetValue(m_PersistentGateway->GetValue());
+        const uint32_t ip = m_PersistentIp->GetValue();
+        const uint32_t mask = m_PersistentMask->GetValue();
+        const uint32_t gateway = m_PersistentGateway->GetValue();
+        if (usableConfiguration(ip, mask, gateway)) {
+            m_CurrentIp->SetValue(ip);
+            m_CurrentMask->SetValue(mask);
+            m_CurrentGateway->SetValue(gateway);
+        } else {
+            platform::debugOutput("Error: the persistent IP configuration is no usable device address; "
+                                  "it is left out\n");
+        }
     }
 
     const uint32_t ip = m_CurrentIp->GetValue();
@@ -195,6 +213,12 @@ void ControlProtocol::Stop()
         m_IpCv.notify_all();
         worker.join();
     }
+    stopRunning();
+}
+
+// Run by Stop once the worker is joined, or by the worker itself (which Stop or Start then joins).
+void ControlProtocol::stopRunning()
+{
     {
         std::lock_guard serve(m_ServeMutex);
         stopServing();

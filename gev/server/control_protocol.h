@@ -37,10 +37,12 @@ public:
     ControlProtocol(const ControlProtocol&) = delete;
     ControlProtocol& operator=(const ControlProtocol&) = delete;
 
-    // Serves on the current IP (0x0024), adding it to the adapter when it is not
-    // the adapter's own. gevMode 0: GigE Vision 1.2 ids, 1: 2.0 extended ids.
+    // Serves on the persistent IP when enabled and usable, else on the current IP
+    // (0x0024), adding it to the adapter when it is not the adapter's own.
+    // gevMode 0: GigE Vision 1.2 ids, 1: 2.0 extended ids.
     uint32_t Start(uint32_t gevMode);
     void Stop();
+    // False also once the IP configuration worker stopped serving (no address left to serve).
     bool IsRunning() const { return m_Running.load(); }
     // The bound control port; 0 when not serving.
     uint16_t LocalPort() const;
@@ -103,6 +105,8 @@ private:
     bool ApplyIpAddress();
     bool startServing();
     void stopServing();
+    // Ends serving, the heartbeat and the added address, and clears the running flag.
+    void stopRunning();
 
     std::shared_ptr<UIntReg> reg(uint32_t address);
 

@@ -151,6 +151,89 @@ TEST_F(CameraTest, ServedAddressIsAddedAndRemovedOnlyWhenAdded)
     EXPECT_EQ(net->deletes, 1);
 }
 
+// A persistent configuration no device may take is left out at Start: the camera serves the
+// adapter's address as without one, and adds nothing.
+TEST_F(CameraTest, StartLeavesOutAnUnusablePersistentConfiguration)
+{
+    struct Case {
+        const char* ip;
+        const char* mask;
+        const char* gateway;
+        const char* what;
+    } cases[] = {
+        {"224.0.0.1", "255.0.0.0", nullptr, "multicast"},
+        {"0.0.0.0", "255.0.0.0", nullptr, "no address"},
+        {"127.0.0.9", "0.0.0.0", nullptr, "no mask"},
+        {"127.0.0.9", "255.0.255.0", nullptr, "a mask with a hole"},
+        {"127.0.0.0", "255.0.0.0", nullptr, "the subnet's own address"},
+        {"127.255.255.255", "255.0.0.0", nullptr, "the subnet's broadcast address"},
+        {"127.0.0.9", "255.0.0.0", "127.0.0.9", "the device as its own gateway"},
+        {"10.77.0.1", "255.255.255.0", nullptr, "the address of another adapter"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(camera->SetPersistentIp(c.ip, c.mask, c.gateway ? c.gateway : "0.0.0.0"), 0u);
+        ASSERT_EQ(reg(0x0014) & 1, 1u);
+        ASSERT_EQ(camera->Start("127.0.0.1"), 0u);
+        EXPECT_EQ(reg(0x0024), 0x7F000001u);
+        EXPECT_EQ(reg(0x0034), 0xFF000000u);
+        EXPECT_EQ(net->adds, 0);
+        test_support::GvcpClient client(test_support::loopback(1));
+        client.setServer(test_support::loopback(1), camera->Control().LocalPort());
+        EXPECT_TRUE(client.readReg(0x0000));
+        ASSERT_EQ(camera->Stop(), 0u);
+    }
+    EXPECT_EQ(net->deletes, 0);
+}
+
+// The IP configuration worker stops the control protocol when it cannot serve the old address
+// again: the camera then reports itself stopped, and Start, Stop and destruction still work.
+TEST_F(CameraTest, AFailedRollbackLeavesTheCameraStopped)
+{
+    test_support::GvcpClient client(test_support::loopback(1));
+    auto silence = [&] {
+        {
+            std::lock_guard lock(net->mutex);
+            net->addResult = Kivu::AddResult::Added;
+        }
+        ASSERT_EQ(camera->Start("127.0.0.1"), 0u);  // on the persistent 127.0.0.9, added
+        ASSERT_EQ(reg(0x0024), 0x7F000009u);
+        client.setServer(0x7F000009u, camera->Control().LocalPort());
+        ASSERT_TRUE(client.readReg(0x0000));
+        {
+            std::lock_guard lock(net->mutex);
+            net->addResult = Kivu::AddResult::Failed;
+        }
+        const auto payload = test_support::forceIpPayload(static_cast<uint16_t>(reg(0x0008)), reg(0x000C),
+                                                          0x7F00000Au, 0xFF000000u);
+        EXPECT_FALSE(client.exchange(test_support::command(1, 0x0004, 1, payload), 1000ms));
+        for (int i = 0; i < 300 && camera->IsRunning(); ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_FALSE(camera->IsRunning());
+        EXPECT_FALSE(client.readReg(0x0000));
+        std::lock_guard lock(net->mutex);
+        net->addResult = Kivu::AddResult::Added;
+    };
+
+    ASSERT_EQ(camera->SetPersistentIp("127.0.0.9", "255.0.0.0", nullptr), 0u);
+    silence();
+    ASSERT_EQ(camera->Start("127.0.0.1"), 0u) << "started again without a Stop";
+    EXPECT_TRUE(camera->IsRunning());
+    client.setServer(0x7F000009u, camera->Control().LocalPort());
+    EXPECT_TRUE(client.readReg(0x0000));
+    ASSERT_EQ(camera->Stop(), 0u);
+
+    silence();
+    ASSERT_EQ(camera->Stop(), 0u);
+    EXPECT_FALSE(camera->IsRunning());
+    ASSERT_EQ(camera->Start("127.0.0.1"), 0u);
+    EXPECT_TRUE(camera->IsRunning());
+
+    ASSERT_EQ(camera->Stop(), 0u);
+    silence();
+    camera.reset();  // destroyed after the control protocol stopped itself
+}
+
 TEST_F(CameraTest, NeverStartedCameraStartsNoThread)
 {
     const int before = threadCount();

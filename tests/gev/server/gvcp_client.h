@@ -38,6 +38,18 @@ inline Bytes be32s(std::initializer_list<uint32_t> words)
     return b;
 }
 
+// The FORCEIP_CMD payload for the device with the given MAC.
+inline Bytes forceIpPayload(uint16_t macHigh, uint32_t macLow, uint32_t ip, uint32_t mask, uint32_t gateway = 0)
+{
+    Bytes p(56, 0);
+    platform::storeBE16(&p[2], macHigh);
+    platform::storeBE32(&p[4], macLow);
+    platform::storeBE32(&p[20], ip);
+    platform::storeBE32(&p[36], mask);
+    platform::storeBE32(&p[52], gateway);
+    return p;
+}
+
 struct Answer {
     Bytes bytes;
     uint32_t from = 0;

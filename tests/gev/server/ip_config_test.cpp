@@ -2,6 +2,9 @@
 // configuration is chosen, what is added and removed, rollback and Stop.
 #include "control_fixture.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
+
 #include <chrono>
 #include <set>
 #include <thread>
@@ -61,17 +64,6 @@ public:
     std::vector<Kivu::AdapterRecord> adapters;
     std::vector<uint32_t> deleted;
 };
-
-Bytes forceIpPayload(uint16_t macHigh, uint32_t macLow, uint32_t ip, uint32_t mask, uint32_t gateway = 0)
-{
-    Bytes p(56, 0);
-    platform::storeBE16(&p[2], macHigh);
-    platform::storeBE32(&p[4], macLow);
-    platform::storeBE32(&p[20], ip);
-    platform::storeBE32(&p[36], mask);
-    platform::storeBE32(&p[52], gateway);
-    return p;
-}
 
 constexpr uint32_t kMask8 = 0xFF000000;
 
@@ -258,7 +250,7 @@ TEST_F(ForceIpFixture, PersistentIpIsNotAppliedWhenUnusableOrWrittenLocally)
     restartWithDelay(50);
     // Written through the camera interface: registers only.
     for (auto [address, v] : {std::pair{0x064Cu, loopback(31)}, {0x065Cu, kMask8}, {0x0014u, 7u}})
-        ASSERT_EQ(m_Tree->WriteRegister(address, v, Kivu::Origin::Local), 0u);
+        ASSERT_EQ(m_Tree->WriteRegister(address, htonl(v), Kivu::Origin::Local), 0u);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(value(0x0024), kServed);
 
@@ -289,24 +281,125 @@ TEST_F(ForceIpFixture, StopEndsAWaitingWorker)
     ASSERT_TRUE(a.readReg(0x0000));
 }
 
-// When even the old configuration cannot be served again, the device is silent until Stop and Start.
-TEST_F(ForceIpFixture, AFailedRollbackSilencesTheDeviceUntilRestart)
+int threadCount()
 {
-    m_Control->Stop();
-    m_Map->UInt(0x0024)->SetValue(loopback(42));  // served beside the adapter's address: added
-    start();
-    a.setServer(loopback(42), m_Control->LocalPort());
-    ASSERT_TRUE(a.readReg(0x0000));
-    ASSERT_EQ(m_Fake->addCount(), 1);
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
 
-    m_Fake->setFail(true);
-    EXPECT_FALSE(forceIp(1, loopback(43), kMask8, 0, 1000ms)) << "no acknowledge without a socket";
-    EXPECT_EQ(value(0x0024), loopback(42));
-    EXPECT_FALSE(a.readReg(0x0000));
+// When even the old configuration cannot be served again, the control protocol stops itself: it
+// reports so, lets its client go and ends its threads. A Start straight away, a Stop and Start,
+// or the destructor then find nothing left to end twice.
+TEST_F(ForceIpFixture, AFailedRollbackStopsTheControlProtocol)
+{
+    enum class Then { Start, StopAndStart, Destroy };
+    for (Then then : {Then::Start, Then::StopAndStart, Then::Destroy}) {
+        SCOPED_TRACE(static_cast<int>(then));
+        const bool forced = then == Then::StopAndStart;  // the others through the persistent registers
+        m_Control->Stop();
+        m_Fake->setFail(false);
+        const int idle = threadCount();
+        m_Map->UInt(0x0024)->SetValue(loopback(42));  // served beside the adapter's address: added
+        restartWithDelay(50);
+        a.setServer(loopback(42), m_Control->LocalPort());
+        ASSERT_TRUE(a.readReg(0x0000));
 
-    m_Control->Stop();
-    m_Fake->setFail(false);
-    start();
-    a.setServer(loopback(42), m_Control->LocalPort());
-    ASSERT_TRUE(a.readReg(0x0000));
+        // Neither the new address nor the old one can be added again.
+        if (forced) {
+            m_Fake->setFail(true);
+            EXPECT_FALSE(forceIp(1, loopback(43), kMask8, 0, 1000ms)) << "no acknowledge without a socket";
+        } else {
+            // By a client that keeps control meanwhile.
+            for (auto [address, v] : {std::pair{0x064Cu, loopback(43)}, {0x065Cu, kMask8}})
+                ASSERT_EQ(m_Tree->WriteRegister(address, htonl(v), Kivu::Origin::Local), 0u);
+            ASSERT_EQ(a.writeReg(0x0A00, 2)->status(), 0);
+            m_Fake->setFail(true);
+            ASSERT_EQ(a.writeReg(0x0014, 7)->status(), 0);
+        }
+        for (int i = 0; i < 300 && m_Control->IsRunning(); ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_FALSE(m_Control->IsRunning());
+        EXPECT_EQ(m_Control->LocalPort(), 0u);
+        EXPECT_FALSE(a.readReg(0x0000));
+        EXPECT_EQ(value(0x0024), loopback(42));
+        EXPECT_EQ(value(0x0A00), 0u) << "control released";
+        EXPECT_EQ(value(0x0A14), 0u);
+        for (int i = 0; i < 200 && threadCount() != idle; ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(threadCount(), idle) << "receive, heartbeat and worker threads ended";
+        ASSERT_FALSE(m_Fake->deletedAddresses().empty());
+        EXPECT_EQ(m_Fake->deletedAddresses().back(), loopback(42));
+        const size_t deletes = m_Fake->deletedAddresses().size();
+
+        m_Fake->setFail(false);
+        m_Map->UInt(0x0014)->SetValue(6);
+        switch (then) {
+        case Then::Start:
+            start();
+            break;
+        case Then::StopAndStart:
+            m_Control->Stop();
+            start();
+            break;
+        case Then::Destroy:
+            m_Control.reset();
+            EXPECT_EQ(m_Fake->deletedAddresses().size(), deletes) << "nothing left to delete";
+            m_Control = std::make_unique<Kivu::ControlProtocol>(m_Tree, m_Net);
+            restartWithDelay(50);
+            break;
+        }
+        EXPECT_TRUE(m_Control->IsRunning());
+        a.setServer(loopback(42), m_Control->LocalPort());
+        ASSERT_TRUE(a.readReg(0x0000)) << "serving again";
+        auto moved = forceIp(2, loopback(44), kMask8);
+        ASSERT_TRUE(moved) << "the worker runs again";
+        EXPECT_EQ(moved->status(), 0);
+        m_Map->UInt(0x0024)->SetValue(kServed);
+    }
+}
+
+// A persistent configuration stored earlier is taken by Start only when the worker would take it;
+// otherwise Start serves the current address as without one.
+TEST_F(ForceIpFixture, StartTakesOnlyAUsablePersistentConfiguration)
+{
+    Kivu::AdapterRecord other;
+    other.ifIndex = 7;
+    other.ipv4Sys = loopback(40);
+    m_Fake->adapters.push_back(other);
+    struct Case {
+        uint32_t ip, mask, gateway;
+        bool taken;
+        const char* what;
+    } cases[] = {
+        {loopback(35), kMask8, loopback(1), true, "a usable one"},
+        {0xE0000001, kMask8, 0, false, "multicast"},
+        {0, kMask8, 0, false, "no address"},
+        {loopback(35), 0, 0, false, "no mask"},
+        {loopback(35), 0xFF00FF00, 0, false, "a mask with a hole"},
+        {0x7FFFFFFF, kMask8, 0, false, "the subnet's broadcast address"},
+        {loopback(35), kMask8, loopback(35), false, "the device as its own gateway"},
+        {loopback(40), kMask8, 0, false, "an address of another interface"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_Control->Stop();
+        m_Map->UInt(0x0024)->SetValue(kServed);
+        m_Map->UInt(0x0034)->SetValue(kMask8);
+        m_Map->UInt(0x0044)->SetValue(loopback(2));
+        for (auto [address, v] : {std::pair{0x064Cu, c.ip}, {0x065Cu, c.mask}, {0x066Cu, c.gateway}, {0x0014u, 7u}})
+            ASSERT_EQ(m_Tree->WriteRegister(address, htonl(v), Kivu::Origin::Local), 0u);
+        const int adds = m_Fake->addCount();
+        start();
+        EXPECT_EQ(value(0x0024), c.taken ? c.ip : kServed);
+        EXPECT_EQ(value(0x0034), c.taken ? c.mask : kMask8);
+        EXPECT_EQ(value(0x0044), c.taken ? c.gateway : loopback(2));
+        EXPECT_EQ(m_Fake->addCount() - adds, c.taken ? 1 : 0);
+        a.setServer(value(0x0024), m_Control->LocalPort());
+        EXPECT_TRUE(a.readReg(0x0000));
+    }
 }
