@@ -1,6 +1,7 @@
 #pragma once
-// A Bridge over a scripted scanner, a fake camera and a manual clock. The scanner's descriptor
-// comes from the simulator's settings model, which can follow the commands the bridge sends.
+// A Bridge over a scripted scanner, a fake camera (or the device library's camera) and a manual
+// clock. The scanner's descriptor comes from the simulator's settings model, which can follow the
+// commands the bridge sends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,12 +12,14 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bridge.h"
 #include "bridge_probe.h"
 #include "fake_camera.h"
 #include "fake_scanner.h"
+#include "gev_camera.h"
 #include "scanner_sim/settings_model.h"
 
 namespace lumabridge::test {
@@ -30,6 +33,43 @@ inline void ApplyCommands(scanner_sim::SettingsModel& model, std::string_view te
         start = end + 1;
     }
 }
+
+// Descriptor values by full path.
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+// A scripted scanner that describes itself from the simulator's settings model.
+struct ModelScanner {
+    // New values in the model, and the descriptor from it.
+    void Describe(const Settings& values = {})
+    {
+        for (const auto& [path, value] : values)
+            model.Set(path, value);
+        auto lock = scanner.Lock();
+        scanner.descriptor = model.DescriptorXml();
+    }
+    // Commands the bridge sends change the model's settings from now on.
+    void FollowCommands()
+    {
+        scanner.onWrite = [this](const std::string& text) {
+            ApplyCommands(model, text);
+            scanner.descriptor = model.DescriptorXml();
+        };
+    }
+
+    scanner_sim::SettingsModel model;
+    FakeScanner scanner;
+};
+
+// A bridge over a ModelScanner and the device library's camera; the test checks the camera.
+struct CameraBridgeRig : ModelScanner {
+    CameraBridgeRig() { bridge.SetConsoleStreams(out, err); }
+
+    ManualClock clock;
+    std::ostringstream out;
+    std::ostringstream err;
+    CGevCamera* camera = createCamera();  // owned by the bridge
+    Bridge bridge{scanner, clock, camera};
+};
 
 // A self-contained bridge for one row of a table of cases; with a camera when asked.
 struct BridgeRig {
@@ -48,7 +88,7 @@ struct BridgeRig {
     Bridge bridge;
 };
 
-class BridgeFixture : public ::testing::Test {
+class BridgeFixture : public ::testing::Test, protected ModelScanner {
 protected:
     void SetUp() override
     {
@@ -63,21 +103,7 @@ protected:
             bridge->Shutdown();
     }
 
-    // The descriptor now, from the model.
-    void Describe() { scanner.descriptor = model.DescriptorXml(); }
-    void SetValue(const std::string& path, const std::string& value)
-    {
-        model.Set(path, value);
-        Describe();
-    }
-    // Commands the bridge sends change the model's settings from now on.
-    void FollowCommands()
-    {
-        scanner.onWrite = [this](const std::string& command) {
-            model.Apply(command);
-            scanner.descriptor = model.DescriptorXml();
-        };
-    }
+    void SetValue(const std::string& path, const std::string& value) { Describe({{path, value}}); }
     // The console's lines; read them once the threads that write have ended.
     static std::vector<std::string> Lines(const std::ostringstream& stream)
     {
@@ -118,8 +144,6 @@ protected:
         return bridge->Connect("127.0.0.1", "", 32001) && bridge->BuildDescription(serverIp, -1, "");
     }
 
-    scanner_sim::SettingsModel model;
-    FakeScanner scanner;
     ManualClock clock;
     std::shared_ptr<CameraLog> cameraLog = std::make_shared<CameraLog>();
     FakeCamera* camera = nullptr;  // owned by the bridge

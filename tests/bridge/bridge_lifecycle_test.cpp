@@ -13,13 +13,12 @@ using Lifecycle = BridgeFixture;
 
 TEST_F(Online, SetsUpIdentifiesAndStarts)
 {
-    model.Set("device:general:producer", "Acme Optics");
-    model.Set("device:general:ordernumber", "KTRB-2048");
-    model.Set("device:general:description", "Line scanner");
-    model.Set("device:general:serialnumber", "918273");
-    model.Set("device:general:mac", "00-11-22-33-44-55");
-    model.Set("device:settings:userstring:current", "Cell 4");
-    Describe();
+    Describe({{"device:general:producer", "Acme Optics"},
+              {"device:general:ordernumber", "KTRB-2048"},
+              {"device:general:description", "Line scanner"},
+              {"device:general:serialnumber", "918273"},
+              {"device:general:mac", "00-11-22-33-44-55"},
+              {"device:settings:userstring:current", "Cell 4"}});
     bridge->EnableOrbalisMode();
     FollowCommands();
     ASSERT_TRUE(bridge->Connect("127.0.0.1", "", 32001));

@@ -10,7 +10,6 @@
 #include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,35 +55,27 @@ struct Online {
 
 Online goOnline(bool orbalis, const char* address)
 {
-    scanner_sim::SettingsModel model;
-    model.Set("device:general:pixel_x_max", "1280");
-    model.Set("device:general:pixel_z_max", "1024");
-    model.Set("device:general:ordernumber", "KTRA-1280");
-    model.Set("device:general:producer", "Acme Optics");
-    model.Set("device:general:productversion", "3.4");
-    model.Set("device:general:firmwareversion:general", "1.5.2");
-    model.Set("device:general:serialnumber", "918273");
-    model.Set("device:general:temperatur", "47");
-    model.Set("device:settings:syncout:current", "321");
-    model.Set("device:settings:signalselection:current", "2");
-    model.Set("device:settings:signalwidthmin:min", "3");
-    model.Set("device:settings:signalwidthmin:max", "40");
-    FakeScanner scanner;
-    scanner.descriptor = model.DescriptorXml();
-    scanner.onWrite = [&](const std::string& command) {
-        model.Apply(command);
-        scanner.descriptor = model.DescriptorXml();
-    };
-    ManualClock clock;
-    std::ostringstream out, err;
-    CGevCamera* camera = createCamera();
-    Bridge bridge(scanner, clock, camera);
-    bridge.SetConsoleStreams(out, err);
+    CameraBridgeRig rig;
+    rig.Describe({{"device:general:pixel_x_max", "1280"},
+                  {"device:general:pixel_z_max", "1024"},
+                  {"device:general:ordernumber", "KTRA-1280"},
+                  {"device:general:producer", "Acme Optics"},
+                  {"device:general:productversion", "3.4"},
+                  {"device:general:firmwareversion:general", "1.5.2"},
+                  {"device:general:serialnumber", "918273"},
+                  {"device:general:temperatur", "47"},
+                  {"device:settings:syncout:current", "321"},
+                  {"device:settings:signalselection:current", "2"},
+                  {"device:settings:signalwidthmin:min", "3"},
+                  {"device:settings:signalwidthmin:max", "40"}});
+    rig.FollowCommands();
+    Bridge& bridge = rig.bridge;
+    CGevCamera* camera = rig.camera;
     if (orbalis)
         bridge.EnableOrbalisMode();
     Online online;
     EXPECT_TRUE(bridge.Connect("127.0.0.1", "", 32001));
-    EXPECT_TRUE(bridge.BuildDescription(address, -1, "")) << out.str() << err.str();
+    EXPECT_TRUE(bridge.BuildDescription(address, -1, "")) << rig.out.str() << rig.err.str();
     online.xml = servedXml(*camera);
     char text[256];
     for (const char* name : {"DeviceType", "DeviceScanType", "DeviceModelName", "DeviceVendorName", "DeviceVersion",

@@ -1,33 +1,19 @@
 // Geometry reads against the device library's camera: PayloadSize follows at once.
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <string>
 
-#include "bridge.h"
-#include "bridge_probe.h"
-#include "fake_scanner.h"
-#include "gev_camera.h"
-#include "scanner_sim/settings_model.h"
+#include "geometry_rig.h"
 
 namespace lumabridge::test {
 namespace {
 
+using FeatureReadCamera = CameraGeometry;
+
 // A client reads PayloadSize right after Width or Height to size its buffers: parts
 // (W1 x L x bytes per pixel) plus the chunk area (4L per chunk, 8 per chunk, 8).
-TEST(FeatureReadCamera, PayloadSizeFollowsWidthAndHeightReads)
+TEST_F(FeatureReadCamera, PayloadSizeFollowsWidthAndHeightReads)
 {
-    scanner_sim::SettingsModel model;
-    FakeScanner scanner;
-    const auto describe = [&](const char* path, const char* value) {
-        model.Set(path, value);
-        scanner.descriptor = model.DescriptorXml();
-    };
-    describe("device:settings:roi:x1:width:current", "640");
-    describe("device:settings:amountprofilesy:current", "10");
-    ManualClock clock;
-    CGevCamera* camera = createCamera();
-    ASSERT_NE(camera, nullptr);
-    Bridge bridge(scanner, clock, camera);
     BridgeProbe probe(bridge);
     ASSERT_TRUE(bridge.UpdateScannerInfo());
     bridge.ConfigureScanner();
@@ -35,14 +21,14 @@ TEST(FeatureReadCamera, PayloadSizeFollowsWidthAndHeightReads)
     bridge.OnFeatureRead("Height");
     EXPECT_EQ(camera->GetPayloadSize(0), 640u * 10 * 12);
 
-    describe("device:settings:amountprofilesy:current", "200");
+    Describe({{kLines, "200"}});
     ASSERT_TRUE(bridge.UpdateScannerInfo());
     probe.ChunkCount() = 2;
     bridge.OnFeatureRead("Height");
     const uint32_t chunkArea = 2 * 200 * 4 + 2 * 8 + 8;
     EXPECT_EQ(camera->GetPayloadSize(0), 640u * 200 * 12 + chunkArea);
 
-    describe("device:settings:protocol:profile:signal:enable:current", "3");
+    Describe({{kSignalEnable, "3"}});
     ASSERT_TRUE(bridge.UpdateScannerInfo());
     bridge.OnFeatureRead("Width");
     EXPECT_EQ(camera->GetPayloadSize(0), 1280u * 200 * 12 + chunkArea);
@@ -54,23 +40,8 @@ TEST(FeatureReadCamera, PayloadSizeFollowsWidthAndHeightReads)
 
 // The camera calls the handler on the reader's thread with the register locked: a local
 // getter gets the scanner's current value, refreshed when stale.
-TEST(FeatureReadCamera, LocalGettersReadTheScannersValues)
+TEST_F(FeatureReadCamera, LocalGettersReadTheScannersValues)
 {
-    scanner_sim::SettingsModel model;
-    FakeScanner scanner;
-    const auto describe = [&](const char* path, const char* value) {
-        model.Set(path, value);
-        auto lock = scanner.Lock();
-        scanner.descriptor = model.DescriptorXml();
-    };
-    describe("device:settings:roi:x1:width:current", "640");
-    describe("device:settings:amountprofilesy:current", "10");
-    ManualClock clock;
-    std::ostringstream out, err;
-    CGevCamera* camera = createCamera();
-    ASSERT_NE(camera, nullptr);
-    Bridge bridge(scanner, clock, camera);
-    bridge.SetConsoleStreams(out, err);
     bridge.EnableConsoleDebug();
     ASSERT_TRUE(bridge.UpdateScannerInfo());
     bridge.ConfigureScanner();
@@ -80,7 +51,7 @@ TEST(FeatureReadCamera, LocalGettersReadTheScannersValues)
     ASSERT_EQ(camera->GetIntegerValue("Width", &value), GevResult::Ok);
     EXPECT_EQ(value, 640);  // the camera's region 0, the ROI
 
-    describe("device:settings:roi:x1:width:current", "800");
+    Describe({{kRoiWidth, "800"}});
     clock.Advance(1001);
     ASSERT_EQ(camera->GetIntegerValue("Width", &value), GevResult::Ok);
     EXPECT_EQ(value, 800);

@@ -2,33 +2,19 @@
 // setter, and PayloadSize has the new size as soon as the write returns.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
-#include "bridge_fixture.h"
-#include "gev_camera.h"
+#include "geometry_rig.h"
 
 namespace lumabridge::test {
 namespace {
 
-TEST(FeatureWriteCamera, PayloadSizeFollowsWidthAndHeightWrites)
+using FeatureWriteCamera = CameraGeometry;
+
+TEST_F(FeatureWriteCamera, PayloadSizeFollowsWidthAndHeightWrites)
 {
-    scanner_sim::SettingsModel model;
-    FakeScanner scanner;
-    model.Set("device:settings:roi:x1:width:current", "640");
-    model.Set("device:settings:amountprofilesy:current", "10");
-    scanner.descriptor = model.DescriptorXml();
     // The scanner takes each command; the refresh after a write reads it back.
-    scanner.onWrite = [&](const std::string& text) {
-        ApplyCommands(model, text);
-        scanner.descriptor = model.DescriptorXml();
-    };
-    ManualClock clock;
-    std::ostringstream out, err;
-    CGevCamera* camera = createCamera();
-    ASSERT_NE(camera, nullptr);
-    Bridge bridge(scanner, clock, camera);
-    bridge.SetConsoleStreams(out, err);
+    FollowCommands();
     BridgeProbe probe(bridge);
     ASSERT_TRUE(bridge.UpdateScannerInfo());
     bridge.ConfigureScanner();

@@ -758,11 +758,7 @@ protected:
     void SetUp() override
     {
         BridgeFixture::SetUp();
-        // As the scanner does, one command per "\r".
-        scanner.onWrite = [this](const std::string& text) {
-            ApplyCommands(model, text);
-            scanner.descriptor = model.DescriptorXml();
-        };
+        FollowCommands();
         ASSERT_TRUE(ConnectAndGoOnline());
         probe = std::make_unique<BridgeProbe>(*bridge);
     }

@@ -1,6 +1,7 @@
 #pragma once
 // A bridge with a fake camera, set up from the simulator's descriptor as after going online:
-// the cached scanner values parsed, the records in their working configuration.
+// the cached scanner values parsed, the records in their working configuration. And a bridge on
+// the device library's camera for the geometry the camera computes itself.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,5 +57,15 @@ inline const std::string kRoiOffsetX = "device:settings:roi:x1:offset:current";
 inline const std::string kRoiOffsetZ = "device:settings:roi:z1:offset:current";
 inline const std::string kLines = "device:settings:amountprofilesy:current";
 inline const std::string kSignalEnable = "device:settings:protocol:profile:signal:enable:current";
+
+// The device library's camera over a scanner whose ROI is 640 points wide, 10 lines a block.
+class CameraGeometry : public ::testing::Test, protected CameraBridgeRig {
+protected:
+    void SetUp() override
+    {
+        Describe({{kRoiWidth, "640"}, {kLines, "10"}});
+        ASSERT_NE(camera, nullptr);
+    }
+};
 
 }  // namespace lumabridge::test

@@ -8,12 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "bridge.h"
-#include "bridge_probe.h"
-#include "fake_scanner.h"
-#include "gev_camera.h"
+#include "bridge_fixture.h"
 #include "platform/bytes.h"
-#include "scanner_sim/settings_model.h"
 
 namespace lumabridge::test {
 namespace {
@@ -79,13 +75,11 @@ protected:
     {
         if (!aravisAvailable())
             GTEST_SKIP() << "Aravis 0.8 for Python is not installed";
-        model.Set("device:settings:roi:x1:width:current", std::to_string(kWidth));
-        model.Set("device:settings:amountprofilesy:current", std::to_string(kLines));
-        scanner.descriptor = model.DescriptorXml();
-        camera = createCamera();
-        ASSERT_NE(camera, nullptr);
-        bridge = std::make_unique<Bridge>(scanner, clock, camera);
-        bridge->SetConsoleStreams(out, err);
+        rig = std::make_unique<CameraBridgeRig>();
+        rig->Describe({{"device:settings:roi:x1:width:current", std::to_string(kWidth)},
+                       {"device:settings:amountprofilesy:current", std::to_string(kLines)}});
+        ASSERT_NE(rig->camera, nullptr);
+        bridge = &rig->bridge;
         ASSERT_FALSE(bridge->AllocateFrameBuffer());  // the chunks' frame buffer, as main gives it
         probe = std::make_unique<BridgeProbe>(*bridge);
         ASSERT_TRUE(bridge->UpdateScannerInfo());
@@ -107,7 +101,7 @@ protected:
         ASSERT_TRUE(bridge->BuildDescription(address, -1, ""));
         probe->StartAcquisition();
         const auto started = [&] {
-            const std::vector<std::string> commands = scanner.Commands();
+            const std::vector<std::string> commands = rig->scanner.Commands();
             return std::count(commands.begin(), commands.end(), "SetAcquisitionStart\r") == 1;
         };
         for (int i = 0; i < 60000 && !started(); ++i)
@@ -141,12 +135,8 @@ protected:
         return lines;
     }
 
-    scanner_sim::SettingsModel model;
-    FakeScanner scanner;
-    ManualClock clock;
-    std::ostringstream out, err;
-    CGevCamera* camera = nullptr;  // owned by the bridge
-    std::unique_ptr<Bridge> bridge;
+    std::unique_ptr<CameraBridgeRig> rig;  // made once Aravis is known to be there
+    Bridge* bridge = nullptr;
     std::unique_ptr<BridgeProbe> probe;
     ProfileRing* ring = nullptr;
 };

@@ -6,8 +6,7 @@
 set -eu
 host=$1
 privilege=$2
-command -v arv-tool-0.8 >/dev/null || { echo "arv-tool-0.8 missing"; exit 77; }
-/usr/bin/python3 -c "import gi; gi.require_version('Aravis', '0.8')" 2>/dev/null || { echo "Aravis GI missing"; exit 77; }
+lb_needs="arv-tool-0.8 aravis-python"
 . "$(dirname "$0")/aravis_netns.sh"
 addr=127.0.0.3
 dir=$(mktemp -d)

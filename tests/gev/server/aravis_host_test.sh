@@ -4,7 +4,7 @@
 # usage: aravis_host_test.sh GEV_HOST
 set -eu
 host=$1
-command -v arv-tool-0.8 >/dev/null || { echo "arv-tool-0.8 missing"; exit 77; }
+lb_needs=arv-tool-0.8
 . "$(dirname "$0")/aravis_netns.sh"
 dir=$(mktemp -d)
 trap 'kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true; rm -rf "$dir"' EXIT

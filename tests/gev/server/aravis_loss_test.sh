@@ -9,13 +9,7 @@ set -eu
 host=$1
 check=$2
 resend_check=$3
-if [ "${LB_IN_NETNS:-}" != 1 ]; then
-    for tool in nft unshare ip dumpcap tshark; do
-        command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }
-    done
-    /usr/bin/python3 -c 'import gi; gi.require_version("Aravis", "0.8"); from gi.repository import Aravis' \
-        2>/dev/null || { echo "Aravis for Python missing"; exit 77; }
-fi
+lb_needs="nft unshare ip dumpcap tshark aravis-python"
 # The drop rule and the MTU need a namespace of their own.
 lb_netns_required=1
 . "$(dirname "$0")/aravis_netns.sh"

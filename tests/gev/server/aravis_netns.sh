@@ -5,11 +5,23 @@
 # that maps it to root. Where neither works the script goes on on the host's
 # loopback and says so; with lb_netns_required=1 it skips (77) instead.
 # The UDP receive buffer limits are host-wide: they are not raised here.
-# usage: . "$(dirname "$0")/aravis_netns.sh"
+# First, on the host, the script skips (77, saying what is missing) unless all
+# that lb_needs names is present: "aravis-python" stands for Aravis 0.8 for
+# Python (/usr/bin/python3), any other word for a command on the PATH.
+# usage: lb_needs="aravis-python arv-tool-0.8"   (optional)
+#        . "$(dirname "$0")/aravis_netns.sh"
 if [ "${LB_IN_NETNS:-}" = 1 ]; then
     ip link set lo up || { echo "FAIL: loopback of the test's network namespace"; exit 1; }
     echo "in a network namespace of its own"
 else
+    for lb_need in ${lb_needs:-}; do
+        if [ "$lb_need" = aravis-python ]; then
+            /usr/bin/python3 -c 'import gi; gi.require_version("Aravis", "0.8"); from gi.repository import Aravis' \
+                2>/dev/null || { echo "Aravis for Python missing"; exit 77; }
+        else
+            command -v "$lb_need" >/dev/null || { echo "$lb_need missing"; exit 77; }
+        fi
+    done
     lb_unshare=
     if [ "$(id -u)" = 0 ]; then
         unshare --net true 2>/dev/null && lb_unshare="unshare --net"

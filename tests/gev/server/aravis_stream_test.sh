@@ -10,8 +10,7 @@ host=$1
 check=$2
 format_check=$3
 address=127.0.0.41
-/usr/bin/python3 -c 'import gi; gi.require_version("Aravis", "0.8"); from gi.repository import Aravis' \
-    2>/dev/null || { echo "Aravis for Python missing"; exit 77; }
+lb_needs=aravis-python
 . "$(dirname "$0")/aravis_netns.sh"
 dir=$(mktemp -d)
 pid=
