@@ -98,6 +98,7 @@ class Sim:
         self.scratch = scratch
         self.log_path = scratch.path("sim.log")
         self.profile_path = scratch.path("profiles.log")
+        self._profiles_read, self._profile_records = 0, {}
         self.out_path = scratch.path("sim.out")
         self.out = open(self.out_path, "w")
         self.proc = subprocess.Popen(
@@ -147,22 +148,27 @@ class Sim:
         return [c[2] for c in self.commands()]
 
     def profiles(self):
-        """Profile log records by picture counter (the last one sent with that counter)."""
-        records = {}
-        with open(self.profile_path) as f:
-            for line in f:
-                if not line.endswith("\n"):
-                    break  # being written
-                words = line.split()
-                i = words.index("points")
-                head = dict(zip(words[0:i:2], words[1:i:2]))
-                values = words[i + 2:]
-                points = [(float(values[k]), float(values[k + 1]), int(values[k + 2]))
-                          for k in range(0, len(values), 3)]
-                rec = {k: (v if k == "fault" else int(v)) for k, v in head.items()}
-                rec["points"] = points
-                records.setdefault(rec["counter"], []).append(rec)
-        return records
+        """Profile log records by picture counter, in the order sent (read on from where the last call ended)."""
+        with open(self.profile_path, "rb") as f:
+            f.seek(self._profiles_read)
+            data = f.read()
+        end = data.rfind(b"\n") + 1  # a line without its end is being written
+        self._profiles_read += end
+        for line in data[:end].decode().splitlines():
+            words = line.split()
+            i = words.index("points")
+            head = dict(zip(words[0:i:2], words[1:i:2]))
+            values = words[i + 2:]
+            points = [(float(values[k]), float(values[k + 1]), int(values[k + 2]))
+                      for k in range(0, len(values), 3)]
+            rec = {k: (v if k == "fault" else int(v)) for k, v in head.items()}
+            rec["points"] = points
+            self._profile_records.setdefault(rec["counter"], []).append(rec)
+        return self._profile_records
+
+    def fault_counters(self):
+        """Picture counters of the profiles sent with a fault."""
+        return [c for c, recs in self.profiles().items() if any(r["fault"] != "none" for r in recs)]
 
     def kill(self):
         if self.proc.poll() is None:
