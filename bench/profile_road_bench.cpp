@@ -247,6 +247,23 @@ void BM_EmitOnly(benchmark::State& state)
     countProfiles(state);
 }
 
+// The bridge's call: x, z and intensity, no width array.
+void BM_EmitWithoutWidth(benchmark::State& state)
+{
+    Road road;
+    if (const char* error = road.setUp()) {
+        state.SkipWithError(error);
+        return;
+    }
+    PointArrays arrays = road.out.arrays();
+    arrays.width = nullptr;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(EmitProfilePoints(*road.profile, arrays, false));
+        benchmark::ClobberMemory();
+    }
+    countProfiles(state);
+}
+
 }  // namespace
 
 BENCHMARK(BM_ProfileRoad);
@@ -255,5 +272,6 @@ BENCHMARK(BM_ProfileRoadFromRing);
 BENCHMARK(BM_DecodeOnly);
 BENCHMARK(BM_LinearizeOnly);
 BENCHMARK(BM_EmitOnly);
+BENCHMARK(BM_EmitWithoutWidth);
 
 BENCHMARK_MAIN();

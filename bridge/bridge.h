@@ -142,7 +142,8 @@ private:
     bool blockFits(const ImageBlock& block);
     bool acquisitionEnded(const ImageBlock& block, const std::stop_token& stop) const;
     uint32_t fillLines(ImageBlock& block, const std::stop_token& stop);  // the lines filled
-    bool waitForProfile(const ImageBlock& block, const std::stop_token& stop);
+    // Waits for unread profiles; `linesLeft` lines of the block are still to be filled.
+    bool waitForProfile(const ImageBlock& block, uint32_t linesLeft, const std::stop_token& stop);
     void FillLine(ImageBlock& block, int32_t slot, uint32_t line, bool zeroLine, int32_t yDelta);
     void FillZeroLine(ImageBlock& block, uint32_t line);
     void sendBlock(ImageBlock& block, const std::stop_token& stop);
@@ -220,6 +221,9 @@ private:
 
     // Hand-overs and flags.
     platform::Event m_NewProfileEvent{true, false};
+    // Unread profiles at which the scanner thread signals m_NewProfileEvent: the image thread
+    // sets it before it waits, so that it wakes once per batch instead of once per profile.
+    std::atomic<int32_t> m_ProfileWakeCount{1};
     platform::Event m_AcquisitionEvent{true, false};
     std::atomic<bool> m_AcquisitionStopped{true};
     std::atomic<bool> m_ExitRequested{false};

@@ -30,6 +30,9 @@ constexpr uint16_t kCounterStepBack = 0x8000;
 constexpr uint32_t kStopSettleMs = 100;
 // A wait for a profile looks at the flags this often, so that a stop which signals nothing is seen.
 constexpr uint64_t kProfileWaitMs = 100;
+// The image thread waits for this many unread profiles (or the lines its block still needs, if
+// fewer): one wake-up fills a run of lines, while the lines filled last are still in the cache.
+constexpr uint32_t kWakeBatch = 16;
 constexpr int32_t kSoftwareSource = 7;
 constexpr int32_t kSingleFrame = 2;
 constexpr size_t kIntensity = 0;
@@ -244,7 +247,7 @@ uint32_t Bridge::fillLines(ImageBlock& block, const std::stop_token& stop)
     while (i < block.lines) {
         if (acquisitionEnded(block, stop))
             break;
-        if (block.Unread() == 0 && !waitForProfile(block, stop))
+        if (block.Unread() == 0 && !waitForProfile(block, block.lines - i, stop))
             break;
         ProfileRing& ring = *block.ring;
         const int32_t slot = ring.ReadIndex();
@@ -296,17 +299,25 @@ uint32_t Bridge::fillLines(ImageBlock& block, const std::stop_token& stop)
     return i;
 }
 
-bool Bridge::waitForProfile(const ImageBlock& block, const std::stop_token& stop)
+bool Bridge::waitForProfile(const ImageBlock& block, uint32_t linesLeft, const std::stop_token& stop)
 {
+    const auto batch = static_cast<int32_t>(std::clamp<uint32_t>(linesLeft, 1, kWakeBatch));
+    // Stored before the reset and the look at the ring: a profile committed after that look
+    // sees this count, and one committed before it is counted by the look.
+    m_ProfileWakeCount.store(batch);
     for (;;) {
         m_NewProfileEvent.reset();
-        if (block.Unread() > 0)
+        if (block.Unread() >= batch)
             return true;
         const bool signalled = m_NewProfileEvent.wait(kProfileWaitMs) == platform::WaitResult::Signaled;
-        if (m_ProfileTimeout || acquisitionEnded(block, stop))
+        if (acquisitionEnded(block, stop))
             return false;
+        // Profiles short of a batch (a wake-up by a flag or the periodic look) are taken too,
+        // before a profile time-out ends the block.
         if (block.Unread() > 0)
             return true;
+        if (m_ProfileTimeout)
+            return false;
         if (signalled && block.ring)
             m_Console.Debug("Warning: pObj->m_ReadOutCnt " + std::to_string(block.ring->ReadIndex()) +
                             " ScanCnt: " + std::to_string(block.ring->WriteIndex()) + "\n");

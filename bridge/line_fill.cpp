@@ -9,6 +9,10 @@
 #include "pixel_formats.h"
 #include "platform/bytes.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumabridge {
 namespace {
 
@@ -112,18 +116,70 @@ void fillMono16(uint8_t* out, const double* z, const double* x, uint32_t count, 
     }
 }
 
+constexpr double kFloatMax = std::numeric_limits<float>::max();
+
 // Saturated at the float range (a NaN stays NaN).
 float toFloat(double v)
 {
-    constexpr double kMax = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(v, -kMax, kMax));
+    return static_cast<float>(std::clamp(v, -kFloatMax, kFloatMax));
+}
+
+#if defined(__SSE2__)
+// toFloat of two values: min(a, b) and max(a, b) give b when either is NaN, so with v second a
+// NaN passes through both as std::clamp passes it; the conversion rounds as the scalar one does.
+__m128 toFloats(__m128d v)
+{
+    const __m128d clamped = _mm_max_pd(_mm_set1_pd(-kFloatMax), _mm_min_pd(_mm_set1_pd(kFloatMax), v));
+    return _mm_cvtpd_ps(clamped);
+}
+#endif
+
+// Mono10 values of the first count points, clamped to 0..1023, then zeros to width.
+void fillMono10(const int32_t* intensity, uint8_t* out, uint32_t count, uint32_t width)
+{
+    uint32_t k = 0;
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        // Saturation to 16 bits keeps the order, so the clamp to 0..1023 is the same after it.
+        const __m128i low = _mm_setzero_si128(), high = _mm_set1_epi16(kMono10Max);
+        for (; k + 8 <= count; k += 8) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(intensity + k));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(intensity + k + 4));
+            const __m128i v = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(a, b), low), high);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), v);
+        }
+    }
+#endif
+    for (; k < count; ++k)
+        storeLittle(out + 2 * k, static_cast<uint16_t>(std::clamp(intensity[k], 0, kMono10Max)));
+    std::memset(out + 2 * size_t{count}, 0, 2 * size_t{width - count});
 }
 
 void fillCoord3D(uint8_t* out, const double* z, const double* x, int32_t yDelta, uint32_t count,
                  const RangeMapping& m)
 {
     const float y = toFloat(static_cast<double>(yDelta) * m.scaleB + m.offsetB);
-    for (uint32_t k = 0; k < count; ++k, out += 12) {
+    uint32_t k = 0;
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four points, twelve floats: x0 y z0 x1 | y z1 x2 y | z2 x3 y z3.
+        const __m128 yv = _mm_set1_ps(y);
+        for (; k + 4 <= count; k += 4, out += 48) {
+            const __m128 xs = _mm_movelh_ps(toFloats(_mm_loadu_pd(x + k)), toFloats(_mm_loadu_pd(x + k + 2)));
+            const __m128 zs = _mm_movelh_ps(toFloats(_mm_loadu_pd(z + k)), toFloats(_mm_loadu_pd(z + k + 2)));
+            const __m128 xz01 = _mm_unpacklo_ps(xs, zs);  // x0 z0 x1 z1
+            const __m128 xz23 = _mm_unpackhi_ps(xs, zs);  // x2 z2 x3 z3
+            const __m128 first = _mm_shuffle_ps(_mm_unpacklo_ps(xs, yv), xz01, _MM_SHUFFLE(2, 1, 1, 0));
+            const __m128 second = _mm_shuffle_ps(_mm_unpacklo_ps(yv, zs), _mm_unpackhi_ps(xs, yv),
+                                                 _MM_SHUFFLE(1, 0, 3, 2));
+            const __m128 third = _mm_shuffle_ps(xz23, _mm_unpackhi_ps(yv, zs), _MM_SHUFFLE(3, 2, 2, 1));
+            _mm_storeu_ps(reinterpret_cast<float*>(out), first);
+            _mm_storeu_ps(reinterpret_cast<float*>(out + 16), second);
+            _mm_storeu_ps(reinterpret_cast<float*>(out + 32), third);
+        }
+    }
+#endif
+    for (; k < count; ++k, out += 12) {
         storeLittle(out, toFloat(x[k]));
         storeLittle(out + 4, y);
         storeLittle(out + 8, toFloat(z[k]));
@@ -144,9 +200,7 @@ bool FillIntensityLine(const int32_t* intensity, std::span<uint8_t> buffer, std:
         return false;
     const uint32_t count = std::min(pointCount, width);
     if (pixelFormat == "Mono10") {
-        uint8_t* out = lineStart(buffer, pixelFormat, line, width);
-        for (uint32_t k = 0; k < width; ++k)
-            storeLittle(out + 2 * k, intensityValue(intensity, k, count, zeroLine));
+        fillMono10(intensity, lineStart(buffer, pixelFormat, line, width), zeroLine ? 0 : count, width);
     } else if (pixelFormat == "Mono10Packed") {
         fillMono10Packed(intensity, buffer.data(), static_cast<uint64_t>(line) * width, count, width, zeroLine);
     } else {

@@ -105,6 +105,10 @@ void Bridge::ScannerThread(std::stop_token stop)
         bool clampReported = false;
         char text[kChunkTextBytes] = {};
 
+        // Slots of the library's full 4096 points take the profile straight from the library;
+        // smaller slots take it through the staging arrays, which hold any profile.
+        const bool direct = ring.Capacity() >= static_cast<size_t>(ProfileStaging::kMaxPoints);
+
         PointCloudFile cloud;
         if (m_ScansToSave > 0 && !cloud.Open(m_PointCloudFileName))
             m_Console.Message("Warning: Cannnot open the PointCLoud file\n");
@@ -120,9 +124,12 @@ void Bridge::ScannerThread(std::stop_token stop)
                 m_ScannerRate = 0;
 
             const uint32_t readStartMs = m_Clock.NowMs();
-            const int n = m_Scanner.GetXZIExtended(handle, staging.m_X, staging.m_Z, staging.m_Intensity, nullptr,
-                                                   ProfileStaging::kMaxPoints, &staging.m_Encoder, nullptr,
-                                                   kProfileWaitMs, nullptr, 0, nullptr);
+            const int32_t readSlot = ring.WriteIndex();
+            double* const x = direct ? ring.X(readSlot) : staging.m_X;
+            double* const z = direct ? ring.Z(readSlot) : staging.m_Z;
+            int32_t* const intensity = direct ? ring.Intensity(readSlot) : staging.m_Intensity;
+            const int n = m_Scanner.GetXZIExtended(handle, x, z, intensity, nullptr, ProfileStaging::kMaxPoints,
+                                                   &staging.m_Encoder, nullptr, kProfileWaitMs, nullptr, 0, nullptr);
             if (n <= 0) {
                 if (stop.stop_requested())
                     break;
@@ -166,28 +173,36 @@ void Bridge::ScannerThread(std::stop_token stop)
                                   " points does not fit the ring; only the first " + std::to_string(stored) +
                                   " are kept\n");
             }
-            bool intensity = false;
-            bool range = false;
-            {
-                std::lock_guard lock(m_RecordMutex);
-                intensity = m_Components[0].m_Enabled;
-                range = m_Components[1].m_Enabled;
+            if (!direct) {
+                bool intensityOn = false;
+                bool rangeOn = false;
+                {
+                    std::lock_guard lock(m_RecordMutex);
+                    intensityOn = m_Components[0].m_Enabled;
+                    rangeOn = m_Components[1].m_Enabled;
+                }
+                std::copy_n(staging.m_X, stored, ring.X(slot));
+                if (intensityOn)
+                    std::copy_n(staging.m_Intensity, stored, ring.Intensity(slot));
+                if (rangeOn)
+                    std::copy_n(staging.m_Z, stored, ring.Z(slot));
+            } else if (slot != readSlot) {
+                // The ring was reset during the read: the profile goes to the new write slot. No
+                // reader looks at the old slot before this thread commits it.
+                std::copy_n(x, stored, ring.X(slot));
+                std::copy_n(intensity, stored, ring.Intensity(slot));
+                std::copy_n(z, stored, ring.Z(slot));
             }
-            std::copy_n(staging.m_X, stored, ring.X(slot));
-            if (intensity)
-                std::copy_n(staging.m_Intensity, stored, ring.Intensity(slot));
-            if (range)
-                std::copy_n(staging.m_Z, stored, ring.Z(slot));
             ring.SetPointCount(slot, static_cast<uint32_t>(stored));
-            // A ring reset since the slot was chosen drops the profile.
-            if (ring.CommitWrite(slot))
+            // A ring reset since the slot was chosen drops the profile. The image thread is woken
+            // once the profiles it waits for are in.
+            if (ring.CommitWrite(slot) && ring.Unread() >= m_ProfileWakeCount.load())
                 m_NewProfileEvent.set();
             previous = counter;
 
             if (m_SavePointCloud) {
                 const int32_t saved = ++m_SavedScans;
-                cloud.WriteProfile(staging.m_X, staging.m_Z, staging.m_Intensity, static_cast<size_t>(count),
-                                   staging.m_Encoder);
+                cloud.WriteProfile(x, z, intensity, static_cast<size_t>(count), staging.m_Encoder);
                 if (saved >= static_cast<int64_t>(m_ScansToSave)) {
                     m_SavedScans = 0;
                     m_SavePointCloud = false;

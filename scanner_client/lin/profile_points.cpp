@@ -26,9 +26,10 @@ bool lessNanLast(double a, double b)
     return a < b;
 }
 
-// With `All` every array is present (the usual call) and none is tested.
+// With `All` every array is present and none is tested. Inlined into the column loops, so that
+// the tests of the arrays' presence stay on the loop's local copy.
 template <bool All>
-void emitPoint(const EchoPoint& e, const PointArrays& out, int at)
+[[gnu::always_inline]] inline void emitPoint(const EchoPoint& e, const PointArrays& out, int at)
 {
     if (All || out.x)
         out.x[at] = e.xMm;

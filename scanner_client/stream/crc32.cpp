@@ -7,7 +7,7 @@
 namespace quillan::stream {
 namespace {
 
-using Table = std::array<std::array<uint32_t, 256>, 8>;
+using Table = std::array<std::array<uint32_t, 256>, 16>;
 
 // table[k][b]: the CRC contribution of byte b followed by k zero bytes.
 constexpr Table makeTable()
@@ -31,14 +31,16 @@ constexpr Table kTable = makeTable();
 
 uint32_t crc32Mpeg2(const uint8_t* data, size_t length, uint32_t crc)
 {
-    // Eight bytes per step, then byte by byte.
-    while (length >= 8) {
+    // Sixteen bytes per step (the CRC folds into the first four), then byte by byte.
+    while (length >= 16) {
         const uint32_t hi = crc ^ platform::loadBE32(data);
-        crc = kTable[7][hi >> 24] ^ kTable[6][(hi >> 16) & 0xFF] ^ kTable[5][(hi >> 8) & 0xFF] ^
-              kTable[4][hi & 0xFF] ^ kTable[3][data[4]] ^ kTable[2][data[5]] ^ kTable[1][data[6]] ^
-              kTable[0][data[7]];
-        data += 8;
-        length -= 8;
+        crc = kTable[15][hi >> 24] ^ kTable[14][(hi >> 16) & 0xFF] ^ kTable[13][(hi >> 8) & 0xFF] ^
+              kTable[12][hi & 0xFF] ^ kTable[11][data[4]] ^ kTable[10][data[5]] ^ kTable[9][data[6]] ^
+              kTable[8][data[7]] ^ kTable[7][data[8]] ^ kTable[6][data[9]] ^ kTable[5][data[10]] ^
+              kTable[4][data[11]] ^ kTable[3][data[12]] ^ kTable[2][data[13]] ^ kTable[1][data[14]] ^
+              kTable[0][data[15]];
+        data += 16;
+        length -= 16;
     }
     while (length--)
         crc = (crc << 8) ^ kTable[0][(*data++ ^ (crc >> 24)) & 0xFF];

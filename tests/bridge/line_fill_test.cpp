@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -224,6 +226,56 @@ TEST(RangeLine, Coord3DWritesTriplesInPointOrder)
     Bytes buffer = stale(12);
     ASSERT_TRUE(FillRangeLine(buffer, "Coord3D_ABC32f", z, x, 1000, 0, 1, 1, false, m));
     EXPECT_EQ(platform::loadF32LE(buffer.data() + 4), std::numeric_limits<float>::max());
+}
+
+// Long lines, whose points are taken several at a time, against the rule point by point: every
+// count from 0 to 21 (each remainder after a run of 4 or 8 points), at every line start alignment.
+TEST(LongLines, EachPointFollowsTheRule)
+{
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> values = {-2.5,    7.25, 1e300, -1e300, nan,     inf,   -inf, -0.0,   1e-310,
+                                        0.1,     3e38, -3.5e38, kFloatMax, 1.0 + 1e-9, 123.456, -7,   0, 1e-40,
+                                        4.4e-39, 99.99, -0.125};
+    const std::vector<int32_t> intensities = {0x155, -1,   1023, 1024, 0,     -70000, 70000, 512, 2147483647,
+                                              -2147483647 - 1, 1, 1000, 3, 65535, 65536, -32768, 32767, 7,
+                                              1022, 8, 9};
+    std::vector<double> x(values.size()), z(values.size());
+    for (size_t k = 0; k < values.size(); ++k) {
+        x[k] = values[k];
+        z[k] = values[values.size() - 1 - k];
+    }
+    RangeMapping m;
+    m.scaleB = 0.5f;
+    m.offsetB = 1;
+    const auto floatOf = [&](double v) { return static_cast<float>(std::clamp(v, -kFloatMax, kFloatMax)); };
+    const auto sameBits = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    constexpr uint32_t kWidth = 24;
+    for (uint32_t line = 0; line < 3; ++line) {
+        for (uint32_t count = 0; count <= values.size(); ++count) {
+            SCOPED_TRACE("line " + std::to_string(line) + ", count " + std::to_string(count));
+            Bytes range = stale(LineEnd("Coord3D_ABC32f", line, kWidth));
+            ASSERT_TRUE(FillRangeLine(range, "Coord3D_ABC32f", z.data(), x.data(), -3, line, count, kWidth, false, m));
+            const uint8_t* out = range.data() + size_t{line} * kWidth * 12;
+            for (uint32_t k = 0; k < kWidth; ++k) {
+                SCOPED_TRACE("point " + std::to_string(k));
+                const bool point = k < count;
+                EXPECT_TRUE(sameBits(platform::loadF32LE(out + 12 * k), point ? floatOf(x[k]) : 0.0f));
+                EXPECT_TRUE(sameBits(platform::loadF32LE(out + 12 * k + 4), point ? -0.5f : 0.0f));
+                EXPECT_TRUE(sameBits(platform::loadF32LE(out + 12 * k + 8), point ? floatOf(z[k]) : 0.0f));
+            }
+            EXPECT_EQ(slice(range, 0, size_t{line} * kWidth * 12), stale(size_t{line} * kWidth * 12));
+
+            Bytes mono = stale(LineEnd("Mono10", line + 1, kWidth));
+            ASSERT_TRUE(FillIntensityLine(intensities.data(), mono, "Mono10", line, count, kWidth, false));
+            for (uint32_t k = 0; k < kWidth; ++k) {
+                const uint16_t expected = k < count ? static_cast<uint16_t>(std::clamp(intensities[k], 0, 1023)) : 0;
+                EXPECT_EQ(platform::loadLE16(mono.data() + (size_t{line} * kWidth + k) * 2), expected) << "pixel " << k;
+            }
+            const size_t end = size_t{line + 1} * kWidth * 2;
+            EXPECT_EQ(slice(mono, end, mono.size() - end), stale(mono.size() - end));
+        }
+    }
 }
 
 TEST(RangeLine, RefusesALineBeyondTheBuffer)

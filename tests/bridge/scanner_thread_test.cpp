@@ -2,6 +2,7 @@
 // ring slots and overflow, the profile time-out, the pause after quick empty reads, the rate.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -301,6 +302,43 @@ TEST_F(ScannerThread, OversizedProfileIsClampedToItsSlot)
     rig.bridge.Shutdown();
     EXPECT_EQ(CountLines(rig.err, "Warning: a profile of 12 points does not fit the ring; only the first 8 are kept"),
               1u);
+}
+
+// Slots of the library's full 4096 points are read into straight: a ring reset during the read
+// (an acquisition start) still puts the profile into the new write slot, none is lost.
+TEST_F(ScannerThread, FullSizeSlotsTakeTheProfileOfAReadAcrossARingReset)
+{
+    ScannerRig rig(2048);
+    rig.bridge.SetProfileTimeout(0);
+    std::atomic<bool> armed{false};
+    std::atomic<bool> resetDone{false};
+    rig.scanner.onRead = [&](bool hasProfile) {
+        if (hasProfile && armed.load() && !resetDone.exchange(true))
+            rig.probe.Ring().Reset();  // after the thread chose slot 3 for this read
+        if (!hasProfile)
+            rig.PassWait(500);
+    };
+    rig.Connect();
+    ProfileRing& ring = rig.probe.Ring();
+    ASSERT_EQ(ring.Capacity(), 4096u);
+    rig.Feed({WithCounter(1, {1.0, 1.5}), WithCounter(2, {2.0, 2.5}), WithCounter(3, {3.0, 3.5})});
+    ASSERT_EQ(ring.WriteIndex(), 3);
+
+    armed = true;
+    Profile p = WithCounter(4, {4.0, 4.5, 4.75});
+    p.z = {40.0, 45.0, 47.5};
+    p.intensity = {400, 450, 475};
+    rig.Feed({p});
+    rig.bridge.Shutdown();
+
+    ASSERT_TRUE(resetDone.load());
+    EXPECT_EQ(ring.WriteIndex(), 1);
+    EXPECT_EQ(ring.Unread(), 1);
+    EXPECT_EQ(ring.PointCount(0), 3u);
+    EXPECT_EQ(std::vector<double>(ring.X(0), ring.X(0) + 3), p.x);
+    EXPECT_EQ(std::vector<double>(ring.Z(0), ring.Z(0) + 3), p.z);
+    EXPECT_EQ(std::vector<int32_t>(ring.Intensity(0), ring.Intensity(0) + 3), p.intensity);
+    EXPECT_EQ(ring.Chunk(0).m_PictureCounter, 4);
 }
 
 TEST_F(ScannerThread, RingSlotsFollowTheScannerWidthWithinTheStagingSize)
