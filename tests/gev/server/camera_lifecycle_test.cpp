@@ -1,7 +1,7 @@
 #include "camera_fixture.h"
 #include "gvcp_client.h"
+#include "thread_count.h"
 
-#include <dirent.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,17 +19,6 @@ std::string readText(Kivu::Camera& camera, uint32_t address, uint32_t length)
     std::string text(length, '\0');
     EXPECT_EQ(camera.ReadMemory(address, text.data(), length), 0u);
     return text.substr(0, text.find('\0'));
-}
-
-int threadCount()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
 }
 
 TEST_F(CameraTest, StartChoosesTheAdapterByAddress)

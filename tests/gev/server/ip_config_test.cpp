@@ -1,9 +1,9 @@
 // FORCEIP and the IP configuration worker over a fake host network: which
 // configuration is chosen, what is added and removed, rollback and Stop.
 #include "control_fixture.h"
+#include "thread_count.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 
 #include <chrono>
 #include <set>
@@ -76,6 +76,15 @@ protected:
         ControlFixture::SetUp();
         macHigh = static_cast<uint16_t>(value(0x0008));
         macLow = value(0x000C);
+    }
+
+    // A second interface, whose address no configuration may take.
+    void addOtherAdapter()
+    {
+        Kivu::AdapterRecord other;
+        other.ifIndex = 7;
+        other.ipv4Sys = loopback(40);
+        m_Fake->adapters.push_back(other);
     }
 
     // Restarts with the given delay after a client's write of the IP configuration registers.
@@ -184,10 +193,7 @@ TEST_F(ForceIpFixture, ForceIpZeroReturnsToTheAdapterAddress)
 
 TEST_F(ForceIpFixture, UnusableAddressesAreRefusedAtOnce)
 {
-    Kivu::AdapterRecord other;
-    other.ifIndex = 7;
-    other.ipv4Sys = loopback(40);
-    m_Fake->adapters.push_back(other);
+    addOtherAdapter();
     struct Case {
         uint32_t ip, mask, gateway;
         const char* what;
@@ -281,17 +287,6 @@ TEST_F(ForceIpFixture, StopEndsAWaitingWorker)
     ASSERT_TRUE(a.readReg(0x0000));
 }
 
-int threadCount()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
-}
-
 // When even the old configuration cannot be served again, the control protocol stops itself: it
 // reports so, lets its client go and ends its threads. A Start straight away, a Stop and Start,
 // or the destructor then find nothing left to end twice.
@@ -367,10 +362,7 @@ TEST_F(ForceIpFixture, AFailedRollbackStopsTheControlProtocol)
 // otherwise Start serves the current address as without one.
 TEST_F(ForceIpFixture, StartTakesOnlyAUsablePersistentConfiguration)
 {
-    Kivu::AdapterRecord other;
-    other.ifIndex = 7;
-    other.ipv4Sys = loopback(40);
-    m_Fake->adapters.push_back(other);
+    addOtherAdapter();
     struct Case {
         uint32_t ip, mask, gateway;
         bool taken;
