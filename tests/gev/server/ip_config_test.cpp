@@ -240,6 +240,9 @@ TEST_F(ForceIpFixture, PersistentWritesOfAClientMoveTheDeviceAfterTheDelay)
 
     ASSERT_TRUE(currentIpBecomes(loopback(30)));
     EXPECT_EQ(value(0x0044), loopback(1));
+    // The registers are written before the address is added.
+    for (int i = 0; i < 200 && m_Fake->addCount() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(m_Fake->addCount(), 1) << "the FORCEIP meanwhile started nothing";
     a.setServer(loopback(30), m_Control->LocalPort());
     ASSERT_TRUE(a.readReg(0x0000));
@@ -248,6 +251,8 @@ TEST_F(ForceIpFixture, PersistentWritesOfAClientMoveTheDeviceAfterTheDelay)
     writePersistent(loopback(30), kMask8, loopback(1), 6);
     ASSERT_TRUE(currentIpBecomes(kServed));
     EXPECT_EQ(value(0x0044), 0u);
+    for (int i = 0; i < 200 && m_Fake->deletedAddresses().empty(); ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(m_Fake->deletedAddresses(), std::vector<uint32_t>{loopback(30)});
 }
 
