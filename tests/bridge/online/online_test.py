@@ -513,7 +513,10 @@ def wait_profiles(sim, buffer, lines):
     """The profile log once it holds the block's last line, or a later one when that line was not
     sent whole (the simulator logs a profile right after sending it)."""
     last = struct.unpack("<%dI" % lines, bytes(buffer.get_chunk_data(CHUNK_IDS["ChunkPictureCounter"])))[-1]
-    logged = lambda: (lambda p: any(((last + k) & 0xFFFF) in p for k in range(32)))(sim.profiles())
+
+    def logged():
+        records = sim.profiles()
+        return any(((last + k) & 0xFFFF) in records for k in range(32))
     try:
         wait_until("the profile log to hold counter %d" % last, logged, 5, 0.005)
     except Failure:
